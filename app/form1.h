@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The main window: the BSP file, the output folder and the three buttons.
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    // `programFolder` is where bspc.exe is looked for; empty means the folder
+    // of the running executable.
+    explicit Form1(const QString &programFolder = QString(), QWidget *parent = nullptr);
+
+public slots:
+    void chooseBspFile();
+    void chooseOutputFolder();
+    void decompile();
+
+private:
+    void openChooser(const QString &mode);
+
+    QString programFolder;
+    QLineEdit *txtBSP;
+    QPushButton *Command1;
+    QLineEdit *txtMAP;
+    QPushButton *Command2;
+    QLabel *Label1;
+    QLabel *Label2;
+    QLineEdit *txtOperacao;
+    QPushButton *Command3;
+};

@@ -1,0 +1,76 @@
+// Linux: the executable's path and the mounted file systems, from /proc.
+#include "platform.h"
+
+#include <QFile>
+#include <QSet>
+
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ui::platform {
+
+QString executablePath() {
+    QByteArray buffer(PATH_MAX, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = readlink("/proc/self/exe", buffer.data(), size_t(buffer.size()));
+        if (n < 0)
+            return {};
+        if (n < buffer.size())
+            return decodeName(buffer.constData(), n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+namespace {
+
+// /proc/self/mounts writes blanks, tabs, newlines and backslashes as \ooo.
+QByteArray unescapeMountField(const QByteArray &field) {
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' &&
+            field[i + 1] <= '3') {
+            out.append(char(((field[i + 1] - '0') << 6) | ((field[i + 2] - '0') << 3) |
+                            (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            out.append(field[i]);
+        }
+    }
+    return out;
+}
+
+bool isPseudoType(const QByteArray &type) {
+    static const QSet<QByteArray> pseudo = {
+        "proc",      "sysfs",       "cgroup",     "cgroup2",  "devpts",  "devtmpfs",
+        "tmpfs",     "overlay",     "mqueue",     "debugfs",  "tracefs", "securityfs",
+        "pstore",    "bpf",         "autofs",     "nsfs",     "fusectl", "configfs",
+        "hugetlbfs", "binfmt_misc", "rpc_pipefs", "efivarfs", "ramfs",   "squashfs"};
+    return pseudo.contains(type);
+}
+
+} // namespace
+
+QStringList drives() {
+    QStringList result{QStringLiteral("/")};
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return result;
+    const QList<QByteArray> lines = mounts.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 3 || !fields[0].startsWith("/dev/") || isPseudoType(fields[2]))
+            continue;
+        const QByteArray point = unescapeMountField(fields[1]);
+        struct stat st;
+        if (point == "/" || stat(point.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            continue; // files bind-mounted into containers are no drives
+        const QString text = decodeName(point);
+        if (!result.contains(text))
+            result.append(text);
+    }
+    return result;
+}
+
+} // namespace ui::platform

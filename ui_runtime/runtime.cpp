@@ -1,0 +1,70 @@
+#include "platform.h"
+#include "ui_runtime.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QScreen>
+#include <QWidget>
+
+namespace ui {
+
+int twipsToPixels(int twips, const QWidget *widget) {
+    const QScreen *screen = widget ? widget->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const qreal dpi = screen ? screen->logicalDotsPerInch() : 96.0;
+    return qRound(twips * dpi / 1440.0);
+}
+
+void setGeometryTwips(QWidget *widget, int left, int top, int width, int height) {
+    widget->setGeometry(twipsToPixels(left, widget), twipsToPixels(top, widget),
+                        twipsToPixels(width, widget), twipsToPixels(height, widget));
+}
+
+void resizeTwips(QWidget *widget, int width, int height) {
+    widget->resize(twipsToPixels(width, widget), twipsToPixels(height, widget));
+}
+
+void fitLabel(QLabel *label) {
+    const QSize needed = label->sizeHint();
+    label->resize(qMax(label->width(), needed.width()), qMax(label->height(), needed.height()));
+}
+
+void showError(QWidget *parent, const QString &message) {
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(errorBoxTitle), message,
+                    QMessageBox::Ok, parent);
+    box.setObjectName(QStringLiteral("opsBox"));
+    box.exec();
+}
+
+bool endsWithSeparator(const QString &path) {
+    return !path.isEmpty() && platform::isSeparator(path.back());
+}
+
+QString joinPath(const QString &folder, const QString &name) {
+    if (folder.isEmpty() || endsWithSeparator(folder))
+        return folder + name;
+    return folder + platform::nativeSeparator() + name;
+}
+
+QString programFolder() {
+    const QString exe = platform::executablePath();
+    qsizetype cut = exe.size();
+    while (cut > 0 && !platform::isSeparator(exe.at(cut - 1)))
+        --cut;
+    if (cut == 0)
+        return {};
+    // Keep the separator only when the folder is a root, like "/" or "c:\".
+    const QString withSeparator = exe.left(cut);
+    const QString without = exe.left(cut - 1);
+    if (without.isEmpty() || without.endsWith(QLatin1Char(':')))
+        return withSeparator;
+    return without;
+}
+
+StartResult startDetached(const QString &program, const QStringList &arguments) {
+    return platform::spawnDetached(program, arguments);
+}
+
+} // namespace ui
