@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "abrir.h"
 #include "launch.h"
 #include "ui_runtime.h"
 
@@ -9,7 +10,8 @@
 
 namespace {
 
-QLineEdit *makeField(QWidget *parent, const char *name, int left, int top, int width, int height) {
+QLineEdit *makeField(QWidget *parent, const char *name, int left, int top, int width, int height)
+{
     auto *field = new QLineEdit(parent);
     field->setObjectName(QLatin1String(name));
     ui::setGeometryTwips(field, left, top, width, height);
@@ -17,7 +19,8 @@ QLineEdit *makeField(QWidget *parent, const char *name, int left, int top, int w
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int left, int top,
-                        int width, int height) {
+                        int width, int height)
+{
     auto *button = new QPushButton(text, parent);
     button->setObjectName(QLatin1String(name));
     button->setAutoDefault(false);
@@ -26,7 +29,8 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, 
 }
 
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
-                  int width, int height) {
+                  int width, int height)
+{
     auto *label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     label->setTextFormat(Qt::PlainText);
@@ -43,7 +47,8 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int le
 
 Form1::Form1(const QString &programFolder, QWidget *parent)
     : QWidget(parent)
-    , programFolder(programFolder.isEmpty() ? ui::programFolder() : programFolder) {
+    , programFolder(programFolder.isEmpty() ? ui::programFolder() : programFolder)
+{
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quelm BSP to MAP"));
     ui::resizeTwips(this, 5160, 2310);
@@ -71,19 +76,28 @@ Form1::Form1(const QString &programFolder, QWidget *parent)
     txtBSP->setFocus();
 }
 
-void Form1::chooseBspFile() {
+void Form1::chooseBspFile()
+{
     openChooser(QStringLiteral("BSP"));
 }
 
-void Form1::chooseOutputFolder() {
+void Form1::chooseOutputFolder()
+{
     openChooser(QStringLiteral("MAP"));
 }
 
-void Form1::openChooser(const QString &mode) {
+void Form1::openChooser(const QString &mode)
+{
+    // The chooser reads the mode as it loads, so it is written first.
     txtOperacao->setText(mode);
+    Abrir chooser(txtOperacao, this);
+    connect(&chooser, &Abrir::bspFileChosen, txtBSP, &QLineEdit::setText);
+    connect(&chooser, &Abrir::outputFolderChosen, txtMAP, &QLineEdit::setText);
+    chooser.exec();
 }
 
-void Form1::decompile() {
+void Form1::decompile()
+{
     const QString failure = launch::startConversion(programFolder, txtBSP->text(), txtMAP->text());
     if (!failure.isEmpty())
         ui::showError(this, failure);

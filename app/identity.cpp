@@ -3,7 +3,8 @@
 #include <QApplication>
 #include <QIcon>
 
-void setUpIdentity(QApplication &app) {
+void setUpIdentity(QApplication &app)
+{
     QApplication::setApplicationName(QStringLiteral("Vostrand"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
     QApplication::setDesktopFileName(QStringLiteral("vostrand"));

@@ -2,7 +2,8 @@
 #include "form1.h"
 #include "identity.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     ui::Application app(argc, argv);
     setUpIdentity(app);
     Form1 window;

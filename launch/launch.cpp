@@ -6,16 +6,19 @@
 
 namespace launch {
 
-QString toolPath(const QString &programFolder) {
+QString toolPath(const QString &programFolder)
+{
     return ui::joinPath(programFolder, QString::fromLatin1(toolName));
 }
 
-QStringList toolArguments(const QString &bspFile, const QString &outputFolder) {
+QStringList toolArguments(const QString &bspFile, const QString &outputFolder)
+{
     return {QStringLiteral("-bsp2map"), bspFile, QStringLiteral("-output"), outputFolder};
 }
 
 QString startConversion(const QString &programFolder, const QString &bspFile,
-                        const QString &outputFolder) {
+                        const QString &outputFolder)
+{
     const QString program = toolPath(programFolder);
     // A relative path would be looked up from the working directory.
     if (!QDir::isAbsolutePath(program))

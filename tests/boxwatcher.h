@@ -16,7 +16,8 @@ struct SeenBox {
 
 class BoxWatcher {
 public:
-    BoxWatcher() {
+    BoxWatcher()
+    {
         timer.setInterval(10);
         QObject::connect(&timer, &QTimer::timeout, [this] { answer(); });
         timer.start();
@@ -25,7 +26,8 @@ public:
     QList<SeenBox> seen;
 
 private:
-    void answer() {
+    void answer()
+    {
         for (QWidget *w : QApplication::topLevelWidgets()) {
             auto *box = qobject_cast<QMessageBox *>(w);
             if (!box || !box->isVisible())

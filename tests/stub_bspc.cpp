@@ -10,13 +10,15 @@
 #include <string>
 #include <unistd.h>
 
-static std::string readLink(const char *path) {
+static std::string readLink(const char *path)
+{
     char buffer[PATH_MAX * 2];
     const ssize_t n = readlink(path, buffer, sizeof buffer);
     return n < 0 ? std::string() : std::string(buffer, size_t(n));
 }
 
-static std::string openFds() {
+static std::string openFds()
+{
     std::string list;
     DIR *dir = opendir("/proc/self/fd");
     if (!dir)
@@ -31,7 +33,8 @@ static std::string openFds() {
     return list;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     std::string record;
     auto field = [&record](const std::string &text) {
         record += text;

@@ -26,7 +26,8 @@ class StubFolder {
 public:
     // `subfolder` is the program folder's name inside a temporary directory,
     // as raw bytes so that any name can be tried; empty uses the directory itself.
-    explicit StubFolder(const QByteArray &subfolder = {}, bool executable = true) {
+    explicit StubFolder(const QByteArray &subfolder = {}, bool executable = true)
+    {
         const QByteArray base = ui::encodeName(root.path());
         folderBytes = subfolder.isEmpty() ? base : base + '/' + subfolder;
         if (!subfolder.isEmpty())
@@ -38,14 +39,16 @@ public:
     }
 
     // Plain POSIX calls, since the folder's name need not be UTF-8.
-    static void writeRaw(const QByteArray &path, const QByteArray &content) {
+    static void writeRaw(const QByteArray &path, const QByteArray &content)
+    {
         if (FILE *out = std::fopen(path.constData(), "wb")) {
             std::fwrite(content.constData(), 1, size_t(content.size()), out);
             std::fclose(out);
         }
     }
 
-    static QByteArray readRaw(const QByteArray &path) {
+    static QByteArray readRaw(const QByteArray &path)
+    {
         QByteArray content;
         if (FILE *in = std::fopen(path.constData(), "rb")) {
             char buffer[65536];
@@ -57,7 +60,8 @@ public:
         return content;
     }
 
-    ~StubFolder() {
+    ~StubFolder()
+    {
         // QTemporaryDir cannot see names that are not UTF-8; empty the folder here.
         if (DIR *dir = opendir(folderBytes.constData())) {
             while (const dirent *ent = readdir(dir))
@@ -71,7 +75,8 @@ public:
     QByteArray folderBytesRaw() const { return folderBytes; }
     QByteArray toolBytes() const { return folderBytes + "/bspc.exe"; }
 
-    QList<StubRecord> records() const {
+    QList<StubRecord> records() const
+    {
         QList<StubRecord> result;
         DIR *dir = opendir(folderBytes.constData());
         if (!dir)
@@ -96,7 +101,8 @@ public:
     }
 
     // Waits for `count` records; the tool runs on its own, so give it time.
-    bool waitForRecords(int count, int timeoutMs = 10000) const {
+    bool waitForRecords(int count, int timeoutMs = 10000) const
+    {
         return QTest::qWaitFor([&] { return records().size() >= count; }, timeoutMs);
     }
 
@@ -105,7 +111,8 @@ private:
     QByteArray folderBytes;
 };
 
-inline QList<QByteArray> encodedArgs(const QStringList &args) {
+inline QList<QByteArray> encodedArgs(const QStringList &args)
+{
     QList<QByteArray> out;
     for (const QString &a : args)
         out.append(ui::encodeName(a));
@@ -114,7 +121,8 @@ inline QList<QByteArray> encodedArgs(const QStringList &args) {
 
 // Types text as key presses carrying that text, which works for any
 // character (QTest::keyClicks takes Latin-1 only).
-inline void typeText(QWidget *widget, const QString &text) {
+inline void typeText(QWidget *widget, const QString &text)
+{
     for (const QChar c : text)
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }

@@ -16,7 +16,8 @@ class TestForm1 : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
+    void init()
+    {
         window = std::make_unique<Form1>(stub.folder());
         window->show();
         QApplication::setActiveWindow(window.get());
@@ -25,7 +26,8 @@ private slots:
 
     void cleanup() { window.reset(); }
 
-    void layout_data() {
+    void layout_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("text");
@@ -58,7 +60,8 @@ private slots:
                                   << "Descompilar" << QRect(1740, 1740, 1395, 495) << true;
     }
 
-    void layout() {
+    void layout()
+    {
         QFETCH(QString, name);
         QFETCH(QString, kind);
         QFETCH(QString, text);
@@ -86,13 +89,15 @@ private slots:
         }
     }
 
-    void window_() {
+    void window_()
+    {
         QCOMPARE(window->windowTitle(), QStringLiteral("Quelm BSP to MAP"));
         QCOMPARE(window->size(), pixels(QRect(0, 0, 5160, 2310)).size());
         QCOMPARE(QApplication::applicationName(), QStringLiteral("Vostrand"));
     }
 
-    void noLabelOverlapsAnotherControl() {
+    void noLabelOverlapsAnotherControl()
+    {
         const QList<QWidget *> controls = window->findChildren<QWidget *>();
         for (QLabel *label : window->findChildren<QLabel *>()) {
             for (QWidget *other : controls) {
@@ -104,7 +109,8 @@ private slots:
         }
     }
 
-    void focusStartsInBspFieldAndTabWalksTheButtons() {
+    void focusStartsInBspFieldAndTabWalksTheButtons()
+    {
         QCOMPARE(QApplication::focusWidget(), field("txtBSP"));
         QStringList walk;
         for (int i = 0; i < 5; ++i) {
@@ -114,7 +120,8 @@ private slots:
         QCOMPARE(walk, QStringList({"Command1", "txtMAP", "Command2", "Command3", "txtBSP"}));
     }
 
-    void resizingMovesNothing() {
+    void resizingMovesNothing()
+    {
         QHash<QString, QRect> before;
         for (QWidget *w : window->findChildren<QWidget *>())
             before.insert(w->objectName(), w->geometry());
@@ -125,7 +132,8 @@ private slots:
             QCOMPARE(w->geometry(), before.value(w->objectName()));
     }
 
-    void typedTextReachesTheTool_data() {
+    void typedTextReachesTheTool_data()
+    {
         QTest::addColumn<QString>("bsp");
         QTest::addColumn<QString>("map");
         QTest::newRow("plain") << "/maps/arena.bsp"
@@ -136,7 +144,8 @@ private slots:
                                  << "/saída";
     }
 
-    void typedTextReachesTheTool() {
+    void typedTextReachesTheTool()
+    {
         QFETCH(QString, bsp);
         QFETCH(QString, map);
         typeText(field("txtBSP"), bsp);
@@ -156,7 +165,8 @@ private slots:
                            {"-bsp2map", ui::encodeName(bsp), "-output", ui::encodeName(map)}));
     }
 
-    void aMissingToolShowsTheBoxAndKeepsTheFields() {
+    void aMissingToolShowsTheBoxAndKeepsTheFields()
+    {
         Form1 orphan(missing.path());
         orphan.show();
         orphan.findChild<QLineEdit *>("txtBSP")->setText("/a.bsp");
@@ -175,7 +185,8 @@ private slots:
         QCOMPARE(orphan.findChild<QLineEdit *>("txtMAP")->text(), QStringLiteral("/out"));
     }
 
-    void anEscapedExceptionIsShownAndTheProgramGoesOn() {
+    void anEscapedExceptionIsShownAndTheProgramGoesOn()
+    {
         QPushButton thrower;
         connect(&thrower, &QPushButton::clicked, [] { throw std::runtime_error("disco cheio"); });
         thrower.show();
@@ -190,7 +201,8 @@ private slots:
     }
 
 private:
-    QRect pixels(const QRect &t) const {
+    QRect pixels(const QRect &t) const
+    {
         return QRect(ui::twipsToPixels(t.x()), ui::twipsToPixels(t.y()),
                      ui::twipsToPixels(t.width()), ui::twipsToPixels(t.height()));
     }
@@ -202,7 +214,8 @@ private:
     std::unique_ptr<Form1> window;
 };
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     ui::Application app(argc, argv);
     app.setApplicationName(QStringLiteral("Vostrand"));
     TestForm1 test;

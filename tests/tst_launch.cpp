@@ -12,13 +12,15 @@ class TestLaunch : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
+    void init()
+    {
         // Each test runs from a scratch working directory.
         QVERIFY(workDir.isValid());
         QVERIFY(QDir::setCurrent(workDir.path()));
     }
 
-    void argumentsReachTheTool_data() {
+    void argumentsReachTheTool_data()
+    {
         QTest::addColumn<QString>("bsp");
         QTest::addColumn<QString>("map");
         QTest::newRow("ordinary") << "/maps/arena.bsp"
@@ -39,7 +41,8 @@ private slots:
                                           << "'; rm -rf ~ #";
     }
 
-    void argumentsReachTheTool() {
+    void argumentsReachTheTool()
+    {
         QFETCH(QString, bsp);
         QFETCH(QString, map);
         StubFolder stub;
@@ -54,7 +57,8 @@ private slots:
         QVERIFY(!QFile::exists(workDir.filePath("pwned")));
     }
 
-    void programFolderIsJoinedOnce_data() {
+    void programFolderIsJoinedOnce_data()
+    {
         QTest::addColumn<QByteArray>("subfolder");
         QTest::addColumn<bool>("trailingSeparator");
         QTest::newRow("plain") << QByteArray("tools") << false;
@@ -64,7 +68,8 @@ private slots:
         QTest::newRow("latin-1 bytes") << QByteArray("ferramenta\xe7\xe3o") << false;
     }
 
-    void programFolderIsJoinedOnce() {
+    void programFolderIsJoinedOnce()
+    {
         QFETCH(QByteArray, subfolder);
         QFETCH(bool, trailingSeparator);
         StubFolder stub(subfolder);
@@ -76,7 +81,8 @@ private slots:
         QCOMPARE(stub.records().first().argv.first(), stub.toolBytes());
     }
 
-    void everyPressStartsOneProcessAndLeavesNoZombie() {
+    void everyPressStartsOneProcessAndLeavesNoZombie()
+    {
         StubFolder stub;
         for (int i = 0; i < 2; ++i)
             QCOMPARE(launch::startConversion(stub.folder(), "a.bsp", "out"), QString());
@@ -91,7 +97,8 @@ private slots:
         }
     }
 
-    void aFailedStartIsDescribed_data() {
+    void aFailedStartIsDescribed_data()
+    {
         QTest::addColumn<bool>("present");
         QTest::addColumn<bool>("executable");
         QTest::addColumn<QString>("reason");
@@ -99,7 +106,8 @@ private slots:
         QTest::newRow("not executable") << true << false << "permissão negada";
     }
 
-    void aFailedStartIsDescribed() {
+    void aFailedStartIsDescribed()
+    {
         QFETCH(bool, present);
         QFETCH(bool, executable);
         QFETCH(QString, reason);
@@ -112,7 +120,8 @@ private slots:
         QVERIFY(stub.records().isEmpty());
     }
 
-    void toolIsNeverTakenFromWorkingDirectoryOrPath() {
+    void toolIsNeverTakenFromWorkingDirectoryOrPath()
+    {
         StubFolder empty;
         QVERIFY(::unlink(empty.toolBytes().constData()) == 0);
         StubFolder inWorkingDir;

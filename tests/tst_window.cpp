@@ -5,7 +5,8 @@ class TestWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
+    void init()
+    {
         driver = std::make_unique<WindowDriver>();
         QVERIFY2(driver->hasDisplay(), "no virtual display; run through ctest");
         QVERIFY(driver->start(workDir.path()));
@@ -14,7 +15,8 @@ private slots:
 
     void cleanup() { driver.reset(); }
 
-    void typedPathsReachTheTool() {
+    void typedPathsReachTheTool()
+    {
         driver->type("/maps/arena one.bsp");
         driver->key("Tab Tab");
         driver->type("/tmp/saida \"x\"");
@@ -27,6 +29,38 @@ private slots:
                                                    "/tmp/saida \"x\""}));
         QCOMPARE(r.cwd, QDir(workDir.path()).canonicalPath().toUtf8());
         QVERIFY(QFile::exists(qEnvironmentVariable("SCREENSHOT_DIR") + "/main-typed.png"));
+    }
+
+    void chooserInMapModeHandsBackTheWorkingDirectory()
+    {
+        // "..." beside the output folder sits at 320,88.
+        driver->click(driver->mainWindow, 328, 98);
+        const QString chooser = driver->waitForWindow("Abrir");
+        QVERIFY(!chooser.isEmpty());
+        driver->screenshot(chooser, "chooser-map");
+        driver->click(chooser, 482, 38); // "OK"
+        driver->click(driver->mainWindow, 116 + 46, 116 + 16);
+        QVERIFY(driver->stub.waitForRecords(1));
+        QCOMPARE(driver->stub.records().first().argv.value(4), workDir.path().toUtf8());
+    }
+
+    void chooserInBspModeHandsBackTheClickedFile()
+    {
+        StubFolder::writeRaw(QFile::encodeName(workDir.filePath("arena.bsp")), "x");
+        StubFolder::writeRaw(QFile::encodeName(workDir.filePath("notes.txt")), "x");
+        driver->stop();
+        QVERIFY(driver->start(workDir.path()));
+        driver->focus(driver->mainWindow);
+        driver->click(driver->mainWindow, 328, 50); // "..." beside the BSP file
+        const QString chooser = driver->waitForWindow("Abrir");
+        QVERIFY(!chooser.isEmpty());
+        driver->click(chooser, 188 + 40, 24 + 8); // first row of the file list
+        driver->screenshot(chooser, "chooser-bsp");
+        driver->click(chooser, 482, 38); // "OK"
+        driver->click(driver->mainWindow, 116 + 46, 116 + 16);
+        QVERIFY(driver->stub.waitForRecords(1));
+        QCOMPARE(driver->stub.records().first().argv.value(2),
+                 workDir.filePath("arena.bsp").toUtf8());
     }
 
 private:

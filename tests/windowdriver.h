@@ -10,14 +10,18 @@
 
 class WindowDriver {
 public:
-    WindowDriver() {
+    WindowDriver()
+    {
         QFile display(qEnvironmentVariable("XVFB_STATE") + "/display");
         if (display.open(QIODevice::ReadOnly))
             displayName = ":" + QString::fromLatin1(display.readAll().trimmed());
         QFile::copy(qEnvironmentVariable("VOSTRAND_EXE"), stub.folder() + "/vostrand");
     }
 
-    ~WindowDriver() {
+    ~WindowDriver() { stop(); }
+
+    void stop()
+    {
         program.kill();
         program.waitForFinished();
     }
@@ -25,7 +29,8 @@ public:
     bool hasDisplay() const { return displayName.size() > 1; }
 
     // Starts vostrand from `workingDir` and waits for its main window.
-    bool start(const QString &workingDir) {
+    bool start(const QString &workingDir)
+    {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", displayName);
         env.insert("QT_QPA_PLATFORM", "xcb");
@@ -39,13 +44,15 @@ public:
         return !mainWindow.isEmpty();
     }
 
-    QString waitForWindow(const QString &title) {
+    QString waitForWindow(const QString &title)
+    {
         return xdotool({"search", "--sync", "--onlyvisible", "--name", "^" + title + "$"})
             .split('\n')
             .first();
     }
 
-    QString xdotool(const QStringList &args) {
+    QString xdotool(const QStringList &args)
+    {
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", displayName);
@@ -57,19 +64,22 @@ public:
 
     void focus(const QString &window) { xdotool({"windowfocus", "--sync", window}); }
     void type(const QString &text) { xdotool({"type", "--delay", "30", text}); }
-    void key(const QString &keys) {
+    void key(const QString &keys)
+    {
         xdotool(QStringList{"key", "--delay", "30"} + keys.split(' '));
     }
 
     // Clicks at (x, y) pixels inside `window`'s client area.
-    void click(const QString &window, int x, int y) {
+    void click(const QString &window, int x, int y)
+    {
         xdotool(
             {"mousemove", "--sync", "--window", window, QString::number(x), QString::number(y)});
         xdotool({"click", "1"});
     }
 
     // Saves a picture of `window` in the build tree.
-    void screenshot(const QString &window, const QString &name) {
+    void screenshot(const QString &window, const QString &name)
+    {
         const QString dir = qEnvironmentVariable("SCREENSHOT_DIR");
         QDir().mkpath(dir);
         QProcess import;

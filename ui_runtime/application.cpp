@@ -7,9 +7,12 @@
 namespace ui {
 
 Application::Application(int &argc, char **argv)
-    : QApplication(argc, argv) {}
+    : QApplication(argc, argv)
+{
+}
 
-bool Application::notify(QObject *receiver, QEvent *event) {
+bool Application::notify(QObject *receiver, QEvent *event)
+{
     QString what;
     try {
         return QApplication::notify(receiver, event);

@@ -5,7 +5,8 @@
 
 namespace ui::platform {
 
-QString errorText(int err) {
+QString errorText(int err)
+{
     switch (err) {
     case ENOENT:
         return QStringLiteral("arquivo não encontrado");

@@ -5,13 +5,15 @@ namespace ui {
 namespace {
 constexpr char16_t escapeBase = 0xDC00;
 
-bool isEscape(char16_t c) {
+bool isEscape(char16_t c)
+{
     return c >= 0xDC80 && c <= 0xDCFF;
 }
 
 // Length of the valid UTF-8 sequence at p (strict: no overlongs, no encoded
 // surrogates, nothing above U+10FFFF), or 0 when it is not valid.
-int validSequence(const unsigned char *p, const unsigned char *end, char32_t &cp) {
+int validSequence(const unsigned char *p, const unsigned char *end, char32_t &cp)
+{
     const unsigned char b = p[0];
     int len;
     char32_t min;
@@ -40,7 +42,8 @@ int validSequence(const unsigned char *p, const unsigned char *end, char32_t &cp
 }
 } // namespace
 
-QString decodeName(const char *bytes, qsizetype size) {
+QString decodeName(const char *bytes, qsizetype size)
+{
     const auto *p = reinterpret_cast<const unsigned char *>(bytes);
     const auto *end = p + size;
     const auto *q = p;
@@ -71,11 +74,13 @@ QString decodeName(const char *bytes, qsizetype size) {
     return out;
 }
 
-QString decodeName(const QByteArray &bytes) {
+QString decodeName(const QByteArray &bytes)
+{
     return decodeName(bytes.constData(), bytes.size());
 }
 
-QByteArray encodeName(const QString &name) {
+QByteArray encodeName(const QString &name)
+{
     QByteArray out;
     out.reserve(name.size() * 3);
     const qsizetype n = name.size();
@@ -112,7 +117,8 @@ QByteArray encodeName(const QString &name) {
     return out;
 }
 
-QString displayName(const QString &name) {
+QString displayName(const QString &name)
+{
     QString shown = name;
     for (QChar &c : shown) {
         if (isEscape(c.unicode()))

@@ -15,10 +15,7 @@ StartResult spawnDetached(const QString &program, const QStringList &arguments);
 // One pass over a directory. Symbolic links count as what they point to;
 // dangling links and loops are left out. Returns an empty string on success,
 // otherwise why the directory could not be read.
-struct RawEntry {
-    QString name;
-    bool isDir = false;
-};
+using RawEntry = DirEntry;
 QString readDirectory(const QString &path, QList<RawEntry> &entries);
 
 // Mount points or drive letters that a user would pick a drive from.

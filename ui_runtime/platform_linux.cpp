@@ -10,7 +10,8 @@
 
 namespace ui::platform {
 
-QString executablePath() {
+QString executablePath()
+{
     QByteArray buffer(PATH_MAX, Qt::Uninitialized);
     for (;;) {
         const ssize_t n = readlink("/proc/self/exe", buffer.data(), size_t(buffer.size()));
@@ -25,7 +26,8 @@ QString executablePath() {
 namespace {
 
 // /proc/self/mounts writes blanks, tabs, newlines and backslashes as \ooo.
-QByteArray unescapeMountField(const QByteArray &field) {
+QByteArray unescapeMountField(const QByteArray &field)
+{
     QByteArray out;
     out.reserve(field.size());
     for (qsizetype i = 0; i < field.size(); ++i) {
@@ -41,7 +43,8 @@ QByteArray unescapeMountField(const QByteArray &field) {
     return out;
 }
 
-bool isPseudoType(const QByteArray &type) {
+bool isPseudoType(const QByteArray &type)
+{
     static const QSet<QByteArray> pseudo = {
         "proc",      "sysfs",       "cgroup",     "cgroup2",  "devpts",  "devtmpfs",
         "tmpfs",     "overlay",     "mqueue",     "debugfs",  "tracefs", "securityfs",
@@ -52,7 +55,8 @@ bool isPseudoType(const QByteArray &type) {
 
 } // namespace
 
-QStringList drives() {
+QStringList drives()
+{
     QStringList result{QStringLiteral("/")};
     QFile mounts(QStringLiteral("/proc/self/mounts"));
     if (!mounts.open(QIODevice::ReadOnly))

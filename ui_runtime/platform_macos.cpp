@@ -7,7 +7,8 @@
 
 namespace ui::platform {
 
-QString executablePath() {
+QString executablePath()
+{
     uint32_t size = 0;
     _NSGetExecutablePath(nullptr, &size);
     QByteArray buffer(qsizetype(size), Qt::Uninitialized);
@@ -19,7 +20,8 @@ QString executablePath() {
     return decodeName(QByteArray(buffer.constData()));
 }
 
-QStringList drives() {
+QStringList drives()
+{
     QStringList result{QStringLiteral("/")};
     struct statfs *mounts = nullptr;
     const int count = getmntinfo(&mounts, MNT_NOWAIT);

@@ -18,10 +18,12 @@ extern char **environ;
 
 namespace ui::platform {
 
-QChar nativeSeparator() {
+QChar nativeSeparator()
+{
     return QLatin1Char('/');
 }
-bool isSeparator(QChar c) {
+bool isSeparator(QChar c)
+{
     return c == QLatin1Char('/');
 }
 
@@ -29,7 +31,8 @@ namespace {
 
 // A thread per child only to collect its exit status, so that no zombie is
 // left while the window goes on; the window itself never waits.
-void reapInBackground(pid_t pid) {
+void reapInBackground(pid_t pid)
+{
     std::thread([pid] {
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -39,7 +42,8 @@ void reapInBackground(pid_t pid) {
 
 } // namespace
 
-StartResult spawnDetached(const QString &program, const QStringList &arguments) {
+StartResult spawnDetached(const QString &program, const QStringList &arguments)
+{
     std::vector<QByteArray> storage;
     storage.reserve(arguments.size() + 1);
     storage.push_back(encodeName(program));
@@ -88,7 +92,8 @@ StartResult spawnDetached(const QString &program, const QStringList &arguments) 
     return {true, {}};
 }
 
-QString readDirectory(const QString &path, QList<RawEntry> &entries) {
+QString readDirectory(const QString &path, QList<RawEntry> &entries)
+{
     const QByteArray encoded = encodeName(path);
     if (encoded.contains('\0'))
         return errorText(ENOENT);

@@ -9,15 +9,18 @@
 
 namespace ui::platform {
 
-QChar nativeSeparator() {
+QChar nativeSeparator()
+{
     return QLatin1Char('\\');
 }
-bool isSeparator(QChar c) {
+bool isSeparator(QChar c)
+{
     return c == QLatin1Char('\\') || c == QLatin1Char('/');
 }
 
 namespace {
-QString lastErrorText(DWORD code) {
+QString lastErrorText(DWORD code)
+{
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
         return QStringLiteral("arquivo não encontrado");
@@ -37,7 +40,8 @@ QString lastErrorText(DWORD code) {
 }
 } // namespace
 
-QString executablePath() {
+QString executablePath()
+{
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
@@ -49,7 +53,8 @@ QString executablePath() {
     }
 }
 
-StartResult spawnDetached(const QString &program, const QStringList &arguments) {
+StartResult spawnDetached(const QString &program, const QStringList &arguments)
+{
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
@@ -58,7 +63,8 @@ StartResult spawnDetached(const QString &program, const QStringList &arguments) 
     return {false, lastErrorText(GetLastError())};
 }
 
-QString readDirectory(const QString &path, QList<RawEntry> &entries) {
+QString readDirectory(const QString &path, QList<RawEntry> &entries)
+{
     QString pattern = QDir::toNativeSeparators(path);
     if (!pattern.endsWith(QLatin1Char('\\')))
         pattern += QLatin1Char('\\');
@@ -82,7 +88,8 @@ QString readDirectory(const QString &path, QList<RawEntry> &entries) {
     return err == ERROR_NO_MORE_FILES ? QString() : lastErrorText(err);
 }
 
-QStringList drives() {
+QStringList drives()
+{
     QStringList result;
     const DWORD mask = GetLogicalDrives();
     for (int i = 0; i < 26; ++i) {

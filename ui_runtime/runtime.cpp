@@ -9,7 +9,8 @@
 
 namespace ui {
 
-int twipsToPixels(int twips, const QWidget *widget) {
+int twipsToPixels(int twips, const QWidget *widget)
+{
     const QScreen *screen = widget ? widget->screen() : nullptr;
     if (!screen)
         screen = QGuiApplication::primaryScreen();
@@ -17,38 +18,53 @@ int twipsToPixels(int twips, const QWidget *widget) {
     return qRound(twips * dpi / 1440.0);
 }
 
-void setGeometryTwips(QWidget *widget, int left, int top, int width, int height) {
+void setGeometryTwips(QWidget *widget, int left, int top, int width, int height)
+{
     widget->setGeometry(twipsToPixels(left, widget), twipsToPixels(top, widget),
                         twipsToPixels(width, widget), twipsToPixels(height, widget));
 }
 
-void resizeTwips(QWidget *widget, int width, int height) {
+void resizeTwips(QWidget *widget, int width, int height)
+{
     widget->resize(twipsToPixels(width, widget), twipsToPixels(height, widget));
 }
 
-void fitLabel(QLabel *label) {
+void fitLabel(QLabel *label)
+{
+    // The designed size is kept, so that a later, shorter text shrinks the
+    // label back to its design rather than leaving it at a wider size.
+    QVariant designed = label->property("designedSize");
+    if (!designed.isValid()) {
+        designed = label->size();
+        label->setProperty("designedSize", designed);
+    }
     const QSize needed = label->sizeHint();
-    label->resize(qMax(label->width(), needed.width()), qMax(label->height(), needed.height()));
+    const QSize base = designed.toSize();
+    label->resize(qMax(base.width(), needed.width()), qMax(base.height(), needed.height()));
 }
 
-void showError(QWidget *parent, const QString &message) {
+void showError(QWidget *parent, const QString &message)
+{
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(errorBoxTitle), message,
                     QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("opsBox"));
     box.exec();
 }
 
-bool endsWithSeparator(const QString &path) {
+bool endsWithSeparator(const QString &path)
+{
     return !path.isEmpty() && platform::isSeparator(path.back());
 }
 
-QString joinPath(const QString &folder, const QString &name) {
+QString joinPath(const QString &folder, const QString &name)
+{
     if (folder.isEmpty() || endsWithSeparator(folder))
         return folder + name;
     return folder + platform::nativeSeparator() + name;
 }
 
-QString programFolder() {
+QString programFolder()
+{
     const QString exe = platform::executablePath();
     qsizetype cut = exe.size();
     while (cut > 0 && !platform::isSeparator(exe.at(cut - 1)))
@@ -63,7 +79,8 @@ QString programFolder() {
     return without;
 }
 
-StartResult startDetached(const QString &program, const QStringList &arguments) {
+StartResult startDetached(const QString &program, const QStringList &arguments)
+{
     return platform::spawnDetached(program, arguments);
 }
 

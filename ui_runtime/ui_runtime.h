@@ -18,7 +18,8 @@ namespace ui {
 int twipsToPixels(int twips, const QWidget *widget = nullptr);
 void setGeometryTwips(QWidget *widget, int left, int top, int width, int height);
 void resizeTwips(QWidget *widget, int width, int height);
-// Grows a label from its top-left corner until its text fits; never shrinks it.
+// Grows a label from its top-left corner until its text fits; it never gets
+// smaller than the size it had on the first call.
 void fitLabel(QLabel *label);
 
 // --- Messages ----------------------------------------------------------------
@@ -57,3 +58,5 @@ struct StartResult {
 StartResult startDetached(const QString &program, const QStringList &arguments);
 
 } // namespace ui
+
+#include "listcontrols.h"

@@ -1,0 +1,146 @@
+#include "abrir.h"
+
+#include "ui_runtime.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+template <typename Control>
+Control *place(Control *control, const char *name, int left, int top, int width, int height)
+{
+    control->setObjectName(QLatin1String(name));
+    ui::setGeometryTwips(control, left, top, width, height);
+    return control;
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int left, int top)
+{
+    auto *button = place(new QPushButton(text, parent), name, left, top, 1515, 435);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
+                  int width, int height)
+{
+    auto *label = place(new QLabel(text, parent), name, left, top, width, height);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    ui::fitLabel(label);
+    return label;
+}
+
+const QString bspMode = QStringLiteral("BSP");
+const QString mapMode = QStringLiteral("MAP");
+
+} // namespace
+
+Abrir::Abrir(const QLineEdit *modeField, QWidget *owner)
+    : QDialog(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                         Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint)
+    , modeField(modeField)
+{
+    setObjectName(QStringLiteral("Abrir"));
+    setWindowTitle(QStringLiteral("Abrir"));
+    ui::resizeTwips(this, 8115, 4230);
+
+    // Created in tab order.
+    cmbCanc = makeButton(this, "cmbCanc", QStringLiteral("Cancelar"), 6480, 1020);
+    connect(cmbCanc, &QPushButton::clicked, this, &QDialog::reject);
+    cmbOk = makeButton(this, "cmbOk", QStringLiteral("OK"), 6480, 360);
+    connect(cmbOk, &QPushButton::clicked, this, &Abrir::confirm);
+    Text1 = place(new QLineEdit(this), "Text1", 0, 3840, 6315, 315);
+    File1 = place(new ui::FileList(this), "File1", 2820, 360, 3495, 3015);
+    File1->setPattern(QStringLiteral("*.map"));
+    connect(File1, &ui::FileList::fileClicked, this, &Abrir::takeClickedFile);
+    Dir1 = place(new ui::DirList(this), "Dir1", 0, 360, 2775, 3015);
+    // Follows every read, so opening the same folder again refreshes the files too.
+    connect(Dir1, &ui::DirList::listingRead, this, &Abrir::followDirectory);
+    connect(Dir1, &ui::DirList::openFailed, this, &Abrir::reportUnopenedDirectory);
+    Drive1 = place(new ui::DriveList(this), "Drive1", 0, 0, 2775, 315);
+    connect(Drive1, &ui::DriveList::driveChanged, this, &Abrir::changeDrive);
+    Label1 =
+        makeLabel(this, "Label1", QStringLiteral("Selecione o arquivo BSP"), 2940, 60, 1875, 195);
+    Labe = makeLabel(this, "Labe", QStringLiteral("Nome do Arquivo"), 0, 3540, 2775, 255);
+
+    setTabOrder(cmbCanc, cmbOk);
+    setTabOrder(cmbOk, Text1);
+    setTabOrder(Text1, File1);
+    setTabOrder(File1, Dir1);
+    setTabOrder(Dir1, Drive1);
+
+    load();
+    // The file list starts on the directory list's folder, from the same pass.
+    File1->setListing(Dir1->path(), Dir1->listing());
+    cmbCanc->setFocus();
+}
+
+void Abrir::load()
+{
+    if (modeField->text() == mapMode) {
+        File1->hide();
+        Dir1->resize(ui::twipsToPixels(6315, this), ui::twipsToPixels(3795, this));
+        Text1->hide();
+        Labe->hide();
+        Label1->setText(QStringLiteral("Selecione o diretorio."));
+        ui::fitLabel(Label1);
+    }
+    if (modeField->text() == bspMode)
+        File1->setPattern(QStringLiteral("*.bsp"));
+}
+
+void Abrir::confirm()
+{
+    if (modeField->text() == mapMode) {
+        emit outputFolderChosen(Dir1->path());
+        accept();
+    }
+    if (modeField->text() == bspMode) {
+        emit bspFileChosen(Text1->text());
+        accept();
+    }
+}
+
+void Abrir::changeDrive(const QString &drive)
+{
+    // A drive opens on the working directory when that lies on it, else on its root.
+    const QString cwd = ui::workingDirectory();
+    const QString failure = Dir1->setPath(Drive1->driveOf(cwd) == drive ? cwd : drive);
+    if (failure.isEmpty())
+        return;
+    ui::showError(this, QStringLiteral("Não foi possível abrir a unidade %1: %2")
+                            .arg(ui::displayName(drive), failure));
+    // Back to the drive that the lists still show, so that the failed one can
+    // be picked again once it is ready.
+    Drive1->setDrive(Drive1->driveOf(Dir1->path()));
+}
+
+void Abrir::followDirectory(const QString &path)
+{
+    File1->setListing(path, Dir1->listing());
+}
+
+void Abrir::takeClickedFile()
+{
+    Text1->setText(ui::joinPath(File1->path(), File1->fileName()));
+}
+
+void Abrir::reportUnopenedDirectory(const QString &path, const QString &reason)
+{
+    ui::showError(this, QStringLiteral("Não foi possível abrir o diretório %1: %2")
+                            .arg(ui::displayName(path), reason));
+}
+
+void Abrir::keyPressEvent(QKeyEvent *event)
+{
+    // No cancel button: Escape closes nothing.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
