@@ -1,148 +1,90 @@
 // The conversion launch against a stub bspc.exe that records its start.
 #include "launch.h"
-#include "stubtool.h"
-#include "ui_runtime.h"
-
-#include <QtTest>
-
-#include <csignal>
-#include <unistd.h>
+#include "testkit.h"
 
 class TestLaunch : public QObject {
     Q_OBJECT
 
+    QTemporaryDir workDir;
+
 private slots:
-    void init()
-    {
-        // Each test runs from a scratch working directory.
-        QVERIFY(workDir.isValid());
-        QVERIFY(QDir::setCurrent(workDir.path()));
-    }
+    void init() { QVERIFY(QDir::setCurrent(workDir.path())); }
 
-    void argumentsReachTheTool_data()
-    {
-        QTest::addColumn<QString>("bsp");
-        QTest::addColumn<QString>("map");
-        QTest::newRow("ordinary") << "/maps/arena.bsp"
-                                  << "/out";
-        QTest::newRow("both empty") << ""
-                                    << "";
-        QTest::newRow("double quotes") << "/m/a\" -output \"/etc"
-                                       << "\"/o\"";
-        QTest::newRow("spaces") << "/my maps/big arena.bsp"
-                                << "/out dir/ ";
-        QTest::newRow("leading dash") << "-help"
-                                      << "--output=/x";
-        QTest::newRow("non-ascii") << "/mapas/ação.bsp"
-                                   << "/saída/ção";
-        QTest::newRow("newline") << "/a\nb.bsp"
-                                 << "/o\n";
-        QTest::newRow("shell characters") << "$(touch pwned);`id`|x&y"
-                                          << "'; rm -rf ~ #";
-    }
-
-    void argumentsReachTheTool()
-    {
-        QFETCH(QString, bsp);
-        QFETCH(QString, map);
-        StubFolder stub;
-        QCOMPARE(launch::startConversion(stub.folder(), bsp, map), QString());
-        QVERIFY(stub.waitForRecords(1));
-        const StubRecord r = stub.records().first();
-        QCOMPARE(r.exe, stub.toolBytes());
-        const QList<QByteArray> expected{stub.toolBytes(), "-bsp2map", ui::encodeName(bsp),
-                                         "-output", ui::encodeName(map)};
-        QCOMPARE(r.argv, expected);
-        QCOMPARE(r.cwd, ui::encodeName(workDir.path()));
-        QVERIFY(!QFile::exists(workDir.filePath("pwned")));
-    }
-
-    void programFolderIsJoinedOnce_data()
+    void startsTheToolExactly_data()
     {
         QTest::addColumn<QByteArray>("subfolder");
-        QTest::addColumn<bool>("trailingSeparator");
-        QTest::newRow("plain") << QByteArray("tools") << false;
-        QTest::newRow("trailing separator") << QByteArray("tools") << true;
-        QTest::newRow("spaces") << QByteArray("Program Files (x86)") << false;
-        QTest::newRow("quotes and accents") << QByteArray("o \"nosso\" programa ção") << false;
-        QTest::newRow("latin-1 bytes") << QByteArray("ferramenta\xe7\xe3o") << false;
+        QTest::addColumn<QString>("bsp");
+        QTest::addColumn<QString>("map");
+        auto row = [](const char *name, const QByteArray &sub, const QString &bsp,
+                      const QString &map) { QTest::newRow(name) << sub << bsp << map; };
+        row("ordinary", "", "/maps/arena.bsp", "/out");
+        row("both empty", "", "", "");
+        row("double quotes", "", "/m/a\" -output \"/etc", "\"/o\"");
+        row("spaces", "", "/my maps/big arena.bsp", "/out dir/ ");
+        row("leading dash", "", "-help", "--output=/x");
+        row("non-ascii", "", "/mapas/ação.bsp", "/saída/ção");
+        row("newline", "", "/a\nb.bsp", "/o\n");
+        row("shell characters", "", "$(touch pwned);`id`|x&y", "'; rm -rf ~ #");
+        // A trailing "/" on the folder: one separator before the tool's name.
+        row("folder with trailing separator", "tools/", "a.bsp", "out");
+        row("folder with spaces", "Program Files (x86)", "a.bsp", "out");
+        row("folder with quotes and accents", "o \"nosso\" programa ção", "a.bsp", "out");
+        row("folder in latin-1 bytes", "ferramenta\xe7\xe3o", "a.bsp", "out");
     }
 
-    void programFolderIsJoinedOnce()
+    void startsTheToolExactly()
     {
         QFETCH(QByteArray, subfolder);
-        QFETCH(bool, trailingSeparator);
-        StubFolder stub(subfolder);
-        const QString folder = stub.folder() + (trailingSeparator ? "/" : "");
-        QCOMPARE(launch::toolPath(folder), ui::decodeName(stub.toolBytes()));
-        QCOMPARE(launch::startConversion(folder, "a.bsp", "out"), QString());
-        QVERIFY(stub.waitForRecords(1));
-        QCOMPARE(stub.records().first().exe, stub.toolBytes());
-        QCOMPARE(stub.records().first().argv.first(), stub.toolBytes());
-    }
-
-    void everyPressStartsOneProcessAndLeavesNoZombie()
-    {
-        StubFolder stub;
-        for (int i = 0; i < 2; ++i)
-            QCOMPARE(launch::startConversion(stub.folder(), "a.bsp", "out"), QString());
+        QFETCH(QString, bsp);
+        QFETCH(QString, map);
+        const bool trailing = subfolder.endsWith('/');
+        StubFolder stub(trailing ? subfolder.chopped(1) : subfolder);
+        // Every press starts a process of its own.
+        for (int press = 0; press < 2; ++press)
+            QCOMPARE(launch::startConversion(stub.folder() + (trailing ? "/" : ""), bsp, map),
+                     QString());
         QVERIFY(stub.waitForRecords(2));
         const QList<StubRecord> records = stub.records();
         QCOMPARE(records.size(), 2);
         QVERIFY(records[0].pid != records[1].pid);
         for (const StubRecord &r : records) {
+            QCOMPARE(r.exe, stub.tool());
+            QCOMPARE(r.argv, QList<QByteArray>({stub.tool(), "-bsp2map", ui::encodeName(bsp),
+                                                "-output", ui::encodeName(map)}));
+            QCOMPARE(r.cwd, ui::encodeName(workDir.path()));
             // Once reaped, the pid is gone; a zombie would stay in /proc.
-            const QString proc = QStringLiteral("/proc/%1").arg(r.pid);
-            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(proc), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QString("/proc/%1").arg(r.pid)), 10000);
         }
+        QVERIFY(!QFile::exists(workDir.filePath("pwned")));
     }
 
     void aFailedStartIsDescribed_data()
     {
-        QTest::addColumn<bool>("present");
-        QTest::addColumn<bool>("executable");
+        QTest::addColumn<int>("mode"); // of the tool, -1 for none
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing") << false << false << "arquivo não encontrado";
-        QTest::newRow("not executable") << true << false << "permissão negada";
+        QTest::newRow("missing") << -1 << "arquivo não encontrado";
+        QTest::newRow("not executable") << 0644 << "permissão negada";
+        QTest::newRow("empty folder") << 0755 << "a pasta do programa é desconhecida";
     }
 
     void aFailedStartIsDescribed()
     {
-        QFETCH(bool, present);
-        QFETCH(bool, executable);
+        QFETCH(int, mode);
         QFETCH(QString, reason);
-        StubFolder stub({}, executable);
-        if (!present)
-            QVERIFY(::unlink(stub.toolBytes().constData()) == 0);
-        const QString message = launch::startConversion(stub.folder(), "a.bsp", "out");
-        QCOMPARE(message, QStringLiteral("Não foi possível iniciar %1: %2")
-                              .arg(ui::decodeName(stub.toolBytes()), reason));
-        QVERIFY(stub.records().isEmpty());
-    }
-
-    void toolIsNeverTakenFromWorkingDirectoryOrPath()
-    {
-        StubFolder empty;
-        QVERIFY(::unlink(empty.toolBytes().constData()) == 0);
-        StubFolder inWorkingDir;
-        StubFolder onPath;
+        const bool noFolder = QTest::currentDataTag() == QByteArray("empty folder");
+        StubFolder stub({}, fs::perms(qMax(mode, 0))), inWorkingDir, onPath;
+        if (mode < 0)
+            QVERIFY(fs::remove(stub.tool().toStdString()));
+        // A bspc.exe in the working directory or on PATH must never stand in.
         QVERIFY(QDir::setCurrent(inWorkingDir.folder()));
-        const QByteArray oldPath = qgetenv("PATH");
-        qputenv("PATH", ui::encodeName(onPath.folder()) + ":" + oldPath);
-        const QString message = launch::startConversion(empty.folder(), "a.bsp", "out");
-        qputenv("PATH", oldPath);
-        QVERIFY(message.contains(QStringLiteral("arquivo não encontrado")));
-        QTest::qWait(200);
-        QVERIFY(inWorkingDir.records().isEmpty());
-        QVERIFY(onPath.records().isEmpty());
-        const QString relative = launch::startConversion(QString(), "a.bsp", "out");
-        QVERIFY(relative.startsWith(QStringLiteral("Não foi possível iniciar bspc.exe")));
-        QTest::qWait(200);
-        QVERIFY(inWorkingDir.records().isEmpty());
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", onPath.bytes + ':' + path);
+        const QString message =
+            launch::startConversion(noFolder ? QString() : stub.folder(), "a.bsp", "out");
+        qputenv("PATH", path);
+        QCOMPARE(message, QStringLiteral("Não foi possível iniciar %1: %2")
+                              .arg(noFolder ? "bspc.exe" : ui::decodeName(stub.tool()), reason));
     }
-
-private:
-    QTemporaryDir workDir;
 };
 
 QTEST_GUILESS_MAIN(TestLaunch)
