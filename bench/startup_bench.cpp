@@ -717,6 +717,14 @@ int runParent(int argc, char **argv)
          median(launchFloor, &L::returnUs), 0, 0},
     };
     printTable(rows);
+    // A child's ru_maxrss starts from the peak of the process it was spawned
+    // from, so the columns mean something only above the parent's own peak.
+    const double parentMiB = double(peakRssKiB()) / 1024.0;
+    const std::optional<double> floorPeak = median(startFloor, &S::peakAtPaintMiB);
+    if (floorPeak && parentMiB >= *floorPeak)
+        std::printf("\nWarning: the parent's peak RSS (%.1f MiB) is not below the floor's; the "
+                    "memory rows are not meaningful.\n",
+                    parentMiB);
 
     std::printf("\nWhere the start-up time goes (ms, medians):\n\n");
     const std::vector<Row> steps{
