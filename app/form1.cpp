@@ -4,9 +4,13 @@
 #include "launch.h"
 #include "ui_runtime.h"
 
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
+#include <QSet>
+#include <QUrl>
 
 namespace {
 
@@ -69,6 +73,25 @@ Form1::Form1(const QString &programFolder, QWidget *parent)
     Command3 = makeButton(this, "Command3", QStringLiteral("Descompilar"), 1740, 1740, 1395, 495);
     connect(Command3, &QPushButton::clicked, this, &Form1::decompile);
 
+    // Names for screen readers: a field is named by the label above it.
+    txtBSP->setAccessibleName(Label1->text());
+    txtMAP->setAccessibleName(Label2->text());
+    Label1->setBuddy(txtBSP);
+    Label2->setBuddy(txtMAP);
+    txtOperacao->setAccessibleName(QStringLiteral("Modo do seletor"));
+    Command1->setAccessibleName(QStringLiteral("Escolher arquivo BSP"));
+    Command1->setToolTip(Command1->accessibleName());
+    Command2->setAccessibleName(QStringLiteral("Escolher diretório destino"));
+    Command2->setToolTip(Command2->accessibleName());
+    Command3->setAccessibleName(Command3->text());
+    for (QLabel *label : {Label1, Label2})
+        label->setAccessibleName(label->text());
+
+    // Files and folders dropped from a file manager, on the window or a field.
+    setAcceptDrops(true);
+    txtBSP->installEventFilter(this);
+    txtMAP->installEventFilter(this);
+
     setTabOrder(txtBSP, Command1);
     setTabOrder(Command1, txtMAP);
     setTabOrder(txtMAP, Command2);
@@ -94,6 +117,65 @@ void Form1::openChooser(const QString &mode)
     connect(&chooser, &Abrir::bspFileChosen, txtBSP, &QLineEdit::setText);
     connect(&chooser, &Abrir::outputFolderChosen, txtMAP, &QLineEdit::setText);
     chooser.exec();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if ((watched == txtBSP || watched == txtMAP) &&
+        (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+        auto *drop = static_cast<QDropEvent *>(event);
+        // Plain text still drops into the field as usual; only files are ours.
+        if (drop->mimeData()->hasUrls()) {
+            takeDrop(drop, type == QEvent::Drop);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    takeDrop(event, false);
+}
+
+void Form1::dragMoveEvent(QDragMoveEvent *event)
+{
+    takeDrop(event, false);
+}
+
+void Form1::dropEvent(QDropEvent *event)
+{
+    takeDrop(event, true);
+}
+
+void Form1::takeDrop(QDropEvent *event, bool drop)
+{
+    // All local, or nothing: a web address is no path to hand to the tool.
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        const QString path = ui::localPath(url);
+        if (path.isEmpty()) {
+            event->ignore();
+            return;
+        }
+        paths.append(path);
+    }
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    if (!drop)
+        return;
+    // The first folder is the output, the first file the map to convert.
+    QSet<QLineEdit *> filled;
+    for (const QString &path : paths) {
+        QLineEdit *field = ui::isDirectory(path) ? txtMAP : txtBSP;
+        if (!filled.contains(field))
+            field->setText(path);
+        filled.insert(field);
+    }
 }
 
 void Form1::decompile()

@@ -21,7 +21,14 @@ public slots:
     void chooseOutputFolder();
     void decompile();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 private:
+    void takeDrop(QDropEvent *event, bool drop);
     void openChooser(const QString &mode);
 
     QString programFolder;

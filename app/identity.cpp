@@ -2,15 +2,35 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QImageReader>
+#include <QPixmap>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 void setUpIdentity(QApplication &app)
 {
     QApplication::setApplicationName(QStringLiteral("Vostrand"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
-    QApplication::setDesktopFileName(QStringLiteral("vostrand"));
+    QApplication::setDesktopFileName(QStringLiteral("org.vostrand.Vostrand"));
+    // Read as PNG outright: letting Qt guess the format loads every image
+    // plugin at start-up. The SVG serves the desktop's icon theme only.
     QIcon icon;
-    icon.addFile(QStringLiteral(":/icons/vostrand-16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/icons/vostrand-32.png"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/icons/vostrand.svg"));
+    for (const char *file : {":/icons/vostrand-16.png", ":/icons/vostrand-32.png"}) {
+        QImageReader reader(QLatin1String(file), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
     app.setWindowIcon(icon);
+
+    // The program speaks Portuguese whatever the system locale, so Qt's own
+    // texts (context menus, box buttons) must too.
+    const QLocale portuguese(QLocale::Portuguese, QLocale::Brazil);
+    QLocale::setDefault(portuguese);
+    auto *translator = new QTranslator(&app);
+    if (translator->load(portuguese, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
+    else
+        delete translator;
 }

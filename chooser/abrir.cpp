@@ -67,6 +67,15 @@ Abrir::Abrir(const QLineEdit *modeField, QWidget *owner)
         makeLabel(this, "Label1", QStringLiteral("Selecione o arquivo BSP"), 2940, 60, 1875, 195);
     Labe = makeLabel(this, "Labe", QStringLiteral("Nome do Arquivo"), 0, 3540, 2775, 255);
 
+    // Names for screen readers; a list or field is named by its caption.
+    Drive1->setAccessibleName(QStringLiteral("Unidades"));
+    Dir1->setAccessibleName(QStringLiteral("Diretórios"));
+    for (QWidget *w : std::initializer_list<QWidget *>{cmbCanc, cmbOk, Label1, Labe})
+        w->setAccessibleName(w->property("text").toString());
+    File1->setAccessibleName(Label1->text());
+    Text1->setAccessibleName(Labe->text());
+    Labe->setBuddy(Text1);
+
     setTabOrder(cmbCanc, cmbOk);
     setTabOrder(cmbOk, Text1);
     setTabOrder(Text1, File1);
@@ -87,6 +96,7 @@ void Abrir::load()
         Text1->hide();
         Labe->hide();
         Label1->setText(QStringLiteral("Selecione o diretorio."));
+        Label1->setAccessibleName(Label1->text());
         ui::fitLabel(Label1);
     }
     if (modeField->text() == bspMode)

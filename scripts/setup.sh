@@ -7,7 +7,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
+    qt6-translations-l10n
     xvfb xdotool imagemagick
+    desktop-file-utils appstream dpkg-dev file
 )
 
 as_root() {
@@ -26,7 +28,8 @@ else
     echo "==> All packages present"
 fi
 
+cd "$top"
 echo "==> Configuring in $top/build"
-cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --preset default >/dev/null
 echo "==> Building"
-cmake --build "$top/build"
+cmake --build --preset default

@@ -4,5 +4,12 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/setup.sh"
+cd "$top"
 echo "==> Running the tests"
-ctest --test-dir "$top/build" --output-on-failure
+ctest --preset default
+
+echo "==> Building again with AddressSanitizer and UBSan, in $top/build-asan"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+echo "==> Running the tests under the sanitizers"
+ctest --preset asan

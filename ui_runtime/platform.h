@@ -21,6 +21,8 @@ QString readDirectory(const QString &path, QList<RawEntry> &entries);
 // Mount points or drive letters that a user would pick a drive from.
 QStringList drives();
 
+bool isDirectory(const QString &path);
+
 QChar nativeSeparator();
 bool isSeparator(QChar c);
 

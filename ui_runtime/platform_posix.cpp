@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 extern char **environ;
@@ -28,6 +29,22 @@ bool isSeparator(QChar c)
 }
 
 namespace {
+
+// The environment as the program received it, copied before main() runs, so
+// that whatever Qt or the program sets for itself later stays out of the tool.
+struct StartEnvironment {
+    StartEnvironment()
+    {
+        for (char **entry = environ; entry && *entry; ++entry)
+            storage.emplace_back(*entry);
+        for (std::string &entry : storage)
+            pointers.push_back(entry.data());
+        pointers.push_back(nullptr);
+    }
+    std::vector<std::string> storage;
+    std::vector<char *> pointers;
+};
+const StartEnvironment startEnvironment;
 
 // A thread per child only to collect its exit status, so that no zombie is
 // left while the window goes on; the window itself never waits.
@@ -83,13 +100,20 @@ StartResult spawnDetached(const QString &program, const QStringList &arguments)
     posix_spawnattr_setflags(&attr, flags);
 
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(),
+                               startEnvironment.pointers.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
         return {false, errorText(rc)};
     reapInBackground(pid);
     return {true, {}};
+}
+
+bool isDirectory(const QString &path)
+{
+    struct stat st;
+    return stat(encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 QString readDirectory(const QString &path, QList<RawEntry> &entries)

@@ -88,6 +88,12 @@ QString readDirectory(const QString &path, QList<RawEntry> &entries)
     return err == ERROR_NO_MORE_FILES ? QString() : lastErrorText(err);
 }
 
+bool isDirectory(const QString &path)
+{
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t *>(path.utf16()));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 QStringList drives()
 {
     QStringList result;

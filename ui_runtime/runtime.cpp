@@ -1,10 +1,12 @@
 #include "platform.h"
 #include "ui_runtime.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
+#include <QUrl>
 #include <QWidget>
 
 namespace ui {
@@ -61,6 +63,22 @@ QString joinPath(const QString &folder, const QString &name)
     if (folder.isEmpty() || endsWithSeparator(folder))
         return folder + name;
     return folder + platform::nativeSeparator() + name;
+}
+
+QString localPath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+#ifdef Q_OS_WIN
+    return QDir::toNativeSeparators(url.toLocalFile());
+#else
+    return decodeName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+#endif
+}
+
+bool isDirectory(const QString &path)
+{
+    return platform::isDirectory(path);
 }
 
 QString programFolder()

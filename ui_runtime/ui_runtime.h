@@ -7,6 +7,7 @@
 #include <QStringList>
 
 class QLabel;
+class QUrl;
 class QWidget;
 
 namespace ui {
@@ -37,6 +38,11 @@ QString decodeName(const char *bytes, qsizetype size);
 QByteArray encodeName(const QString &name);
 // The name as it may be shown: escaped bytes appear as U+FFFD.
 QString displayName(const QString &name);
+
+// The local path that a file:// URL names, with its bytes kept exactly (a
+// file manager percent-encodes names that are not UTF-8); "" for other URLs.
+QString localPath(const QUrl &url);
+bool isDirectory(const QString &path);
 
 // The folder of the running executable as the OS reports it. It ends in a
 // separator only at the root.
