@@ -39,5 +39,16 @@ int main(int argc, char **argv)
     const std::string name =
         exe.substr(0, exe.rfind('/') + 1) + "bspc-" + std::to_string(getpid()) + ".rec";
     std::ofstream(name + ".part", std::ios::binary) << record;
-    return std::rename((name + ".part").c_str(), name.c_str()) == 0 ? 0 : 2;
+    if (std::rename((name + ".part").c_str(), name.c_str()) != 0)
+        return 2;
+    // A "stub-mode" file beside it makes it misbehave: "sleep" never exits,
+    // "spam" prints 8 MB.
+    std::string mode;
+    std::ifstream(exe.substr(0, exe.rfind('/') + 1) + "stub-mode") >> mode;
+    if (mode == "sleep")
+        for (;;)
+            pause();
+    for (int i = 0; mode == "spam" && i < 8192; ++i)
+        std::fwrite(std::string(1023, 'x').append("\n").data(), 1, 1024, stdout);
+    return 0;
 }

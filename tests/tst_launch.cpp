@@ -2,6 +2,9 @@
 #include "launch.h"
 #include "testkit.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 class TestLaunch : public QObject {
     Q_OBJECT
 
@@ -25,6 +28,14 @@ private slots:
         row("non-ascii", "", "/mapas/ação.bsp", "/saída/ção");
         row("newline", "", "/a\nb.bsp", "/o\n");
         row("shell characters", "", "$(touch pwned);`id`|x&y", "'; rm -rf ~ #");
+        row("tabs and single quotes", "", "\t/o'brien's.bsp", "/a\tb");
+        row("leading tilde", "", "~/arena.bsp", "~root");
+        row("4096 characters", "", '/' + QString(4095, 'a'), "/o");
+        row("32768 characters", "", '/' + QString(32767, 'b'), QString(32768, 'c'));
+        row("right to left, combining, emoji", "", "/خريطة/ã̃e\u0301.bsp", "/🗺️/saída😀");
+        row("bytes that are not UTF-8", "", ui::decodeName("/mapa\xe7\xe3o.bsp"),
+            ui::decodeName("/sa\xed"
+                           "da"));
         // A trailing "/" on the folder: one separator before the tool's name.
         row("folder with trailing separator", "tools/", "a.bsp", "out");
         row("folder with spaces", "Program Files (x86)", "a.bsp", "out");
@@ -61,15 +72,25 @@ private slots:
     void aFailedStartIsDescribed_data()
     {
         QTest::addColumn<int>("mode"); // of the tool, -1 for none
+        QTest::addColumn<QString>("bsp");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing") << -1 << "arquivo não encontrado";
-        QTest::newRow("not executable") << 0644 << "permissão negada";
-        QTest::newRow("empty folder") << 0755 << "a pasta do programa é desconhecida";
+        QTest::newRow("missing") << -1 << "a.bsp"
+                                 << "arquivo não encontrado";
+        QTest::newRow("not executable") << 0644 << "a.bsp"
+                                        << "permissão negada";
+        QTest::newRow("empty folder") << 0755 << "a.bsp"
+                                      << "a pasta do programa é desconhecida";
+        // What the OS itself refuses is reported, never cut short.
+        QTest::newRow("NUL character")
+            << 0755 << QString::fromLatin1("a\0b", 3) << "um argumento contém um caractere nulo";
+        QTest::newRow("200000 characters")
+            << 0755 << QString(200000, 'x') << "lista de argumentos longa demais";
     }
 
     void aFailedStartIsDescribed()
     {
         QFETCH(int, mode);
+        QFETCH(QString, bsp);
         QFETCH(QString, reason);
         const bool noFolder = QTest::currentDataTag() == QByteArray("empty folder");
         StubFolder stub({}, fs::perms(qMax(mode, 0))), inWorkingDir, onPath;
@@ -80,10 +101,29 @@ private slots:
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", onPath.bytes + ':' + path);
         const QString message =
-            launch::startConversion(noFolder ? QString() : stub.folder(), "a.bsp", "out");
+            launch::startConversion(noFolder ? QString() : stub.folder(), bsp, "out");
         qputenv("PATH", path);
         QCOMPARE(message, QStringLiteral("Não foi possível iniciar %1: %2")
                               .arg(noFolder ? "bspc.exe" : ui::decodeName(stub.tool()), reason));
+        QTest::qWait(100);
+        QVERIFY(stub.records().isEmpty() && inWorkingDir.records().isEmpty() &&
+                onPath.records().isEmpty());
+    }
+
+    void onlyStandardStreamsAndTheStartEnvironmentReachTheTool()
+    {
+        // A descriptor that would leak into a child started the careless way.
+        const int leaked = ::open("/dev/null", O_RDONLY);
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        qputenv("QT_QPA_PLATFORM", "set after start");
+        StubFolder stub;
+        const QString message = launch::startConversion(stub.folder(), "a.bsp", "out");
+        qputenv("QT_QPA_PLATFORM", platform);
+        ::close(leaked);
+        QCOMPARE(message, QString());
+        QVERIFY(stub.waitForRecords(1));
+        QCOMPARE(stub.records().first().fds, QByteArray("0,1,2"));
+        QCOMPARE(stub.records().first().env, platform);
     }
 };
 

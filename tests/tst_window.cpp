@@ -38,11 +38,40 @@ class TestWindow : public QObject {
         return QFile::exists(file);
     }
 
-private slots:
-    void init()
+    // Starts vostrand from the working folder, at `scale`, and waits for its window.
+    void start(const QString &scale = "1")
     {
         program.kill(); // the one the last test started
         program.waitForFinished();
+        QProcessEnvironment env = program.processEnvironment();
+        env.insert("QT_SCALE_FACTOR", scale);
+        program.setProcessEnvironment(env);
+        program.start(stub->folder() + "/vostrand", {});
+        QVERIFY(program.waitForStarted());
+        mainWindow = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quelm BSP"});
+        QVERIFY(!mainWindow.isEmpty());
+        run("xdotool", {"windowfocus", "--sync", mainWindow});
+    }
+
+    QSize sizeOf(const QString &window)
+    {
+        QProcess p;
+        p.setProcessEnvironment(program.processEnvironment());
+        p.start("xdotool", {"getwindowgeometry", "--shell", window});
+        p.waitForFinished(30000);
+        QSize size;
+        for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+            if (line.startsWith("WIDTH="))
+                size.setWidth(line.mid(6).toInt());
+            if (line.startsWith("HEIGHT="))
+                size.setHeight(line.mid(7).toInt());
+        }
+        return size;
+    }
+
+private slots:
+    void init()
+    {
         QVERIFY(QDir().mkpath(qEnvironmentVariable("SCREENSHOT_DIR")));
         QFile display(qEnvironmentVariable("XVFB_STATE") + "/display");
         QVERIFY2(display.open(QIODevice::ReadOnly), "no virtual display; run through ctest");
@@ -56,11 +85,7 @@ private slots:
         QVERIFY(QFile::copy(qEnvironmentVariable("VOSTRAND_EXE"), stub->folder() + "/vostrand"));
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(workDir.path());
-        program.start(stub->folder() + "/vostrand", {});
-        QVERIFY(program.waitForStarted());
-        mainWindow = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quelm BSP"});
-        QVERIFY(!mainWindow.isEmpty());
-        run("xdotool", {"windowfocus", "--sync", mainWindow});
+        start();
     }
 
     void pathsReachTheTool_data()
@@ -97,6 +122,62 @@ private slots:
         const StubRecord r = stub->records().first();
         QCOMPARE(r.argv.mid(1).join('\0'), argv.join(QChar(0)).toUtf8()); // NUL never occurs
         QCOMPARE(r.cwd, cwd.toUtf8());
+    }
+
+    void cleanupTestCase()
+    {
+        program.kill();
+        program.waitForFinished();
+    }
+
+    void keyboardAloneWalksTheWholeRoad()
+    {
+        // Tab to the first "...", Space opens the chooser with "Cancelar" focused;
+        // Tab past "OK" and the name field into the files, Space takes the first.
+        run("xdotool", {"key", "--delay", "50", "Tab", "space"});
+        const QString chooser =
+            run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Abrir$"});
+        QVERIFY(!chooser.isEmpty());
+        run("xdotool", {"windowfocus", "--sync", chooser});
+        // Enter and Escape press nothing: the chooser stays open.
+        run("xdotool", {"key", "--delay", "50", "Return", "Escape", "Tab", "Tab", "Tab", "space",
+                        "shift+Tab", "shift+Tab", "space"});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            run("xdotool", {"search", "--onlyvisible", "--name", "^Abrir$"}).isEmpty(), 10000);
+        run("xdotool", {"windowfocus", "--sync", mainWindow});
+        run("xdotool", {"key", "--delay", "50", "Tab"});
+        run("xdotool", {"type", "--delay", "30", "/saida"});
+        run("xdotool", {"key", "--delay", "50", "Tab", "Tab", "space"});
+        QVERIFY(stub->waitForRecords(1));
+        QCOMPARE(stub->records().first().argv.mid(1),
+                 QList<QByteArray>({"-bsp2map", cwd.toUtf8() + "/arena.bsp", "-output", "/saida"}));
+    }
+
+    void bothWindowsKeepTheirProportionsWhenScaled_data()
+    {
+        QTest::addColumn<int>("scale");
+        QTest::newRow("1x") << 1;
+        QTest::newRow("2x") << 2;
+    }
+
+    void bothWindowsKeepTheirProportionsWhenScaled()
+    {
+        QFETCH(int, scale);
+        start(QString::number(scale));
+        QCOMPARE(sizeOf(mainWindow), QSize(344, 154) * scale);
+        QVERIFY(screenshot(mainWindow, QString("main-%1x").arg(scale)));
+        for (const int y : {50, 98}) { // the two "..." buttons: BSP, then MAP mode
+            click(mainWindow, 328 * scale, y * scale);
+            const QString chooser =
+                run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Abrir$"});
+            QVERIFY(!chooser.isEmpty());
+            QCOMPARE(sizeOf(chooser), QSize(541, 282) * scale);
+            QVERIFY(screenshot(chooser,
+                               QString("chooser-%1-%2x").arg(y == 50 ? "bsp" : "map").arg(scale)));
+            click(chooser, 482 * scale, 82 * scale); // "Cancelar"
+            QTRY_VERIFY_WITH_TIMEOUT(
+                run("xdotool", {"search", "--onlyvisible", "--name", "^Abrir$"}).isEmpty(), 10000);
+        }
     }
 };
 

@@ -662,7 +662,10 @@ void FileList::keyPressEvent(QKeyEvent *event)
     byUser = true;
     clickPending = false;
     QListView::keyPressEvent(event);
-    if (takeClick())
+    // Space picks the row that Tab made current without selecting it, which
+    // is the only way to pick a lone file by keyboard.
+    const bool picked = event->key() == Qt::Key_Space && !fileName().isEmpty();
+    if (takeClick() || picked)
         emit fileClicked();
 }
 
