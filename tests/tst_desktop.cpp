@@ -96,24 +96,6 @@ private slots:
                                       ui::twipsToPixels(design.height(), &window)));
     }
 
-    void enterAndEscapePressNothing()
-    {
-        Form1 main(stub.folder());
-        main.show();
-        for (const char *name : {"txtBSP", "Command1", "Command3"})
-            QTest::keyClick(main.findChild<QWidget *>(name), Qt::Key_Return);
-        QTest::keyClick(main.findChild<QWidget *>("Command3"), Qt::Key_Escape);
-        QTest::qWait(100);
-        QVERIFY(stub.records().isEmpty());
-        QLineEdit bsp("BSP");
-        Abrir chooser(&bsp, nullptr);
-        chooser.show();
-        for (const char *name : {"cmbOk", "cmbCanc", "Text1"})
-            QTest::keyClick(chooser.findChild<QWidget *>(name), Qt::Key_Return);
-        QTest::keyClick(&chooser, Qt::Key_Escape);
-        QVERIFY(chooser.isVisible());
-    }
-
     void dropsFillThePathFields_data()
     {
         QTest::addColumn<QStringList>("urls");

@@ -1,6 +1,6 @@
 // Faults and odd names that must neither break the window nor alter a path:
 // names that are not UTF-8 picked in the chooser, tools that misbehave, many
-// presses, a drive that vanishes and a huge folder.
+// presses and a huge folder.
 #include "abrir.h"
 #include "form1.h"
 #include "testkit.h"
@@ -121,25 +121,6 @@ private slots:
             // Reaped once it ends: no zombie stays behind.
             QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(proc), 10000);
         }
-    }
-
-    void aDriveThatVanishesIsReported()
-    {
-        QVERIFY(QDir(dir.path()).mkpath("usb"));
-        QVERIFY(::chdir(dirBytes().constData()) == 0);
-        QLineEdit mode("BSP");
-        Abrir chooser(&mode, nullptr);
-        chooser.show();
-        auto *drives = chooser.findChild<ui::DriveList *>("Drive1");
-        const QString before = chooser.findChild<ui::DirList *>("Dir1")->path();
-        drives->setDrives({"/", dir.filePath("usb")});
-        QVERIFY(QDir(dir.filePath("usb")).removeRecursively());
-        BoxWatcher boxes;
-        QTest::keyClick(drives, Qt::Key_Down);
-        QCOMPARE(boxes.seen, QStringList("Não foi possível abrir a unidade " + dir.filePath("usb") +
-                                         ": arquivo não encontrado"));
-        QCOMPARE(drives->drive(), QStringLiteral("/"));
-        QCOMPARE(chooser.findChild<ui::DirList *>("Dir1")->path(), before);
     }
 
     void aMillionEntriesAreListed()

@@ -335,6 +335,7 @@ private slots:
         QTest::newRow("drive of the working dir") << "" << QString() << "maps" << bspFiles;
         QTest::newRow("drive missing") << "/nonexistent/usb" << gone << "maps" << bspFiles;
         QTest::newRow("drive refused") << "locked" << refused << "maps" << bspFiles;
+        QTest::newRow("drive removed while shown") << "maps/sub" << gone << "maps" << bspFiles;
         QTest::newRow("folder removed while shown") << "maps/sub" << gone << "maps" << bspFiles;
         QTest::newRow("folder refused") << "maps/locked" << refused << "maps" << bspFiles;
         QTest::newRow("current folder removed")
