@@ -127,8 +127,12 @@ private slots:
     {
         const QByteArray huge = dirBytes() + "/huge";
         QVERIFY(::mkdir(huge.constData(), 0755) == 0);
-        for (int i = 0; i < 1000000; ++i)
-            touch(huge + '/' + QByteArray::number(i) + (i % 2 ? ".bsp" : ".txt"));
+        char name[256];
+        for (int i = 0; i < 1000000; ++i) {
+            std::snprintf(name, sizeof name, "%s/%d.%s", huge.constData(), i,
+                          i % 2 ? "bsp" : "txt");
+            ::close(::open(name, O_CREAT | O_WRONLY, 0644));
+        }
         QVERIFY(::chdir(huge.constData()) == 0);
         QLineEdit mode("BSP");
         Abrir chooser(&mode, nullptr);
