@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 
 #include <algorithm>
 #include <cerrno>
@@ -162,38 +163,28 @@ void reportStartup(QWidget &window, const Marks &marks, FirstFrame *&probe)
 }
 
 // app/main.cpp, with the marks and the probe added.
-int runStartupApp(int argc, char **argv)
+// The real start (an empty `floorSize`: the program's own application, identity and
+// Form1) or the floor (a bare QApplication and a QWidget of the same size).
+int runStartup(int argc, char **argv, const QSize &floorSize)
 {
     Marks marks;
-    ui::Application app(argc, argv);
+    const bool real = floorSize.isEmpty();
+    std::unique_ptr<QApplication> app = real ? std::make_unique<ui::Application>(argc, argv)
+                                             : std::make_unique<QApplication>(argc, argv);
     marks.application = nowNs();
-    setUpIdentity(app);
-    marks.identity = nowNs();
-    Form1 window;
+    if (real)
+        setUpIdentity(*app);
+    marks.identity = real ? nowNs() : marks.application;
+    std::unique_ptr<QWidget> window =
+        real ? std::make_unique<Form1>() : std::make_unique<QWidget>();
+    if (!real)
+        window->resize(floorSize);
     marks.window = nowNs();
     FirstFrame *probe = nullptr;
-    reportStartup(window, marks, probe);
-    window.show();
+    reportStartup(*window, marks, probe);
+    window->show();
     marks.shown = nowNs();
-    const int code = app.exec();
-    delete probe;
-    return code;
-}
-
-int runStartupFloor(int argc, char **argv, int width, int height)
-{
-    Marks marks;
-    QApplication app(argc, argv);
-    marks.application = nowNs();
-    marks.identity = marks.application;
-    QWidget window;
-    window.resize(width, height);
-    marks.window = nowNs();
-    FirstFrame *probe = nullptr;
-    reportStartup(window, marks, probe);
-    window.show();
-    marks.shown = nowNs();
-    const int code = app.exec();
+    const int code = app->exec();
     delete probe;
     return code;
 }
@@ -313,9 +304,9 @@ int runChild(int argc, char **argv)
 {
     const std::string mode = argc > 2 ? argv[2] : "";
     if (mode == "startup-app")
-        return runStartupApp(argc, argv);
+        return runStartup(argc, argv, QSize());
     if (mode == "startup-floor" && argc > 4)
-        return runStartupFloor(argc, argv, std::atoi(argv[3]), std::atoi(argv[4]));
+        return runStartup(argc, argv, QSize(std::atoi(argv[3]), std::atoi(argv[4])));
     if ((mode == "launch-app" || mode == "launch-floor") && argc > 3)
         return runLaunch(argc, argv, mode == "launch-app", argv[3]);
     std::fprintf(stderr,

@@ -269,34 +269,36 @@ QStringList sortedSubdirectories(const Listing &entries)
 
 // --- Models ------------------------------------------------------------------
 
-class DriveListModel : public QAbstractListModel {
+// A plain list of names, shown readably and handed out exactly (Qt::UserRole).
+// Both the drive list and the file list are one of these.
+class NameListModel : public QAbstractListModel {
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    void setDrives(const QStringList &list)
+    void setNames(QStringList list)
     {
         beginResetModel();
-        drives = list;
+        names = std::move(list);
         endResetModel();
     }
 
     int rowCount(const QModelIndex &parent = {}) const override
     {
-        return parent.isValid() ? 0 : int(drives.size());
+        return parent.isValid() ? 0 : int(names.size());
     }
 
     QVariant data(const QModelIndex &index, int role) const override
     {
-        if (!index.isValid() || index.row() >= drives.size())
+        if (!index.isValid() || index.row() >= names.size())
             return {};
         if (role == Qt::DisplayRole)
-            return displayName(drives.at(index.row()));
+            return displayName(names.at(index.row()));
         if (role == Qt::UserRole)
-            return drives.at(index.row());
+            return names.at(index.row());
         return {};
     }
 
-    QStringList drives;
+    QStringList names;
 };
 
 // The chain of open folders from the root down, then the subfolders of the last.
@@ -362,37 +364,6 @@ private:
     QStringList children;
 };
 
-class FileListModel : public QAbstractListModel {
-public:
-    using QAbstractListModel::QAbstractListModel;
-
-    void setNames(QStringList list)
-    {
-        beginResetModel();
-        names = std::move(list);
-        endResetModel();
-    }
-
-    int rowCount(const QModelIndex &parent = {}) const override
-    {
-        return parent.isValid() ? 0 : int(names.size());
-    }
-
-    QVariant data(const QModelIndex &index, int role) const override
-    {
-        if (!index.isValid() || index.row() >= names.size())
-            return {};
-        if (role == Qt::DisplayRole)
-            return displayName(names.at(index.row()));
-        if (role == Qt::UserRole)
-            return names.at(index.row());
-        return {};
-    }
-
-private:
-    QStringList names;
-};
-
 namespace {
 
 // Shifts each row by its level, which is all the tree a folder list needs.
@@ -439,14 +410,14 @@ void setUpView(QListView *view)
 
 DriveList::DriveList(QWidget *parent)
     : QComboBox(parent)
-    , drivesModel(new DriveListModel(this))
+    , drivesModel(new NameListModel(this))
 {
     setModel(drivesModel);
     setDrives(platform::drives());
     connect(this, &QComboBox::activated, this, [this](int index) {
-        if (index < 0 || index >= drivesModel->drives.size())
+        if (index < 0 || index >= drivesModel->names.size())
             return;
-        const QString picked = drivesModel->drives.at(index);
+        const QString picked = drivesModel->names.at(index);
         if (picked == shownDrive)
             return;
         shownDrive = picked;
@@ -457,14 +428,14 @@ DriveList::DriveList(QWidget *parent)
 QString DriveList::drive() const
 {
     const int index = currentIndex();
-    return index >= 0 && index < drivesModel->drives.size() ? drivesModel->drives.at(index)
-                                                            : QString();
+    return index >= 0 && index < drivesModel->names.size() ? drivesModel->names.at(index)
+                                                           : QString();
 }
 
 void DriveList::setDrives(const QStringList &drives)
 {
     const QString previous = drive();
-    drivesModel->setDrives(drives);
+    drivesModel->setNames(drives);
     QString pick = indexOfDrive(drives, previous) >= 0 ? previous : QString();
     if (pick.isEmpty())
         pick = driveOf(workingDirectory());
@@ -475,20 +446,20 @@ void DriveList::setDrives(const QStringList &drives)
 
 void DriveList::setDrive(const QString &drive)
 {
-    if (indexOfDrive(drivesModel->drives, drive) >= 0)
+    if (indexOfDrive(drivesModel->names, drive) >= 0)
         selectDrive(drive);
 }
 
 void DriveList::selectDrive(const QString &drive)
 {
-    const qsizetype index = indexOfDrive(drivesModel->drives, drive);
+    const qsizetype index = indexOfDrive(drivesModel->names, drive);
     setCurrentIndex(int(index));
-    shownDrive = index >= 0 ? drivesModel->drives.at(index) : QString();
+    shownDrive = index >= 0 ? drivesModel->names.at(index) : QString();
 }
 
 QString DriveList::driveOf(const QString &path) const
 {
-    return longestDrive(drivesModel->drives, path);
+    return longestDrive(drivesModel->names, path);
 }
 
 // --- DirList -----------------------------------------------------------------
@@ -576,7 +547,7 @@ void DirList::mouseDoubleClickEvent(QMouseEvent *event)
 
 FileList::FileList(QWidget *parent)
     : QListView(parent)
-    , rows(new FileListModel(this))
+    , rows(new NameListModel(this))
 {
     setModel(rows);
     setUpView(this);

@@ -34,9 +34,8 @@ QStringList matchingFiles(const Listing &entries, const QString &pattern);
 // Directories, hidden ones left out, sorted without regard to case.
 QStringList sortedSubdirectories(const Listing &entries);
 
-class DriveListModel;
 class DirListModel;
-class FileListModel;
+class NameListModel;
 
 class DriveList : public QComboBox {
     Q_OBJECT
@@ -59,7 +58,7 @@ signals:
 private:
     void selectDrive(const QString &drive);
 
-    DriveListModel *drivesModel;
+    NameListModel *drivesModel;
     QString shownDrive; // what driveChanged compares against
 };
 
@@ -134,7 +133,7 @@ private:
     void refilter();
     bool takeClick();
 
-    FileListModel *rows;
+    NameListModel *rows;
     QString filesPath;
     QString filter = QStringLiteral("*.*");
     Listing entries;
