@@ -10,6 +10,7 @@ packages=(
     qt6-translations-l10n
     xvfb xdotool imagemagick
     desktop-file-utils appstream dpkg-dev file
+    libzip-dev openarena-081-maps clang libclang-rt-14-dev xclip
 )
 
 as_root() {
