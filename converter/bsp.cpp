@@ -92,6 +92,10 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
     bsp.version = int32At(data, 4);
     if (bsp.version != 46 && bsp.version != 47)
         return fail(unsupportedKind(data));
+    // Offsets are 32-bit: no part of a bigger file could belong to the map.
+    if (data.size() > static_cast<std::size_t>(INT32_MAX))
+        return fail("arquivo grande demais para um BSP (" + std::to_string(data.size() >> 20) +
+                    " MiB; o formato só alcança 2 GiB)");
     if (data.size() < kHeaderSize)
         return fail("cabeçalho incompleto (" + std::to_string(data.size()) + " bytes)");
 

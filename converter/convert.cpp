@@ -59,6 +59,7 @@ struct BuiltBrush {
 struct Triangle {
     Vec3 p[3];
     float st[3][2];
+    Vec3 surfaceNormal; // the planar surface's own, or zero
 };
 
 std::string str(std::size_t n) { return std::to_string(n); }
@@ -220,6 +221,7 @@ private:
     Result<void> buildBrushes(const RawModel &model, Vec3 origin);
     Result<void> collectTriangles(const RawModel &model, Vec3 origin);
     Result<void> matchTriangles();
+    bool insideFace(const Face &face, Vec3 point) const;
     void fitTextures();
     Result<void> writeBrushes(std::size_t &brushNumber);
     Result<void> writePatches(const RawModel &model, Vec3 origin, std::size_t &brushNumber);
@@ -240,7 +242,14 @@ private:
     std::vector<Vec3> points_;
     std::vector<Triangle> triangles_;
     std::vector<std::uint32_t> triangleShader_; // canonical shader per triangle
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> matches_; // face, triangle
+    struct Match {
+        std::uint32_t face;
+        bool turned; // the triangle faces the other way
+        std::uint32_t triangle;
+        auto operator<=>(const Match &) const = default;
+    };
+    std::vector<Match> matches_;
+    std::vector<std::int64_t> cellScratch_;
 };
 
 std::string_view Converter::nameOf(std::size_t shader) const
@@ -502,8 +511,13 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
         for (std::int32_t v = 0; v < surface.numVerts; ++v)
             if (auto r = checkVertex(std::int64_t(surface.firstVert) + v); !r)
                 return r;
+        Vec3 surfaceNormal{surface.lightmapVecs[2][0], surface.lightmapVecs[2][1],
+                           surface.lightmapVecs[2][2]};
+        if (!isFinite(surfaceNormal) || std::abs(length(surfaceNormal) - 1) > 0.01)
+            surfaceNormal = {};
         for (std::int32_t i = 0; i < surface.numIndexes; i += 3) {
             Triangle tri;
+            tri.surfaceNormal = surfaceNormal;
             for (int k = 0; k < 3; ++k) {
                 const std::int32_t index =
                     bsp_.indexes[static_cast<std::size_t>(surface.firstIndex) + i + k];
@@ -520,6 +534,25 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
         }
     }
     return {};
+}
+
+// The point, on the face's plane, lies within the face's polygon or within a
+// small margin of it, whichever way the polygon winds.
+bool Converter::insideFace(const Face &face, Vec3 point) const
+{
+    const Vec3 *w = points_.data() + face.firstPoint;
+    const std::size_t count = face.pointCount;
+    Vec3 sum;
+    for (std::size_t i = 1; i + 1 < count; ++i)
+        sum = sum + cross(w[i] - w[0], w[i + 1] - w[0]);
+    const double orient = dot(sum, face.plane.normal) >= 0 ? 1 : -1;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Vec3 a = w[i], b = w[i + 1 == count ? 0 : i + 1];
+        const Vec3 edge = b - a;
+        if (orient * dot(cross(edge, point - a), face.plane.normal) < -kMatchInside * length(edge))
+            return false;
+    }
+    return true;
 }
 
 Result<void> Converter::matchTriangles()
@@ -546,9 +579,34 @@ Result<void> Converter::matchTriangles()
             continue;
         n = n * (1 / len);
         const Vec3 centre = (tri.p[0] + tri.p[1] + tri.p[2]) * (1.0 / 3);
-        const double dist = dot(n, centre);
-        const std::int64_t lo = cellOf(dist - kMatchDist), hi = cellOf(dist + kMatchDist);
-        for (std::int64_t cell = lo; cell <= hi; ++cell) {
+        const bool hasSurfaceNormal =
+            tri.surfaceNormal.x != 0 || tri.surfaceNormal.y != 0 || tri.surfaceNormal.z != 0;
+        // A thin triangle's own normal is poor and moves its distance from the
+        // origin far from the face's; its surface's plane normal does not.
+        // Either normal, either way round: faces are indexed by their own dist.
+        const Vec3 normals[4] = {n, tri.surfaceNormal, n * -1, tri.surfaceNormal * -1};
+        std::int64_t ranges[4][2];
+        int rangeCount = 0;
+        for (const Vec3 &normal : normals) {
+            if (normal.x == 0 && normal.y == 0 && normal.z == 0)
+                continue;
+            const double dist = dot(normal, centre);
+            ranges[rangeCount][0] = cellOf(dist - kMatchDist);
+            ranges[rangeCount][1] = cellOf(dist + kMatchDist);
+            ++rangeCount;
+        }
+        std::vector<std::int64_t> &cells = cellScratch_;
+        cells.clear();
+        for (int r = 0; r < rangeCount; ++r)
+            for (std::int64_t cell = ranges[r][0]; cell <= ranges[r][1]; ++cell)
+                cells.push_back(cell);
+        std::sort(cells.begin(), cells.end());
+        cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+        // Faces facing the triangle's way win; liquids and two-sided shaders
+        // may leave only triangles turned the other way.
+        const std::size_t firstMatch = matches_.size();
+        bool sameWay = false;
+        for (const std::int64_t cell : cells) {
             const std::uint64_t key = keyOf(triangleShader_[t], cell);
             auto it = std::lower_bound(index.begin(), index.end(),
                                        std::pair<std::uint64_t, std::uint32_t>(key, 0));
@@ -556,30 +614,31 @@ Result<void> Converter::matchTriangles()
                 const Face &face = faces_[it->second];
                 if (++work > kMaxMatchWork)
                     return fail("triângulos e faces demais no mesmo plano: trabalho além do razoável");
-                if (dot(face.plane.normal, n) < kMatchNormalDot)
+                // A planar surface lies on one plane; its own normal beats that
+                // of a thin triangle, which may lie along an edge of two faces.
+                const Vec3 along = hasSurfaceNormal ? tri.surfaceNormal : n;
+                const double facing = dot(face.plane.normal, along);
+                if (std::abs(facing) < kMatchNormalDot)
                     continue;
-                if (std::abs(face.plane.distanceTo(centre)) > kMatchDist)
+                const bool agrees = facing > 0;
+                if (sameWay && !agrees)
                     continue;
-                // Inside the face's polygon, whichever way it winds.
-                const Vec3 *w = points_.data() + face.firstPoint;
-                const std::size_t count = face.pointCount;
-                Vec3 sum;
-                for (std::size_t i = 1; i + 1 < count; ++i)
-                    sum = sum + cross(w[i] - w[0], w[i + 1] - w[0]);
-                const double orient = dot(sum, face.plane.normal) >= 0 ? 1 : -1;
-                bool inside = true;
-                for (std::size_t i = 0; i < count && inside; ++i) {
-                    const Vec3 a = w[i], b = w[i + 1 == count ? 0 : i + 1];
-                    const Vec3 edge = b - a;
-                    const double side = orient * dot(cross(edge, centre - a), face.plane.normal);
-                    inside = side >= -kMatchInside * length(edge);
+                if (std::abs(face.plane.distanceTo(tri.p[0])) > kMatchDist ||
+                    std::abs(face.plane.distanceTo(tri.p[1])) > kMatchDist ||
+                    std::abs(face.plane.distanceTo(tri.p[2])) > kMatchDist)
+                    continue;
+                if (!insideFace(face, centre))
+                    continue;
+                if (agrees && !sameWay) {
+                    sameWay = true;
+                    matches_.resize(firstMatch);
                 }
-                if (inside)
-                    matches_.emplace_back(it->second, t);
+                matches_.push_back({it->second, !agrees, t});
             }
         }
     }
     std::sort(matches_.begin(), matches_.end());
+    matches_.erase(std::unique(matches_.begin(), matches_.end()), matches_.end());
     return {};
 }
 
@@ -587,10 +646,15 @@ void Converter::fitTextures()
 {
     std::vector<TexSample> samples;
     for (std::size_t m = 0; m < matches_.size();) {
-        const std::uint32_t f = matches_[m].first;
+        const std::uint32_t f = matches_[m].face;
+        // The back of a two-sided face may carry a mirrored projection; it
+        // counts only when the face has no triangles of its own way.
+        const bool turned = matches_[m].turned;
         samples.clear();
-        for (; m < matches_.size() && matches_[m].first == f; ++m) {
-            const Triangle &tri = triangles_[matches_[m].second];
+        for (; m < matches_.size() && matches_[m].face == f; ++m) {
+            if (matches_[m].turned != turned)
+                continue;
+            const Triangle &tri = triangles_[matches_[m].triangle];
             TexSample sample;
             for (int k = 0; k < 3; ++k) {
                 sample.p[k] = tri.p[k];

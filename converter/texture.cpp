@@ -49,6 +49,74 @@ bool solve3(double a[3][3], double b[3], double out[3])
 
 double shiftOf(double residual) { return std::round(residual); }
 
+struct Sample {
+    double x, y, value;
+};
+
+bool weightedFit(const std::vector<Sample> &points, const std::vector<double> &weights, double out[3])
+{
+    double a[3][3] = {}, b[3] = {};
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const double r[3] = {points[i].x, points[i].y, 1};
+        for (int u = 0; u < 3; ++u) {
+            for (int w = 0; w < 3; ++w)
+                a[u][w] += weights[i] * r[u] * r[w];
+            b[u] += weights[i] * r[u] * points[i].value;
+        }
+    }
+    double x[3];
+    if (!solve3(a, b, x) || !std::isfinite(x[0] + x[1] + x[2]))
+        return false;
+    std::copy(x, x + 3, out);
+    return true;
+}
+
+double worstError(const std::vector<Sample> &points, const double x[3], std::vector<double> *errors)
+{
+    double worst = 0;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const double e = std::abs(x[0] * points[i].x + x[1] * points[i].y + x[2] - points[i].value);
+        if (errors)
+            (*errors)[i] = e;
+        worst = std::max(worst, e);
+    }
+    return worst;
+}
+
+// Least squares, then Lawson's reweighting towards the smallest worst error:
+// the compiler snaps vertices after computing their coordinates, and it is the
+// worst corner that an editor shows.
+void fitSmallestWorst(const std::vector<Sample> &points, double x[3])
+{
+    std::vector<double> weights(points.size(), 1.0), errors(points.size());
+    double best[3] = {x[0], x[1], x[2]};
+    double bestWorst = worstError(points, best, nullptr);
+    double current[3];
+    if (!weightedFit(points, weights, current))
+        return;
+    for (int iteration = 0; iteration < 60; ++iteration) {
+        const double worst = worstError(points, current, &errors);
+        if (worst < bestWorst) {
+            bestWorst = worst;
+            std::copy(current, current + 3, best);
+        }
+        if (worst < 1e-5)
+            break;
+        double sum = 0;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            weights[i] *= errors[i] + 1e-12;
+            sum += weights[i];
+        }
+        if (!(sum > 0))
+            break;
+        for (double &w : weights)
+            w /= sum;
+        if (!weightedFit(points, weights, current))
+            break;
+    }
+    std::copy(best, best + 3, x);
+}
+
 } // namespace
 
 void axisBase(Vec3 normal, Vec3 &texS, Vec3 &texT)
@@ -140,33 +208,25 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
         }
     }
 
-    // Least squares over the group, each triangle moved by its whole-repeat
-    // shift against the lead, around the lead's corner for conditioning.
+    // Fit over the group, each triangle moved by its whole-repeat shift against
+    // the lead, around the lead's corner for conditioning.
     const Projected &ref = tris[bestLead];
     const double ox = ref.x[0], oy = ref.y[0];
     TexMatrix result;
+    std::vector<Sample> points;
     for (int row = 0; row < 2; ++row) {
-        double a[3][3] = {}, b[3] = {};
+        points.clear();
         for (std::size_t i : bestGroup) {
             const Projected &p = tris[i];
             const double *v = row == 0 ? p.s : p.t;
             const double shift = shiftOf(v[0] - (ref.m[row][0] * p.x[0] + ref.m[row][1] * p.y[0] + ref.m[row][2]));
-            for (int k = 0; k < 3; ++k) {
-                const double r[3] = {p.x[k] - ox, p.y[k] - oy, 1};
-                const double target = v[k] - shift;
-                for (int u = 0; u < 3; ++u) {
-                    for (int w = 0; w < 3; ++w)
-                        a[u][w] += r[u] * r[w];
-                    b[u] += r[u] * target;
-                }
-            }
+            for (int k = 0; k < 3; ++k)
+                points.push_back({p.x[k] - ox, p.y[k] - oy, v[k] - shift});
         }
-        double x[3];
-        if (bestGroup.size() < 2 || !solve3(a, b, x) || !std::isfinite(x[0] + x[1] + x[2])) {
-            x[0] = ref.m[row][0];
-            x[1] = ref.m[row][1];
-            x[2] = ref.m[row][2] + ref.m[row][0] * ox + ref.m[row][1] * oy;
-        }
+        double x[3] = {ref.m[row][0], ref.m[row][1],
+                       ref.m[row][2] + ref.m[row][0] * ox + ref.m[row][1] * oy};
+        if (bestGroup.size() >= 2)
+            fitSmallestWorst(points, x);
         result.m[row][0] = x[0];
         result.m[row][1] = x[1];
         result.m[row][2] = x[2] - x[0] * ox - x[1] * oy;
