@@ -47,6 +47,7 @@ struct Face {
     std::uint32_t firstPoint, pointCount; // its winding, in Model::points
     std::array<Vec3, 3> points;           // as written
     Vec3 mapNormal;                       // what an editor computes from them
+    double winding;                       // 1 when the polygon turns about the normal, else -1
     TexMatrix tex;
     bool textured = false;
 };
@@ -249,7 +250,13 @@ private:
         auto operator<=>(const Match &) const = default;
     };
     std::vector<Match> matches_;
-    std::vector<std::int64_t> cellScratch_;
+    // Faces by shader and plane, with the plane at hand for the first tests.
+    struct IndexEntry {
+        std::uint64_t key;
+        std::uint32_t face;
+        Plane plane;
+    };
+    std::vector<IndexEntry> indexScratch_;
 };
 
 std::string_view Converter::nameOf(std::size_t shader) const
@@ -412,6 +419,12 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
     faces_.clear();
     brushes_.clear();
     points_.clear();
+    std::size_t sideCount = 0;
+    for (std::int64_t b = model.firstBrush; b < std::int64_t(model.firstBrush) + model.numBrushes; ++b)
+        sideCount += static_cast<std::size_t>(bsp_.brushes[static_cast<std::size_t>(b)].numSides);
+    faces_.reserve(sideCount);
+    brushes_.reserve(static_cast<std::size_t>(model.numBrushes));
+    points_.reserve(sideCount * 5);
     std::vector<Side> sides;
     std::vector<std::uint8_t> sideIsNoshader;
     Winding w, scratch;
@@ -469,6 +482,10 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
             face.firstPoint = static_cast<std::uint32_t>(points_.size());
             face.pointCount = static_cast<std::uint32_t>(w.size());
             points_.insert(points_.end(), w.begin(), w.end());
+            Vec3 turn;
+            for (std::size_t k = 1; k + 1 < w.size(); ++k)
+                turn = turn + cross(w[k] - w[0], w[k + 1] - w[0]);
+            face.winding = dot(turn, face.plane.normal) >= 0 ? 1 : -1;
             face.points = widestTriangle(w.data(), w.size());
             if (dot(compilerNormal(face.points), face.plane.normal) < 0)
                 std::swap(face.points[0], face.points[2]);
@@ -491,6 +508,16 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
 {
     triangles_.clear();
     triangleShader_.clear();
+    std::size_t indexCount = 0;
+    for (std::int64_t s = model.firstSurface; s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
+        const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
+        if (surface.type == Planar && surface.numIndexes > 0)
+            indexCount += static_cast<std::size_t>(surface.numIndexes);
+    }
+    // Bounded by the index lump, which the file holds.
+    indexCount = std::min(indexCount, bsp_.indexes.size());
+    triangles_.reserve(indexCount / 3);
+    triangleShader_.reserve(indexCount / 3);
     for (std::int64_t s = model.firstSurface;
          s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
@@ -537,103 +564,105 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
 }
 
 // The point, on the face's plane, lies within the face's polygon or within a
-// small margin of it, whichever way the polygon winds.
+// small margin of it.
 bool Converter::insideFace(const Face &face, Vec3 point) const
 {
     const Vec3 *w = points_.data() + face.firstPoint;
     const std::size_t count = face.pointCount;
-    Vec3 sum;
-    for (std::size_t i = 1; i + 1 < count; ++i)
-        sum = sum + cross(w[i] - w[0], w[i + 1] - w[0]);
-    const double orient = dot(sum, face.plane.normal) >= 0 ? 1 : -1;
+    const Vec3 inward = face.plane.normal * face.winding;
     for (std::size_t i = 0; i < count; ++i) {
         const Vec3 a = w[i], b = w[i + 1 == count ? 0 : i + 1];
         const Vec3 edge = b - a;
-        if (orient * dot(cross(edge, point - a), face.plane.normal) < -kMatchInside * length(edge))
+        if (dot(cross(edge, point - a), inward) < -kMatchInside * length(edge))
             return false;
     }
     return true;
 }
 
+namespace {
+
+// Planes are keyed by shader and distance along their normal turned towards a
+// direction that no common plane is square to, so that a face and a triangle
+// on it get the same distance whichever way either faces.
+const Vec3 kKeyDirection{0.8017837257372732, 0.5345224838248488, 0.2672612419124244};
+
+std::int64_t cellOf(double dist)
+{
+    return static_cast<std::int64_t>(std::clamp(std::floor(dist / kDistCell), -1e15, 1e15));
+}
+
+std::uint64_t keyOf(std::uint32_t shader, std::int64_t cell)
+{
+    return (std::uint64_t(shader) << 40) ^ (std::uint64_t(cell) & ((std::uint64_t(1) << 40) - 1));
+}
+
+} // namespace
+
 Result<void> Converter::matchTriangles()
 {
     matches_.clear();
-    auto cellOf = [](double dist) {
-        return static_cast<std::int64_t>(std::clamp(std::floor(dist / kDistCell), -1e15, 1e15));
-    };
-    auto keyOf = [](std::uint32_t shader, std::int64_t cell) {
-        return (std::uint64_t(shader) << 40) ^ (std::uint64_t(cell) & ((std::uint64_t(1) << 40) - 1));
-    };
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> index;
-    index.reserve(faces_.size());
-    for (std::uint32_t f = 0; f < faces_.size(); ++f)
-        index.emplace_back(keyOf(faces_[f].canonShader, cellOf(faces_[f].plane.dist)), f);
-    std::sort(index.begin(), index.end());
+    std::vector<IndexEntry> &index = indexScratch_;
+    index.clear();
+    for (std::uint32_t f = 0; f < faces_.size(); ++f) {
+        const Plane &plane = faces_[f].plane;
+        const double sign = dot(plane.normal, kKeyDirection) >= 0 ? 1 : -1;
+        index.push_back({keyOf(faces_[f].canonShader, cellOf(plane.dist * sign)), f, plane});
+    }
+    std::sort(index.begin(), index.end(),
+              [](const IndexEntry &a, const IndexEntry &b) { return a.key < b.key || (a.key == b.key && a.face < b.face); });
 
     std::uint64_t work = 0;
     for (std::uint32_t t = 0; t < triangles_.size(); ++t) {
         const Triangle &tri = triangles_[t];
-        Vec3 n = cross(tri.p[2] - tri.p[0], tri.p[1] - tri.p[0]);
-        const double len = length(n);
-        if (!(len > 1e-9))
-            continue;
-        n = n * (1 / len);
         const Vec3 centre = (tri.p[0] + tri.p[1] + tri.p[2]) * (1.0 / 3);
-        const bool hasSurfaceNormal =
-            tri.surfaceNormal.x != 0 || tri.surfaceNormal.y != 0 || tri.surfaceNormal.z != 0;
-        // A thin triangle's own normal is poor and moves its distance from the
-        // origin far from the face's; its surface's plane normal does not.
-        // Either normal, either way round: faces are indexed by their own dist.
-        const Vec3 normals[4] = {n, tri.surfaceNormal, n * -1, tri.surfaceNormal * -1};
-        std::int64_t ranges[4][2];
-        int rangeCount = 0;
-        for (const Vec3 &normal : normals) {
-            if (normal.x == 0 && normal.y == 0 && normal.z == 0)
+        // A planar surface lies on one plane; its normal beats that of a thin
+        // triangle, which may lie along the edge of two faces.
+        Vec3 along = tri.surfaceNormal;
+        if (along.x == 0 && along.y == 0 && along.z == 0) {
+            along = cross(tri.p[2] - tri.p[0], tri.p[1] - tri.p[0]);
+            const double len = length(along);
+            if (!(len > 1e-9))
                 continue;
-            const double dist = dot(normal, centre);
-            ranges[rangeCount][0] = cellOf(dist - kMatchDist);
-            ranges[rangeCount][1] = cellOf(dist + kMatchDist);
-            ++rangeCount;
+            along = along * (1 / len);
         }
-        std::vector<std::int64_t> &cells = cellScratch_;
-        cells.clear();
-        for (int r = 0; r < rangeCount; ++r)
-            for (std::int64_t cell = ranges[r][0]; cell <= ranges[r][1]; ++cell)
-                cells.push_back(cell);
-        std::sort(cells.begin(), cells.end());
-        cells.erase(std::unique(cells.begin(), cells.end()), cells.end());
+        const double towards = dot(along, kKeyDirection);
+        const double dist = dot(along, centre) * (towards >= 0 ? 1 : -1);
+        std::int64_t cells[4];
+        int cellCount = 0;
+        for (std::int64_t c = cellOf(dist - kMatchDist); c <= cellOf(dist + kMatchDist); ++c)
+            cells[cellCount++] = c;
+        // Nearly square to the key direction, a face may have turned the other way.
+        if (std::abs(towards) < 0.05 && cellCount == 1 && cellOf(-dist) != cells[0])
+            cells[cellCount++] = cellOf(-dist);
         // Faces facing the triangle's way win; liquids and two-sided shaders
         // may leave only triangles turned the other way.
         const std::size_t firstMatch = matches_.size();
         bool sameWay = false;
-        for (const std::int64_t cell : cells) {
-            const std::uint64_t key = keyOf(triangleShader_[t], cell);
-            auto it = std::lower_bound(index.begin(), index.end(),
-                                       std::pair<std::uint64_t, std::uint32_t>(key, 0));
-            for (; it != index.end() && it->first == key; ++it) {
-                const Face &face = faces_[it->second];
+        for (int c = 0; c < cellCount; ++c) {
+            const std::uint64_t key = keyOf(triangleShader_[t], cells[c]);
+            auto it = std::lower_bound(index.begin(), index.end(), key,
+                                       [](const IndexEntry &e, std::uint64_t k) { return e.key < k; });
+            for (; it != index.end() && it->key == key; ++it) {
                 if (++work > kMaxMatchWork)
                     return fail("triângulos e faces demais no mesmo plano: trabalho além do razoável");
-                // A planar surface lies on one plane; its own normal beats that
-                // of a thin triangle, which may lie along an edge of two faces.
-                const Vec3 along = hasSurfaceNormal ? tri.surfaceNormal : n;
-                const double facing = dot(face.plane.normal, along);
+                const Plane &plane = it->plane;
+                const double facing = dot(plane.normal, along);
                 if (std::abs(facing) < kMatchNormalDot)
                     continue;
                 const bool agrees = facing > 0;
                 if (sameWay && !agrees)
                     continue;
-                if (std::abs(face.plane.distanceTo(tri.p[0])) > kMatchDist ||
-                    std::abs(face.plane.distanceTo(tri.p[1])) > kMatchDist ||
-                    std::abs(face.plane.distanceTo(tri.p[2])) > kMatchDist)
+                if (std::abs(plane.distanceTo(tri.p[0])) > kMatchDist ||
+                    std::abs(plane.distanceTo(tri.p[1])) > kMatchDist ||
+                    std::abs(plane.distanceTo(tri.p[2])) > kMatchDist)
                     continue;
-                if (!insideFace(face, centre))
+                if (!insideFace(faces_[it->face], centre))
                     continue;
                 if (agrees && !sameWay) {
                     sameWay = true;
                     matches_.resize(firstMatch);
                 }
-                matches_.push_back({it->second, !agrees, t});
+                matches_.push_back({it->face, !agrees, t});
             }
         }
     }

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <malloc.h>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -237,6 +238,12 @@ int main(int argc, char **argv)
 {
     // Nobody may be reading the progress; that must not stop a conversion.
     std::signal(SIGPIPE, SIG_IGN);
+    // A conversion builds a few large arrays, frees them, and builds them again
+    // for the next model or map: keep that memory in the heap rather than
+    // mapping fresh, zeroed pages each time.
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    mallopt(M_TOP_PAD, 16 << 20);
 
     Arguments args;
     for (int i = 1; i < argc; ++i) {

@@ -1,0 +1,252 @@
+// Times bspc.exe on every map of an OpenArena pk3 against an I/O floor:
+// reading the BSP once and writing (and syncing) a file of the .map's size,
+// the least any converter has to do. Standard library and POSIX only.
+//
+// Usage: convert_bench [--runs=N] [--bspc=PATH] [PK3]
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Run {
+    double ms = 0;    // wall clock
+    double cpuMs = 0; // user + system
+    double rssMiB = 0;
+    int status = -1;
+};
+
+double cpuMsOf(const struct rusage &usage)
+{
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// Starts a program with stdout and stderr sent to /dev/null and waits for it.
+Run spawnAndWait(const std::vector<std::string> &args)
+{
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    Run run;
+    const auto start = Clock::now();
+    pid_t pid;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return run;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    struct rusage usage {};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    run.cpuMs = cpuMsOf(usage);
+    run.rssMiB = usage.ru_maxrss / 1024.0;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+// Read the input in one go, write as many bytes as the map has, sync, rename:
+// what the converter does around its own work.
+double ioFloor(const fs::path &input, std::uintmax_t outputSize, const fs::path &folder)
+{
+    const auto start = Clock::now();
+    std::vector<char> in(fs::file_size(input));
+    const int fd = open(input.c_str(), O_RDONLY);
+    std::size_t got = 0;
+    while (fd >= 0 && got < in.size()) {
+        const ssize_t n = read(fd, in.data() + got, in.size() - got);
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    if (fd >= 0)
+        close(fd);
+    std::string out(outputSize, '\n');
+    // Touch the input so that the read cannot be skipped.
+    if (!in.empty() && !out.empty())
+        out[0] = in[in.size() / 2];
+    const fs::path temp = folder / ".floor.tmp";
+    const int wfd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::size_t put = 0;
+    while (wfd >= 0 && put < out.size()) {
+        const ssize_t n = write(wfd, out.data() + put, out.size() - put);
+        if (n <= 0)
+            break;
+        put += static_cast<std::size_t>(n);
+    }
+    if (wfd >= 0) {
+        fsync(wfd);
+        close(wfd);
+    }
+    rename(temp.c_str(), (folder / "floor.out").c_str());
+    const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        fsync(dfd);
+        close(dfd);
+    }
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The floor runs in a child of its own, so that its buffers never raise this
+// process's peak, which a spawned bspc.exe would inherit in its ru_maxrss.
+Run floorInChild(const fs::path &input, std::uintmax_t outputSize, const fs::path &folder)
+{
+    Run run;
+    int fds[2];
+    if (pipe(fds) != 0)
+        return run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const double ms = ioFloor(input, outputSize, folder);
+        if (write(fds[1], &ms, sizeof ms) != sizeof ms)
+            _exit(1);
+        _exit(0);
+    }
+    close(fds[1]);
+    double ms = 0;
+    const bool got = pid > 0 && read(fds[0], &ms, sizeof ms) == sizeof ms;
+    close(fds[0]);
+    int status = 0;
+    struct rusage usage {};
+    while (pid > 0 && wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    if (got && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+        run.ms = ms;
+        run.cpuMs = cpuMsOf(usage);
+        run.status = 0;
+    }
+    return run;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int runs = 3;
+    std::string bspc = BSPC_PATH;
+    std::string pk3 = "/usr/share/games/openarena/baseoa/pak1-maps.pk3";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--runs=", 0) == 0)
+            runs = std::max(1, std::atoi(arg.c_str() + 7));
+        else if (arg.rfind("--bspc=", 0) == 0)
+            bspc = arg.substr(7);
+        else
+            pk3 = arg;
+    }
+    if (!fs::exists(pk3)) {
+        std::fprintf(stderr, "no %s (Debian package openarena-081-maps)\n", pk3.c_str());
+        return 1;
+    }
+    char pattern[] = "/tmp/convert_bench.XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path work = pattern;
+    const fs::path maps = work / "in", out = work / "out", floorDir = work / "floor";
+    fs::create_directories(maps);
+    fs::create_directories(out);
+    fs::create_directories(floorDir);
+    std::fprintf(stderr, "extracting %s\n", pk3.c_str());
+    if (spawnAndWait({"unzip", "-q", "-o", "-j", pk3, "maps/*.bsp", "-d", maps.string()}).status != 0) {
+        std::fprintf(stderr, "unzip failed\n");
+        fs::remove_all(work);
+        return 1;
+    }
+    std::vector<fs::path> bsps;
+    for (const auto &entry : fs::directory_iterator(maps))
+        if (entry.path().extension() == ".bsp")
+            bsps.push_back(entry.path());
+    std::sort(bsps.begin(), bsps.end());
+
+    std::printf("bspc.exe: %s, %d runs each (median time, highest RSS)\n", bspc.c_str(), runs);
+    std::printf("%-16s %7s %8s %8s %7s %8s %8s %6s %6s\n", "map", "BSP MiB", "ms", "cpu ms",
+                "RSS MiB", "floor ms", "flr cpu", "ratio", "cpu r");
+    double totalFloor = 0, totalFloorCpu = 0, worst = 0, worstCpu = 0;
+    int failures = 0;
+    for (const fs::path &bsp : bsps) {
+        std::vector<double> times, cpus, floors, floorCpus;
+        double rss = 0;
+        const fs::path map = out / (bsp.stem().string() + ".map");
+        for (int r = 0; r < runs; ++r) {
+            const Run run = spawnAndWait({bspc, "-bsp2map", bsp.string(), "-output", out.string()});
+            if (run.status != 0) {
+                std::fprintf(stderr, "%s: bspc.exe exited %d\n", bsp.c_str(), run.status);
+                ++failures;
+                break;
+            }
+            times.push_back(run.ms);
+            cpus.push_back(run.cpuMs);
+            rss = std::max(rss, run.rssMiB);
+            const Run floor = floorInChild(bsp, fs::file_size(map), floorDir);
+            floors.push_back(floor.ms);
+            floorCpus.push_back(floor.cpuMs);
+        }
+        if (times.empty())
+            continue;
+        const double ms = median(times), floorMs = median(floors);
+        const double cpu = median(cpus), floorCpu = median(floorCpus);
+        totalFloor += floorMs;
+        totalFloorCpu += floorCpu;
+        worst = std::max(worst, ms / floorMs);
+        worstCpu = std::max(worstCpu, cpu / floorCpu);
+        std::printf("%-16s %7.2f %8.1f %8.1f %7.1f %8.1f %8.1f %6.2f %6.2f\n", bsp.stem().c_str(),
+                    fs::file_size(bsp) / 1048576.0, ms, cpu, rss, floorMs, floorCpu, ms / floorMs,
+                    cpu / floorCpu);
+        std::fflush(stdout);
+    }
+
+    // The whole package at once, through bspc.exe's own pk3 reading.
+    std::vector<double> times, cpus;
+    double rss = 0;
+    for (int r = 0; r < runs; ++r) {
+        const Run run = spawnAndWait({bspc, "-bsp2map", pk3, "-output", out.string()});
+        if (run.status != 0) {
+            std::fprintf(stderr, "%s: bspc.exe exited %d\n", pk3.c_str(), run.status);
+            ++failures;
+            break;
+        }
+        times.push_back(run.ms);
+        cpus.push_back(run.cpuMs);
+        rss = std::max(rss, run.rssMiB);
+    }
+    if (!times.empty())
+        std::printf("%-16s %7s %8.1f %8.1f %7.1f %8.1f %8.1f %6.2f %6.2f\n", "whole pk3", "",
+                    median(times), median(cpus), rss, totalFloor, totalFloorCpu,
+                    median(times) / totalFloor, median(cpus) / totalFloorCpu);
+    std::printf("worst ratio per map: %.2f wall, %.2f cpu (target: at most 5)\n", worst, worstCpu);
+    fs::remove_all(work);
+    return failures == 0 ? 0 : 1;
+}
