@@ -217,7 +217,10 @@ private:
     std::string_view nameOf(std::size_t shader) const;
     Result<void> checkShader(std::int64_t index, const char *what, std::size_t owner);
     Result<Plane> plane(std::int64_t index);
-    Result<void> checkModel(std::size_t index, std::uint64_t &work);
+    struct Workload {
+        std::uint64_t sides = 0, clips = 0, surfaces = 0;
+    };
+    Result<void> checkModel(std::size_t index, Workload &work);
     Result<void> emitModel(std::size_t index, Vec3 origin, std::size_t &brushNumber);
     Result<void> buildBrushes(const RawModel &model, Vec3 origin);
     Result<void> collectTriangles(const RawModel &model, Vec3 origin);
@@ -255,8 +258,14 @@ private:
         std::uint64_t key;
         std::uint32_t face;
         Plane plane;
+        float lo[3], hi[3]; // the face's bounds, with the matching margin
     };
     std::vector<IndexEntry> indexScratch_;
+    struct Slot {
+        std::uint64_t key;
+        std::uint32_t begin, end; // end 0: empty
+    };
+    std::vector<Slot> tableScratch_;
 };
 
 std::string_view Converter::nameOf(std::size_t shader) const
@@ -309,7 +318,7 @@ Result<void> Converter::checkVertex(std::int64_t index)
 }
 
 // Ranges and the cost of a model, before any of it is built.
-Result<void> Converter::checkModel(std::size_t index, std::uint64_t &work)
+Result<void> Converter::checkModel(std::size_t index, Workload &work)
 {
     const RawModel m = bsp_.models[index];
     const std::string name = "modelo " + str(index);
@@ -321,10 +330,16 @@ Result<void> Converter::checkModel(std::size_t index, std::uint64_t &work)
         const RawBrush brush = bsp_.brushes[static_cast<std::size_t>(b)];
         if (!bsp_.brushSides.containsRange(brush.firstSide, brush.numSides))
             return fail("brush " + std::to_string(b) + ": lados fora do intervalo");
-        work += std::uint64_t(brush.numSides) * std::uint64_t(brush.numSides);
+        work.sides += static_cast<std::uint64_t>(brush.numSides);
+        work.clips += std::uint64_t(brush.numSides) * std::uint64_t(brush.numSides);
     }
-    if (work > kMaxClipWork)
-        return fail("brushes com lados demais: trabalho além do razoável para qualquer mapa");
+    work.surfaces += static_cast<std::uint64_t>(m.numSurfaces);
+    // In a compiled map every side belongs to one brush and every surface to
+    // one model; a file whose brushes or models share them many times over
+    // asks for work out of all proportion to its size.
+    if (work.sides > 4 * bsp_.brushSides.size() + 4096 ||
+        work.surfaces > 4 * bsp_.surfaces.size() + 4096 || work.clips > kMaxClipWork)
+        return fail("brushes ou modelos repetem lados e superfícies além do razoável");
     return {};
 }
 
@@ -341,7 +356,7 @@ Result<void> Converter::run(const std::vector<Entity> &entities, const ProgressF
             used[*n] = 1;
         }
     }
-    std::uint64_t work = 0;
+    Workload work;
     std::size_t brushTotal = 0;
     for (std::size_t e = 0; e < entities.size(); ++e) {
         if (!modelOf[e])
@@ -573,7 +588,8 @@ bool Converter::insideFace(const Face &face, Vec3 point) const
     for (std::size_t i = 0; i < count; ++i) {
         const Vec3 a = w[i], b = w[i + 1 == count ? 0 : i + 1];
         const Vec3 edge = b - a;
-        if (dot(cross(edge, point - a), inward) < -kMatchInside * length(edge))
+        const double side = dot(cross(edge, point - a), inward);
+        if (side < 0 && side < -kMatchInside * length(edge))
             return false;
     }
     return true;
@@ -591,9 +607,33 @@ std::int64_t cellOf(double dist)
     return static_cast<std::int64_t>(std::clamp(std::floor(dist / kDistCell), -1e15, 1e15));
 }
 
-std::uint64_t keyOf(std::uint32_t shader, std::int64_t cell)
+// Faces are also filed by the grid cubes they reach, so that a triangle meets
+// only the faces near it, not every face of a large floor.
+constexpr double kGridCube = 512;
+constexpr std::int64_t kMaxSpots = 512;
+constexpr std::int64_t kWide = INT64_MIN;
+
+std::int64_t gridOf(double v)
 {
-    return (std::uint64_t(shader) << 40) ^ (std::uint64_t(cell) & ((std::uint64_t(1) << 40) - 1));
+    return static_cast<std::int64_t>(std::clamp(std::floor(v / kGridCube), -1e15, 1e15));
+}
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t v)
+{
+    h ^= v + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+    h ^= h >> 31;
+    h *= 0xbf58476d1ce4e5b9ULL;
+    return h ^ (h >> 29);
+}
+
+// Different cubes may share a key now and then; the tests after it sort them out.
+std::uint64_t keyOf(std::uint32_t shader, std::int64_t cell, std::int64_t x, std::int64_t y,
+                    std::int64_t z)
+{
+    std::uint64_t h = mix(shader, static_cast<std::uint64_t>(cell));
+    h = mix(h, static_cast<std::uint64_t>(x));
+    h = mix(h, static_cast<std::uint64_t>(y));
+    return mix(h, static_cast<std::uint64_t>(z));
 }
 
 } // namespace
@@ -606,10 +646,63 @@ Result<void> Converter::matchTriangles()
     for (std::uint32_t f = 0; f < faces_.size(); ++f) {
         const Plane &plane = faces_[f].plane;
         const double sign = dot(plane.normal, kKeyDirection) >= 0 ? 1 : -1;
-        index.push_back({keyOf(faces_[f].canonShader, cellOf(plane.dist * sign)), f, plane});
+        const std::int64_t cell = cellOf(plane.dist * sign);
+        IndexEntry entry{0, f, plane, {}, {}};
+        const Vec3 *w = points_.data() + faces_[f].firstPoint;
+        std::int64_t from[3], to[3];
+        std::int64_t spots = 1;
+        for (int k = 0; k < 3; ++k) {
+            double lo = w[0][k], hi = w[0][k];
+            for (std::uint32_t i = 1; i < faces_[f].pointCount; ++i) {
+                lo = std::min(lo, w[i][k]);
+                hi = std::max(hi, w[i][k]);
+            }
+            entry.lo[k] = static_cast<float>(lo - 2 * kMatchDist);
+            entry.hi[k] = static_cast<float>(hi + 2 * kMatchDist);
+            from[k] = gridOf(lo - 2 * kMatchDist);
+            to[k] = gridOf(hi + 2 * kMatchDist);
+            spots *= std::min<std::int64_t>(to[k] - from[k] + 1, kMaxSpots + 1);
+        }
+        // A face is filed under every grid cube it reaches; a huge one once, as wide.
+        if (spots > kMaxSpots) {
+            entry.key = keyOf(faces_[f].canonShader, cell, kWide, kWide, kWide);
+            index.push_back(entry);
+            continue;
+        }
+        for (std::int64_t x = from[0]; x <= to[0]; ++x)
+            for (std::int64_t y = from[1]; y <= to[1]; ++y)
+                for (std::int64_t z = from[2]; z <= to[2]; ++z) {
+                    entry.key = keyOf(faces_[f].canonShader, cell, x, y, z);
+                    index.push_back(entry);
+                }
     }
     std::sort(index.begin(), index.end(),
               [](const IndexEntry &a, const IndexEntry &b) { return a.key < b.key || (a.key == b.key && a.face < b.face); });
+    // Runs of one key, found through an open-addressing table: a probe or
+    // two instead of a binary search through the whole index.
+    std::size_t slots = 16;
+    while (slots < index.size() * 2)
+        slots *= 2;
+    std::vector<Slot> &table = tableScratch_;
+    table.assign(slots, Slot{0, 0, 0});
+    for (std::size_t begin = 0; begin < index.size();) {
+        std::size_t end = begin + 1;
+        while (end < index.size() && index[end].key == index[begin].key)
+            ++end;
+        std::size_t at = index[begin].key & (slots - 1);
+        while (table[at].end != 0)
+            at = (at + 1) & (slots - 1);
+        table[at] = {index[begin].key, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)};
+        begin = end;
+    }
+    auto run = [&](std::uint64_t key) -> std::pair<std::size_t, std::size_t> {
+        for (std::size_t at = key & (slots - 1);; at = (at + 1) & (slots - 1)) {
+            if (table[at].end == 0)
+                return {0, 0};
+            if (table[at].key == key)
+                return {table[at].begin, table[at].end};
+        }
+    };
 
     std::uint64_t work = 0;
     for (std::uint32_t t = 0; t < triangles_.size(); ++t) {
@@ -638,13 +731,19 @@ Result<void> Converter::matchTriangles()
         // may leave only triangles turned the other way.
         const std::size_t firstMatch = matches_.size();
         bool sameWay = false;
-        for (int c = 0; c < cellCount; ++c) {
-            const std::uint64_t key = keyOf(triangleShader_[t], cells[c]);
-            auto it = std::lower_bound(index.begin(), index.end(), key,
-                                       [](const IndexEntry &e, std::uint64_t k) { return e.key < k; });
-            for (; it != index.end() && it->key == key; ++it) {
+        const std::int64_t gx = gridOf(centre.x), gy = gridOf(centre.y), gz = gridOf(centre.z);
+        for (int lookup = 0; lookup < 2 * cellCount; ++lookup) {
+            const std::int64_t c = cells[lookup / 2];
+            const std::uint64_t key = lookup % 2 == 0
+                                          ? keyOf(triangleShader_[t], c, gx, gy, gz)
+                                          : keyOf(triangleShader_[t], c, kWide, kWide, kWide);
+            const auto [first, last] = run(key);
+            for (auto it = index.begin() + first; it != index.begin() + last; ++it) {
                 if (++work > kMaxMatchWork)
                     return fail("triângulos e faces demais no mesmo plano: trabalho além do razoável");
+                if (centre.x < it->lo[0] || centre.x > it->hi[0] || centre.y < it->lo[1] ||
+                    centre.y > it->hi[1] || centre.z < it->lo[2] || centre.z > it->hi[2])
+                    continue;
                 const Plane &plane = it->plane;
                 const double facing = dot(plane.normal, along);
                 if (std::abs(facing) < kMatchNormalDot)

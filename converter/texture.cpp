@@ -94,13 +94,14 @@ void fitSmallestWorst(const std::vector<Sample> &points, double x[3])
     double current[3];
     if (!weightedFit(points, weights, current))
         return;
-    for (int iteration = 0; iteration < 60; ++iteration) {
+    for (int iteration = 0; iteration < 40; ++iteration) {
         const double worst = worstError(points, current, &errors);
         if (worst < bestWorst) {
             bestWorst = worst;
             std::copy(current, current + 3, best);
         }
-        if (worst < 1e-5)
+        // Float coordinates alone leave this much; below it there is nothing to win.
+        if (worst < 1e-4)
             break;
         double sum = 0;
         for (std::size_t i = 0; i < points.size(); ++i) {
