@@ -1,0 +1,716 @@
+#include "mapcheck.h"
+
+#include <QFile>
+#include <QHash>
+
+#include <zip.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <limits>
+#include <string_view>
+
+namespace check {
+namespace {
+
+Vec add(const Vec &a, const Vec &b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+Vec sub(const Vec &a, const Vec &b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+Vec scale(const Vec &a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
+double dot(const Vec &a, const Vec &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+Vec cross(const Vec &a, const Vec &b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+double length(const Vec &a) { return std::sqrt(dot(a, a)); }
+Vec normalize(const Vec &a) { return scale(a, 1 / length(a)); }
+
+// --- Text: quoted strings of any bytes, bare words, braces and parentheses ---
+
+struct Token {
+    std::string_view text;
+    bool quoted = false;
+    size_t at = 0;
+};
+
+class Parser {
+public:
+    explicit Parser(std::string_view s)
+    {
+        constexpr std::string_view single = "{}()";
+        for (size_t i = 0; i < s.size();) {
+            const char c = s[i];
+            if (std::isspace(static_cast<unsigned char>(c))) {
+                ++i;
+            } else if (s.substr(i, 2) == "//") {
+                i = s.find('\n', i);
+            } else if (c == '"') {
+                const size_t end = s.find('"', i + 1);
+                if (end == s.npos) {
+                    error = QString("unclosed quote at byte %1").arg(i);
+                    break;
+                }
+                tokens.push_back({s.substr(i + 1, end - i - 1), true, i});
+                i = end + 1;
+            } else if (single.find(c) != single.npos) {
+                tokens.push_back({s.substr(i, 1), false, i});
+                ++i;
+            } else {
+                size_t end = i;
+                while (end < s.size() && !std::isspace(static_cast<unsigned char>(s[end])) &&
+                       single.find(s[end]) == single.npos && s[end] != '"')
+                    ++end;
+                tokens.push_back({s.substr(i, end - i), false, i});
+                i = end;
+            }
+        }
+    }
+
+    bool done() const { return next >= tokens.size(); }
+    bool is(std::string_view word) const
+    {
+        return !done() && !tokens[next].quoted && tokens[next].text == word;
+    }
+    bool quoted() const { return !done() && tokens[next].quoted; }
+    QByteArray take() { return done() ? QByteArray() : bytes(tokens[next++].text); }
+    static QByteArray bytes(std::string_view s) { return QByteArray(s.data(), qsizetype(s.size())); }
+
+    bool fail(const char *what)
+    {
+        if (error.isEmpty())
+            error = QString("%1 at byte %2").arg(what).arg(done() ? -1 : qint64(tokens[next].at));
+        return false;
+    }
+    bool expect(std::string_view word) { return is(word) ? (++next, true) : fail("unexpected token"); }
+
+    bool number(double &v)
+    {
+        if (done() || quoted())
+            return fail("number expected");
+        const std::string_view t = tokens[next].text;
+        const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
+        if (r.ec != std::errc() || r.ptr != t.data() + t.size())
+            return fail("bad number");
+        return ++next, true;
+    }
+    // "( n n ... )" with exactly `count` numbers.
+    bool numbers(std::vector<double> &v, size_t count)
+    {
+        v.clear();
+        if (!expect("("))
+            return false;
+        while (!is(")")) {
+            if (!number(v.emplace_back()))
+                return false;
+        }
+        ++next;
+        return v.size() == count || fail("wrong count of numbers");
+    }
+
+    bool keys(Keys &keys)
+    {
+        while (quoted()) {
+            const QByteArray key = take();
+            if (!quoted())
+                return fail("key without value");
+            keys.append({key, take()});
+        }
+        return true;
+    }
+
+    bool brush(std::vector<Face> &faces, bool brushDef)
+    {
+        std::vector<double> v;
+        while (!is("}")) {
+            Face &f = faces.emplace_back();
+            f.brushDef = brushDef;
+            for (Vec &p : f.points) {
+                if (!numbers(v, 3))
+                    return false;
+                std::copy(v.begin(), v.end(), p.begin());
+            }
+            if (brushDef) {
+                if (!expect("(") || !numbers(v, 3))
+                    return false;
+                std::copy(v.begin(), v.end(), f.matrix[0]);
+                if (!numbers(v, 3) || !expect(")"))
+                    return false;
+                std::copy(v.begin(), v.end(), f.matrix[1]);
+            }
+            if (done() || is("(") || is("}"))
+                return fail("shader expected");
+            f.shader = take();
+            std::vector<double> rest; // classic: offsets, rotation, scales; then contents flags value
+            while (!done() && !is("(") && !is("}")) {
+                if (!number(rest.emplace_back()))
+                    return false;
+            }
+            f.contents = rest.size() >= 3 ? int(rest[rest.size() - 3]) : 0;
+        }
+        return expect("}");
+    }
+
+    bool patch(Patch &p)
+    {
+        std::vector<double> v;
+        if (!expect("{") || done())
+            return fail("patch shader expected");
+        p.shader = take();
+        if (!numbers(v, 5) || !expect("("))
+            return false;
+        p.width = int(v[0]);
+        p.height = int(v[1]);
+        while (!is(")")) {
+            auto &row = p.rows.emplace_back();
+            if (!expect("("))
+                return false;
+            while (!is(")")) {
+                if (!numbers(row.emplace_back(), 5))
+                    return false;
+            }
+            ++next;
+        }
+        ++next;
+        return expect("}") && expect("}");
+    }
+
+    bool entity(Entity &e)
+    {
+        if (!expect("{"))
+            return false;
+        while (!is("}")) {
+            if (done())
+                return fail("unclosed entity");
+            if (quoted()) {
+                if (!keys(e.keys))
+                    return false;
+                continue;
+            }
+            if (!expect("{"))
+                return false;
+            if (is("brushDef")) {
+                ++next;
+                if (!expect("{") || !brush(e.brushes.emplace_back(), true) || !expect("}"))
+                    return false;
+            } else if (is("patchDef2")) {
+                ++next;
+                if (!patch(e.patches.emplace_back()))
+                    return false;
+            } else if (!brush(e.brushes.emplace_back(), false)) {
+                return false;
+            }
+        }
+        return ++next, true;
+    }
+
+    std::vector<Token> tokens;
+    size_t next = 0;
+    QString error;
+};
+
+// --- Geometry ---
+
+Winding baseWinding(const Bsp::Plane &p)
+{
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+        axis = std::abs(p.normal[k]) > std::abs(p.normal[axis]) ? k : axis;
+    Vec up = axis == 2 ? Vec{1, 0, 0} : Vec{0, 0, 1};
+    up = scale(normalize(sub(up, scale(p.normal, dot(up, p.normal)))), 1 << 20);
+    const Vec right = cross(up, p.normal), o = scale(p.normal, p.dist);
+    return {add(sub(o, right), up), add(add(o, right), up), sub(add(o, right), up),
+            sub(sub(o, right), up)};
+}
+
+// Keeps the part behind the plane.
+Winding clip(const Winding &w, const Bsp::Plane &p)
+{
+    constexpr double eps = 1e-9;
+    Winding out;
+    for (size_t k = 0; k < w.size(); ++k) {
+        const Vec &a = w[k], &b = w[(k + 1) % w.size()];
+        const double da = dot(p.normal, a) - p.dist, db = dot(p.normal, b) - p.dist;
+        if (da <= eps)
+            out.push_back(a);
+        if ((da < -eps && db > eps) || (da > eps && db < -eps))
+            out.push_back(add(a, scale(sub(b, a), da / (da - db))));
+    }
+    return out;
+}
+
+// The plane of a map face by the map compiler's rule.
+Bsp::Plane facePlane(const Face &f)
+{
+    const Vec n = normalize(cross(sub(f.points[0], f.points[1]), sub(f.points[2], f.points[1])));
+    return {n, dot(f.points[0], n)};
+}
+
+bool samePlane(const Bsp::Plane &a, const Bsp::Plane &b)
+{
+    for (int k = 0; k < 3; ++k)
+        if (!(std::abs(a.normal[k] - b.normal[k]) <= 1e-5))
+            return false;
+    return std::abs(a.dist - b.dist) <= 0.01;
+}
+
+// How far the compiler's snapping to 1/8 unit moves a drawn vertex off its face.
+constexpr double snap = 0.125;
+
+bool inside(const Winding &w, const Vec &n, const Vec &c)
+{
+    int front = 0, back = 0;
+    for (size_t k = 0; k < w.size(); ++k) {
+        const Vec e = sub(w[(k + 1) % w.size()], w[k]);
+        const double side = dot(cross(e, sub(c, w[k])), n) / std::max(length(e), 1e-9);
+        front += side > snap;
+        back += side < -snap;
+    }
+    return front == 0 || back == 0;
+}
+
+// The st difference at each corner of a triangle, in repeats, between the face's
+// texture matrix and the BSP, once one whole-repeat shift is taken off.
+std::array<double, 3> textureErrors(const Face &f, const Vec (&v)[3], const float (&st)[3][2])
+{
+    Vec n = facePlane(f).normal;
+    for (double &c : n)
+        c = std::abs(c) < 1e-6 ? 0 : c;
+    const double rotY = -std::atan2(n[2], std::sqrt(n[0] * n[0] + n[1] * n[1]));
+    const double rotZ = std::atan2(n[1], n[0]);
+    const Vec s{-std::sin(rotZ), std::cos(rotZ), 0};
+    const Vec t{-std::sin(rotY) * std::cos(rotZ), -std::sin(rotY) * std::sin(rotZ), -std::cos(rotY)};
+    std::array<double, 3> errors{};
+    for (int c = 0; c < 2; ++c) {
+        double diff[3];
+        for (int k = 0; k < 3; ++k)
+            diff[k] = f.matrix[c][0] * dot(v[k], s) + f.matrix[c][1] * dot(v[k], t) +
+                      f.matrix[c][2] - st[k][c];
+        for (int k = 0; k < 3; ++k)
+            errors[size_t(k)] = std::max(errors[size_t(k)], std::abs(diff[k] - std::round(diff[0])));
+    }
+    return errors;
+}
+
+QByteArray withoutPrefix(const QByteArray &name)
+{
+    return name.startsWith("textures/") ? name.mid(9) : name;
+}
+
+template <class T> T field(const QByteArray &b, qsizetype at)
+{
+    T v;
+    std::memcpy(&v, b.constData() + at, sizeof v);
+    return v;
+}
+
+} // namespace
+
+std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double grow)
+{
+    std::vector<Winding> out;
+    for (size_t i = 0; i < planes.size(); ++i) {
+        Winding w = baseWinding(planes[i]);
+        for (size_t j = 0; j < planes.size() && w.size() >= 3; ++j)
+            w = j == i ? w : clip(w, {planes[j].normal, planes[j].dist + grow});
+        out.push_back(w.size() >= 3 ? w : Winding());
+    }
+    return out;
+}
+
+bool boundsFace(const Winding &w)
+{
+    double area = 0, across = 0;
+    for (size_t k = 2; k < w.size(); ++k)
+        area += length(cross(sub(w[k - 1], w[0]), sub(w[k], w[0]))) / 2;
+    for (const Vec &a : w)
+        for (const Vec &b : w)
+            across = std::max(across, length(sub(a, b)));
+    return area > 1e-3 && area / across > 0.01; // about its width
+}
+
+Parsed<Bsp> readBsp(const QByteArray &b)
+{
+    Parsed<Bsp> r;
+    if (b.size() < 144 || !b.startsWith("IBSP") || (field<int>(b, 4) != 46 && field<int>(b, 4) != 47))
+        return {{}, "not an IBSP 46/47 file"};
+    qint64 offset[17], size[17];
+    for (int i = 0; i < 17; ++i) {
+        offset[i] = field<qint32>(b, 8 + 8 * i);
+        size[i] = field<qint32>(b, 12 + 8 * i);
+        if (offset[i] < 0 || size[i] < 0 || offset[i] + size[i] > b.size())
+            return {{}, QString("lump %1 lies outside the file").arg(i)};
+    }
+    // Calls `read(position)` for each record of `lump`.
+    auto records = [&](int lump, int bytes, auto read) {
+        for (qint64 at = offset[lump]; at + bytes <= offset[lump] + size[lump]; at += bytes)
+            read(at);
+    };
+    Bsp &bsp = r.value;
+    records(1, 72, [&](qint64 at) {
+        bsp.shaders.push_back({QByteArray(b.constData() + at, qsizetype(strnlen(b.constData() + at, 64))),
+                               field<qint32>(b, at + 64), field<qint32>(b, at + 68)});
+    });
+    records(2, 16, [&](qint64 at) {
+        bsp.planes.push_back({{field<float>(b, at), field<float>(b, at + 4), field<float>(b, at + 8)},
+                              field<float>(b, at + 12)});
+    });
+    auto ints = [&](qint64 at, int k) { return field<qint32>(b, at + 4 * k); };
+    records(7, 40, [&](qint64 at) {
+        bsp.models.push_back({ints(at, 6), ints(at, 7), ints(at, 8), ints(at, 9)});
+    });
+    records(8, 12, [&](qint64 at) { bsp.brushes.push_back({ints(at, 0), ints(at, 1), ints(at, 2)}); });
+    records(9, 8, [&](qint64 at) { bsp.sides.push_back({ints(at, 0), ints(at, 1)}); });
+    records(10, 44, [&](qint64 at) { bsp.vertices.push_back(field<Bsp::Vertex>(b, at)); });
+    records(11, 4, [&](qint64 at) { bsp.indexes.push_back(ints(at, 0)); });
+    records(13, 104, [&](qint64 at) {
+        bsp.surfaces.push_back({ints(at, 0), ints(at, 2), ints(at, 3), ints(at, 4), ints(at, 5),
+                                ints(at, 6), ints(at, 24), ints(at, 25)});
+    });
+    const QByteArray text = b.mid(offset[0], size[0]);
+    Parser p(std::string_view(text.constData(), strnlen(text.constData(), size_t(text.size()))));
+    while (p.error.isEmpty() && !p.done())
+        p.expect("{") && p.keys(bsp.entities.emplace_back()) && p.expect("}");
+    r.error = p.error;
+    // Only what the comparison follows is checked; it reads well-formed files.
+    auto within = [](qint64 first, qint64 count, size_t total) {
+        return first >= 0 && count >= 0 && first + count <= qint64(total);
+    };
+    for (const auto &m : bsp.models)
+        if (!within(m.firstBrush, m.brushes, bsp.brushes.size()) ||
+            !within(m.firstSurface, m.surfaces, bsp.surfaces.size()))
+            r.error = "model out of range";
+    for (const auto &br : bsp.brushes)
+        if (!within(br.firstSide, br.sides, bsp.sides.size()) || !within(br.shader, 1, bsp.shaders.size()))
+            r.error = "brush out of range";
+    for (const auto &s : bsp.sides)
+        if (!within(s.plane, 1, bsp.planes.size()) || !within(s.shader, 1, bsp.shaders.size()))
+            r.error = "side out of range";
+    for (const auto &s : bsp.surfaces) {
+        if (!within(s.firstVert, s.verts, bsp.vertices.size()) ||
+            !within(s.firstIndex, s.indexes, bsp.indexes.size()) || !within(s.shader, 1, bsp.shaders.size()))
+            r.error = "surface out of range";
+        for (int k = 0; r.ok() && k < s.indexes; ++k)
+            if (!within(bsp.indexes[size_t(s.firstIndex + k)], 1, size_t(s.verts)))
+                r.error = "index out of range";
+    }
+    return r;
+}
+
+Parsed<Map> readMap(const QByteArray &text)
+{
+    Parser p(std::string_view(text.constData(), size_t(text.size())));
+    Parsed<Map> r;
+    while (p.error.isEmpty() && !p.done())
+        p.entity(r.value.emplace_back());
+    r.error = p.error;
+    return r;
+}
+
+namespace {
+
+struct Placed {
+    Winding winding;
+    Bsp::Plane plane;
+    const Face *face;
+};
+
+class Comparison {
+public:
+    Comparison(const Bsp &bsp, bool classic, Fidelity &f) : bsp(bsp), classic(classic), f(f) {}
+
+    void problem(const QString &what)
+    {
+        if (f.problemCount++ < 12)
+            f.problems << what;
+    }
+
+    void model(int m, const Vec &origin, const Entity &e)
+    {
+        const Bsp::Model &model = bsp.models[size_t(m)];
+        size_t next = 0;
+        for (int b = model.firstBrush; b < model.firstBrush + model.brushes; ++b) {
+            const Bsp::Brush &brush = bsp.brushes[size_t(b)];
+            std::vector<Bsp::Plane> planes;
+            for (int s = brush.firstSide; s < brush.firstSide + brush.sides; ++s) {
+                Bsp::Plane p = bsp.planes[size_t(bsp.sides[size_t(s)].plane)];
+                p.dist += dot(p.normal, origin);
+                planes.push_back(p);
+            }
+            const std::vector<Winding> windings = sideWindings(planes);
+            std::vector<size_t> faced;
+            for (size_t k = 0; k < planes.size(); ++k) {
+                if (!boundsFace(windings[k]))
+                    continue;
+                faced.push_back(k);
+                f.sidesWithFaces += std::none_of(faced.begin(), faced.end() - 1,
+                                                 [&](size_t j) { return samePlane(planes[j], planes[k]); });
+            }
+            if (faced.empty())
+                continue;
+            ++f.brushesBsp;
+            if (next < e.brushes.size())
+                compareBrush(b, planes, faced, e.brushes[next++]);
+            else
+                problem(QString("model %1: brush %2 missing").arg(m).arg(b));
+        }
+        f.brushesMap += int(e.brushes.size());
+        if (next != e.brushes.size())
+            problem(QString("model %1: %2 brushes, not %3").arg(m).arg(e.brushes.size()).arg(next));
+
+        size_t patches = 0;
+        for (int s = model.firstSurface; s < model.firstSurface + model.surfaces; ++s) {
+            const Bsp::Surface &surface = bsp.surfaces[size_t(s)];
+            const Bsp::Shader &shader = bsp.shaders[size_t(surface.shader)];
+            if (surface.type == 2) {
+                ++f.patchesBsp;
+                if (patches >= e.patches.size() || !samePatch(e.patches[patches++], surface, origin))
+                    problem(QString("model %1: patch surface %2 differs").arg(m).arg(s));
+            } else if (surface.type == 1 && !(shader.surfaceFlags & 0x80)) {
+                triangles(surface, origin, faces.value(shader.name));
+            }
+        }
+        f.patchesMap += int(e.patches.size());
+        // The compiler moves some vertices after texturing them, so a face is
+        // judged by the median of its triangles' corners.
+        for (auto it = errors.begin(); it != errors.end(); ++it) {
+            std::vector<double> &x = it.value();
+            std::sort(x.begin(), x.end());
+            const double median = x[(x.size() - 1) / 2];
+            f.textureError = std::max(f.textureError, median);
+            if (!(median <= 1e-3))
+                problem(QString("texture off by %1 on a face at (%2)").arg(median).arg(point(it.key()->points[0])));
+        }
+        faces.clear();
+        errors.clear();
+    }
+
+    void compareBrush(int b, const std::vector<Bsp::Plane> &planes, const std::vector<size_t> &faced,
+                      const std::vector<Face> &mapBrush)
+    {
+        const Bsp::Brush &brush = bsp.brushes[size_t(b)];
+        // Sides that touch the brush, bevels too, may each give a face.
+        const std::vector<Winding> touching = sideWindings(planes, 0.01);
+        std::vector<bool> kept(planes.size());
+        for (const Face &x : mapBrush) {
+            ++f.faces;
+            bool textured = false;
+            for (size_t k = 0; k < planes.size(); ++k) {
+                if (touching[k].empty() || !samePlane(facePlane(x), planes[k]))
+                    continue;
+                kept[k] = true;
+                const QByteArray shader = bsp.shaders[size_t(bsp.sides[size_t(brush.firstSide) + k].shader)].name;
+                if (x.shader == withoutPrefix(shader)) {
+                    textured = true;
+                    faces[shader].push_back({touching[k], planes[k], &x});
+                }
+            }
+            f.facesTextured += textured;
+            if (!textured)
+                problem(QString("brush %1: face %2 at (%3) matches no side of its shader").arg(b).arg(x.shader, point(x.points[0])));
+            if ((x.contents ^ bsp.shaders[size_t(brush.shader)].contentFlags) & 0x08000000)
+                problem(QString("brush %1: detail flag lost").arg(b));
+            if (x.brushDef == classic)
+                problem(QString("brush %1: face in the wrong form").arg(b));
+        }
+        // A face may be left out only when the sides kept shape the brush without it.
+        if (std::all_of(faced.begin(), faced.end(), [&](size_t k) { return bool(kept[k]); }))
+            return;
+        std::vector<Bsp::Plane> shape;
+        for (size_t k = 0; k < planes.size(); ++k)
+            if (kept[k])
+                shape.push_back(planes[k]);
+        const std::vector<Winding> corners = sideWindings(shape);
+        for (const size_t k : faced) {
+            double out = 0;
+            for (const Winding &w : corners)
+                for (const Vec &p : w)
+                    out = std::max(out, dot(planes[k].normal, p) - planes[k].dist);
+            if (out > 0.01)
+                problem(QString("brush %1: side %2 left out, %3 units of brush past it").arg(b).arg(k).arg(out));
+        }
+    }
+
+    static QString point(const Vec &p) { return QString("%1 %2 %3").arg(p[0]).arg(p[1]).arg(p[2]); }
+
+    bool samePatch(const Patch &p, const Bsp::Surface &s, const Vec &origin)
+    {
+        if (p.shader != withoutPrefix(bsp.shaders[size_t(s.shader)].name) || p.width != s.width ||
+            p.height != s.height || p.rows.size() != size_t(s.width) || s.width * s.height > s.verts)
+            return false;
+        double shift[2] = {};
+        for (int i = 0; i < s.width; ++i) {
+            if (p.rows[size_t(i)].size() != size_t(s.height))
+                return false;
+            for (int j = 0; j < s.height; ++j) {
+                const std::vector<double> &point = p.rows[size_t(i)][size_t(j)];
+                const Bsp::Vertex &v = bsp.vertices[size_t(s.firstVert + j * s.width + i)];
+                for (int k = 0; k < 3; ++k)
+                    if (float(point[size_t(k)]) != float(double(v.xyz[k]) + origin[size_t(k)]))
+                        return false;
+                for (int c = 0; c < 2; ++c) {
+                    if (i == 0 && j == 0)
+                        shift[c] = std::round(point[size_t(3 + c)] - v.st[c]);
+                    if (std::abs(point[size_t(3 + c)] - shift[c] - v.st[c]) > 1e-6 * (1 + std::abs(v.st[c])))
+                        return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    void triangles(const Bsp::Surface &s, const Vec &origin, const std::vector<Placed> &faces)
+    {
+        for (int t = 0; t + 2 < s.indexes; t += 3) {
+            Vec v[3];
+            float st[3][2];
+            for (int k = 0; k < 3; ++k) {
+                const Bsp::Vertex &x = bsp.vertices[size_t(s.firstVert + bsp.indexes[size_t(s.firstIndex + t + k)])];
+                v[k] = add({x.xyz[0], x.xyz[1], x.xyz[2]}, origin);
+                std::copy(x.st, x.st + 2, st[k]);
+            }
+            // Triangles run clockwise seen from the front.
+            const Vec normal = cross(sub(v[2], v[0]), sub(v[1], v[0]));
+            double longest = 0;
+            for (int k = 0; k < 3; ++k)
+                longest = std::max(longest, length(sub(v[k], v[(k + 1) % 3])));
+            // A sliver along an edge carries no texture direction across it.
+            if (length(normal) < 0.5 * longest)
+                continue;
+            ++f.triangles;
+            const Vec centre = scale(add(add(v[0], v[1]), v[2]), 1.0 / 3);
+            double best = std::numeric_limits<double>::infinity();
+            std::array<double, 3> corners{};
+            const Face *face = nullptr;
+            for (const Placed &p : faces) {
+                bool on = dot(normal, p.plane.normal) > 0 && inside(p.winding, p.plane.normal, centre);
+                for (const Vec &x : v)
+                    on = on && std::abs(dot(p.plane.normal, x) - p.plane.dist) <= snap;
+                const std::array<double, 3> e = on && !classic ? textureErrors(*p.face, v, st) : corners;
+                if (on && std::max({e[0], e[1], e[2]}) < best) {
+                    best = std::max({e[0], e[1], e[2]});
+                    corners = e;
+                    face = p.face;
+                }
+            }
+            if (!face) {
+                if (qEnvironmentVariableIsSet("DBG3")) { fprintf(stderr, "UNMATCHED %s %zu cands (%.3f %.3f %.3f) n %.3f %.3f %.3f\n", bsp.shaders[s.shader].name.constData(), faces.size(), v[0][0], v[0][1], v[0][2], normal[0]/length(normal), normal[1]/length(normal), normal[2]/length(normal)); }
+                continue;
+            }
+            ++f.trianglesOnFaces;
+            f.trianglesWithin += best <= 1e-3;
+            f.worstTriangle = std::max(f.worstTriangle, best);
+            errors[face].insert(errors[face].end(), corners.begin(), corners.end());
+        }
+    }
+
+    const Bsp &bsp;
+    const bool classic;
+    Fidelity &f;
+    QHash<QByteArray, std::vector<Placed>> faces; // of the current model, by shader name
+    QHash<const Face *, std::vector<double>> errors; // of each face's triangles' corners
+};
+
+} // namespace
+
+Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
+{
+    Fidelity f;
+    Comparison c(bsp, classic, f);
+    f.entities = int(bsp.entities.size());
+    if (map.size() != size_t(f.entities))
+        c.problem(QString("%1 entities, not %2").arg(map.size()).arg(f.entities));
+    for (qsizetype e = 0; e < bsp.entities.size() && size_t(e) < map.size(); ++e) {
+        Keys expected;
+        int model = e == 0 ? 0 : -1;
+        Vec origin{};
+        for (const auto &[key, value] : bsp.entities[e]) {
+            if (key == "model" && value.startsWith('*'))
+                model = value.mid(1).toInt();
+            else
+                expected.append({key, value});
+            const QList<QByteArray> xyz = value.simplified().split(' ');
+            if (key == "origin" && xyz.size() == 3)
+                origin = {xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()};
+        }
+        if (map[size_t(e)].keys == expected)
+            ++f.entitiesOk;
+        else
+            c.problem(QString("entity %1 differs").arg(e));
+        if (model >= 0 && size_t(model) < bsp.models.size())
+            c.model(model, model == 0 ? Vec{} : origin, map[size_t(e)]);
+    }
+    return f;
+}
+
+Fidelity &Fidelity::operator+=(const Fidelity &o)
+{
+    for (auto [sum, add] : {std::pair{&entities, o.entities}, {&sidesWithFaces, o.sidesWithFaces}, {&entitiesOk, o.entitiesOk}, {&brushesBsp, o.brushesBsp},
+                            {&brushesMap, o.brushesMap}, {&faces, o.faces}, {&facesTextured, o.facesTextured},
+                            {&patchesBsp, o.patchesBsp}, {&patchesMap, o.patchesMap}, {&triangles, o.triangles},
+                            {&trianglesWithin, o.trianglesWithin},
+                            {&trianglesOnFaces, o.trianglesOnFaces}, {&problemCount, o.problemCount}})
+        *sum += add;
+    textureError = std::max(textureError, o.textureError);
+    worstTriangle = std::max(worstTriangle, o.worstTriangle);
+    return *this;
+}
+
+QString Fidelity::header()
+{
+    return "map              entities   brushes map/BSP  faces map/BSP  textured  tex.error  worst tri  patches "
+           "  tri. <= 1e-3 / on faces / all";
+}
+
+QString Fidelity::row(const QString &name) const
+{
+    return QString::asprintf("%-16s %4d/%-4d %7d/%-7d %6d/%-6d %7.2f%% %10.2e %10.2e %4d/%-4d %7d/%-7d/%-7d",
+                             qPrintable(name), entitiesOk, entities, brushesMap, brushesBsp, faces, sidesWithFaces,
+                             faces ? 100.0 * facesTextured / faces : 100.0, textureError, worstTriangle,
+                             patchesMap, patchesBsp, trianglesWithin, trianglesOnFaces, triangles);
+}
+
+QStringList zipEntries(const QString &zip)
+{
+    QStringList names;
+    int error = 0;
+    if (zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_RDONLY, &error)) {
+        for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i)
+            names << QString::fromUtf8(zip_get_name(z, zip_uint64_t(i), 0));
+        zip_close(z);
+    }
+    return names;
+}
+
+bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files)
+{
+    int error = 0;
+    zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    bool ok = z != nullptr;
+    for (const auto &[name, data] : files) {
+        zip_source_t *s = ok ? zip_source_buffer(z, data.constData(), zip_uint64_t(data.size()), 0) : nullptr;
+        ok = s && zip_file_add(z, name.constData(), s, ZIP_FL_ENC_RAW) >= 0;
+    }
+    return z && zip_close(z) == 0 && ok;
+}
+
+QByteArray zipEntry(const QString &zip, const QString &name)
+{
+    QByteArray data;
+    int error = 0;
+    if (zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_RDONLY, &error)) {
+        zip_stat_t st;
+        if (zip_stat(z, name.toUtf8().constData(), 0, &st) == 0) {
+            if (zip_file_t *f = zip_fopen_index(z, st.index, 0)) {
+                data.resize(qsizetype(st.size));
+                if (zip_fread(f, data.data(), st.size) != zip_int64_t(st.size))
+                    data.clear();
+                zip_fclose(f);
+            }
+        }
+        zip_close(z);
+    }
+    return data;
+}
+
+} // namespace check

@@ -1,0 +1,96 @@
+// An independent reader of IBSP files and .map text, and a comparison of the
+// two, written from the file layouts alone so that it shares no mistake with
+// the converter it judges.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <vector>
+
+namespace check {
+
+using Vec = std::array<double, 3>;
+using Winding = std::vector<Vec>;
+using Keys = QList<QPair<QByteArray, QByteArray>>;
+
+// What reading can give: a value, or why not.
+template <class T> struct Parsed {
+    T value{};
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+};
+
+struct Bsp {
+    struct Shader { QByteArray name; int surfaceFlags = 0, contentFlags = 0; };
+    struct Plane { Vec normal; double dist = 0; };
+    struct Model { int firstSurface = 0, surfaces = 0, firstBrush = 0, brushes = 0; };
+    struct Brush { int firstSide = 0, sides = 0, shader = 0; };
+    struct Side { int plane = 0, shader = 0; };
+    struct Vertex { float xyz[3], st[2]; };
+    struct Surface { int shader, type, firstVert, verts, firstIndex, indexes, width, height; };
+    QList<Keys> entities;
+    std::vector<Shader> shaders;
+    std::vector<Plane> planes;
+    std::vector<Model> models;
+    std::vector<Brush> brushes;
+    std::vector<Side> sides;
+    std::vector<Vertex> vertices;
+    std::vector<int> indexes;
+    std::vector<Surface> surfaces;
+};
+
+struct Face {
+    std::array<Vec, 3> points;
+    double matrix[2][3] = {};
+    bool brushDef = false;
+    QByteArray shader;
+    int contents = 0;
+};
+struct Patch {
+    QByteArray shader;
+    int width = 0, height = 0;
+    std::vector<std::vector<std::vector<double>>> rows; // width rows of height (x y z s t)
+};
+struct Entity {
+    Keys keys;
+    std::vector<std::vector<Face>> brushes;
+    std::vector<Patch> patches;
+};
+using Map = std::vector<Entity>;
+
+Parsed<Bsp> readBsp(const QByteArray &bytes);
+Parsed<Map> readMap(const QByteArray &text);
+
+// The faces of a brush: the winding of each side, clipped by the other sides
+// moved out by `grow`.
+std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double grow = 0);
+// Whether a side's winding is a face: not the sliver that a bevel plane, stored
+// in floats, shaves off its brush.
+bool boundsFace(const Winding &w);
+
+struct Fidelity {
+    // faces: of the map; sidesWithFaces: the BSP's sides with faces, each plane once.
+    int entities = 0, entitiesOk = 0, brushesBsp = 0, brushesMap = 0, faces = 0, facesTextured = 0, sidesWithFaces = 0,
+        patchesBsp = 0, patchesMap = 0, triangles = 0, trianglesOnFaces = 0, trianglesWithin = 0;
+    double textureError = 0, worstTriangle = 0; // the worst face's median corner; the worst corner
+    QStringList problems; // the first few, with their count in `problemCount`
+    int problemCount = 0;
+    Fidelity &operator+=(const Fidelity &other); // the counts and the worst error
+    static QString header();
+    QString row(const QString &name) const;
+};
+
+// Compares a BSP with the .map made from it. `classic` faces carry no texture matrix.
+Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false);
+
+// The names in a zip, the bytes of one of them, and a new zip of (name, bytes).
+QStringList zipEntries(const QString &zip);
+QByteArray zipEntry(const QString &zip, const QString &name);
+bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files);
+
+} // namespace check
