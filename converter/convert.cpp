@@ -936,6 +936,9 @@ Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOp
     Converter converter(*bsp, options, mapText, stats);
     if (auto r = converter.run(*entities, progress); !r)
         return r.takeError();
+    if (progress && !options.classic)
+        progress(str(stats.faces) + " faces, " + str(stats.texturedFaces) +
+                 " com o alinhamento de textura tirado dos triângulos do BSP");
     return stats;
 }
 
