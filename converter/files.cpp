@@ -45,7 +45,7 @@ PathKind pathKind(const std::filesystem::path &path)
     return PathKind::Other;
 }
 
-Result<InputFile> InputFile::open(const std::filesystem::path &path)
+Result<InputFile> InputFile::open(const std::filesystem::path &path, std::size_t maxSize)
 {
     // Non-blocking, so that a FIFO cannot hold the open; fstat then refuses it.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -67,8 +67,15 @@ Result<InputFile> InputFile::open(const std::filesystem::path &path)
         ::close(fd);
         return file;
     }
-    // Populated at once: every lump is read, and one pass costs less than a fault a page.
-    void *map = ::mmap(nullptr, file.size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (file.size_ > maxSize) {
+        ::close(fd);
+        return fail("arquivo grande demais (" + std::to_string(file.size_ >> 20) + " MiB; o máximo é " +
+                    std::to_string(maxSize >> 20) + " MiB)");
+    }
+    // Populated at once when it is map-sized: every lump is read, and one pass
+    // costs less than a fault a page. A huge sparse file is only touched where read.
+    const int populate = file.size_ <= (std::size_t(256) << 20) ? MAP_POPULATE : 0;
+    void *map = ::mmap(nullptr, file.size_, PROT_READ, MAP_PRIVATE | populate, fd, 0);
     const int error = errno;
     ::close(fd);
     if (map == MAP_FAILED)

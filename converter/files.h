@@ -14,7 +14,8 @@ namespace bsp2map {
 // A regular file mapped read-only; unmapped when the last copy goes.
 class InputFile {
 public:
-    static Result<InputFile> open(const std::filesystem::path &path);
+    // Files larger than maxSize are refused before anything is read.
+    static Result<InputFile> open(const std::filesystem::path &path, std::size_t maxSize);
     std::span<const std::byte> bytes() const { return {data_.get(), size_}; }
 
 private:

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <malloc.h>
 #include <cstdio>
 #include <filesystem>
@@ -145,7 +146,8 @@ int convertFile(const std::string &input, const Arguments &args)
     if (!checkFolder(folder))
         return Failed;
     say("lendo " + input);
-    auto file = InputFile::open(path);
+    // Lump offsets are 32-bit: nothing past 2 GiB can belong to a map.
+    auto file = InputFile::open(path, INT32_MAX);
     if (!file) {
         complain(input, file.error());
         return Failed;
