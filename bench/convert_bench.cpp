@@ -149,6 +149,30 @@ double median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
+struct Series {
+    std::vector<double> ms, cpuMs;
+    double rssMiB = 0;
+    void add(const Run &run)
+    {
+        ms.push_back(run.ms);
+        cpuMs.push_back(run.cpuMs);
+        rssMiB = std::max(rssMiB, run.rssMiB);
+    }
+};
+
+// One bspc.exe run on input, added to series; false when it failed.
+bool convertInto(const std::string &bspc, const std::string &input, const fs::path &out,
+                 Series &series)
+{
+    const Run run = spawnAndWait({bspc, "-bsp2map", input, "-output", out.string()});
+    if (run.status != 0) {
+        std::fprintf(stderr, "%s: bspc.exe exited %d\n", input.c_str(), run.status);
+        return false;
+    }
+    series.add(run);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -197,55 +221,42 @@ int main(int argc, char **argv)
     double totalFloor = 0, totalFloorCpu = 0, worst = 0, worstCpu = 0;
     int failures = 0;
     for (const fs::path &bsp : bsps) {
-        std::vector<double> times, cpus, floors, floorCpus;
-        double rss = 0;
+        Series tool, floor;
         const fs::path map = out / (bsp.stem().string() + ".map");
         for (int r = 0; r < runs; ++r) {
-            const Run run = spawnAndWait({bspc, "-bsp2map", bsp.string(), "-output", out.string()});
-            if (run.status != 0) {
-                std::fprintf(stderr, "%s: bspc.exe exited %d\n", bsp.c_str(), run.status);
+            if (!convertInto(bspc, bsp.string(), out, tool)) {
                 ++failures;
                 break;
             }
-            times.push_back(run.ms);
-            cpus.push_back(run.cpuMs);
-            rss = std::max(rss, run.rssMiB);
-            const Run floor = floorInChild(bsp, fs::file_size(map), floorDir);
-            floors.push_back(floor.ms);
-            floorCpus.push_back(floor.cpuMs);
+            floor.add(floorInChild(bsp, fs::file_size(map), floorDir));
         }
-        if (times.empty())
+        if (tool.ms.empty())
             continue;
-        const double ms = median(times), floorMs = median(floors);
-        const double cpu = median(cpus), floorCpu = median(floorCpus);
+        const double ms = median(tool.ms), floorMs = median(floor.ms);
+        const double cpu = median(tool.cpuMs), floorCpu = median(floor.cpuMs);
         totalFloor += floorMs;
         totalFloorCpu += floorCpu;
         worst = std::max(worst, ms / floorMs);
         worstCpu = std::max(worstCpu, cpu / floorCpu);
         std::printf("%-16s %7.2f %8.1f %8.1f %7.1f %8.1f %8.1f %6.2f %6.2f\n", bsp.stem().c_str(),
-                    fs::file_size(bsp) / 1048576.0, ms, cpu, rss, floorMs, floorCpu, ms / floorMs,
-                    cpu / floorCpu);
+                    fs::file_size(bsp) / 1048576.0, ms, cpu, tool.rssMiB, floorMs, floorCpu,
+                    ms / floorMs, cpu / floorCpu);
         std::fflush(stdout);
     }
 
     // The whole package at once, through bspc.exe's own pk3 reading.
-    std::vector<double> times, cpus;
-    double rss = 0;
+    Series whole;
     for (int r = 0; r < runs; ++r) {
-        const Run run = spawnAndWait({bspc, "-bsp2map", pk3, "-output", out.string()});
-        if (run.status != 0) {
-            std::fprintf(stderr, "%s: bspc.exe exited %d\n", pk3.c_str(), run.status);
+        if (!convertInto(bspc, pk3, out, whole)) {
             ++failures;
             break;
         }
-        times.push_back(run.ms);
-        cpus.push_back(run.cpuMs);
-        rss = std::max(rss, run.rssMiB);
     }
-    if (!times.empty())
+    if (!whole.ms.empty())
         std::printf("%-16s %7s %8.1f %8.1f %7.1f %8.1f %8.1f %6.2f %6.2f\n", "whole pk3", "",
-                    median(times), median(cpus), rss, totalFloor, totalFloorCpu,
-                    median(times) / totalFloor, median(cpus) / totalFloorCpu);
+                    median(whole.ms), median(whole.cpuMs), whole.rssMiB, totalFloor,
+                    totalFloorCpu, median(whole.ms) / totalFloor,
+                    median(whole.cpuMs) / totalFloorCpu);
     std::printf("worst ratio per map: %.2f wall, %.2f cpu (target: at most 5)\n", worst, worstCpu);
     fs::remove_all(work);
     return failures == 0 ? 0 : 1;
