@@ -27,7 +27,7 @@ constexpr double kMinFaceWidth = 0.01;
 // Triangles match a face within these.
 constexpr double kMatchNormalDot = 0.9999;
 constexpr double kMatchDist = 0.1;
-constexpr double kMatchInside = 0.05;
+constexpr double kMatchInside = 0.1;
 constexpr double kDistCell = 1.0;
 // Clipping every side of a brush by every other costs the square of its side
 // count; this bounds what a hostile file can ask for, far above any real map.
@@ -708,16 +708,24 @@ Result<void> Converter::matchTriangles()
     for (std::uint32_t t = 0; t < triangles_.size(); ++t) {
         const Triangle &tri = triangles_[t];
         const Vec3 centre = (tri.p[0] + tri.p[1] + tri.p[2]) * (1.0 / 3);
-        // A planar surface lies on one plane; its normal beats that of a thin
-        // triangle, which may lie along the edge of two faces.
-        Vec3 along = tri.surfaceNormal;
-        if (along.x == 0 && along.y == 0 && along.z == 0) {
-            along = cross(tri.p[2] - tri.p[0], tri.p[1] - tri.p[0]);
-            const double len = length(along);
-            if (!(len > 1e-9))
-                continue;
+        // The surface's plane is exact where the triangle's own normal suffers
+        // from snapped corners, and a sliver along the edge of two faces has no
+        // normal of its own worth the name. Surfaces merged over several planes,
+        // such as terrain, need the triangle's own all the same.
+        Vec3 along = cross(tri.p[2] - tri.p[0], tri.p[1] - tri.p[0]);
+        const double len = length(along);
+        const double longest = std::max({dot(tri.p[1] - tri.p[0], tri.p[1] - tri.p[0]),
+                                         dot(tri.p[2] - tri.p[1], tri.p[2] - tri.p[1]),
+                                         dot(tri.p[0] - tri.p[2], tri.p[0] - tri.p[2])});
+        const bool sliver = !(len > 1e-3 * longest);
+        const bool hasSurfaceNormal =
+            tri.surfaceNormal.x != 0 || tri.surfaceNormal.y != 0 || tri.surfaceNormal.z != 0;
+        if (hasSurfaceNormal && (sliver || std::abs(dot(along, tri.surfaceNormal)) > 0.99 * len))
+            along = tri.surfaceNormal;
+        else if (len > 1e-9)
             along = along * (1 / len);
-        }
+        else
+            continue;
         const double towards = dot(along, kKeyDirection);
         const double dist = dot(along, centre) * (towards >= 0 ? 1 : -1);
         std::int64_t cells[4];
