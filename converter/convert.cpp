@@ -26,8 +26,9 @@ constexpr double kClipEpsilon = 1e-3;
 constexpr double kMinFaceWidth = 0.01;
 // Triangles match a face within these.
 constexpr double kMatchNormalDot = 0.9999;
-constexpr double kMatchDist = 0.1;
-constexpr double kMatchInside = 0.1;
+// (the compiler snaps corners to an eighth of a unit)
+constexpr double kMatchDist = 0.125;
+constexpr double kMatchInside = 0.125;
 constexpr double kDistCell = 1.0;
 // Clipping every side of a brush by every other costs the square of its side
 // count; this bounds what a hostile file can ask for, far above any real map.
@@ -49,7 +50,8 @@ struct Face {
     Vec3 mapNormal;                       // what an editor computes from them
     double winding;                       // 1 when the polygon turns about the normal, else -1
     TexMatrix tex;
-    bool textured = false;
+    bool textured = false;  // from its own triangles
+    bool inherited = false; // from a textured neighbour on its plane
 };
 
 struct BuiltBrush {
@@ -227,6 +229,7 @@ private:
     Result<void> matchTriangles();
     bool insideFace(const Face &face, Vec3 point) const;
     void fitTextures();
+    void inheritTextures();
     Result<void> writeBrushes(std::size_t &brushNumber);
     Result<void> writePatches(const RawModel &model, Vec3 origin, std::size_t &brushNumber);
     Result<void> checkVertex(std::int64_t index);
@@ -805,6 +808,49 @@ void Converter::fitTextures()
             face.textured = true;
         }
     }
+    inheritTextures();
+}
+
+// A face with no triangles of its own that touches a textured face on the
+// same plane with the same shader takes that face's projection: hidden parts
+// of a wall line up with the visible ones, as the mapper had them.
+void Converter::inheritTextures()
+{
+    const std::vector<IndexEntry> &index = indexScratch_;
+    const std::size_t slots = tableScratch_.size();
+    if (slots == 0)
+        return;
+    auto run = [&](std::uint64_t key) -> std::pair<std::size_t, std::size_t> {
+        for (std::size_t at = key & (slots - 1);; at = (at + 1) & (slots - 1)) {
+            if (tableScratch_[at].end == 0)
+                return {0, 0};
+            if (tableScratch_[at].key == key)
+                return {tableScratch_[at].begin, tableScratch_[at].end};
+        }
+    };
+    // Walk the index itself: each entry is one face in one grid cube.
+    for (const IndexEntry &entry : index) {
+        Face &face = faces_[entry.face];
+        if (face.textured || face.inherited)
+            continue;
+        const auto [first, last] = run(entry.key);
+        for (std::size_t i = first; i < last; ++i) {
+            const IndexEntry &other = index[i];
+            const Face &source = faces_[other.face];
+            if (!source.textured || dot(other.plane.normal, entry.plane.normal) < 1 - 1e-9 ||
+                std::abs(other.plane.dist - entry.plane.dist) > 1e-3)
+                continue;
+            bool touching = true;
+            for (int k = 0; k < 3; ++k)
+                touching = touching && other.lo[k] <= entry.hi[k] && entry.lo[k] <= other.hi[k];
+            if (!touching)
+                continue;
+            face.tex = source.tex;
+            face.inherited = true;
+            ++stats_.inheritedFaces;
+            break;
+        }
+    }
 }
 
 void Converter::appendPoint(Vec3 p)
@@ -831,7 +877,7 @@ Result<void> Converter::writeBrushes(std::size_t &brushNumber)
                 out_ += ' ';
             }
             if (!options_.classic) {
-                const TexMatrix tex = face.textured ? face.tex : defaultTexMatrix();
+                const TexMatrix tex = face.textured || face.inherited ? face.tex : defaultTexMatrix();
                 out_ += "( ( ";
                 for (int row = 0; row < 2; ++row) {
                     if (row == 1)
@@ -946,7 +992,8 @@ Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOp
         return r.takeError();
     if (progress && !options.classic)
         progress(str(stats.faces) + " faces, " + str(stats.texturedFaces) +
-                 " com o alinhamento de textura tirado dos triângulos do BSP");
+                 " com o alinhamento de textura tirado dos triângulos do BSP, " +
+                 str(stats.inheritedFaces) + " com o de uma face vizinha no mesmo plano");
     return stats;
 }
 

@@ -202,7 +202,8 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
                 area += std::abs(p.det);
             }
         }
-        if (area > bestArea) {
+        // The projection most triangles share; area breaks ties.
+        if (group.size() > bestGroup.size() || (group.size() == bestGroup.size() && area > bestArea)) {
             bestArea = area;
             bestGroup = group;
             bestLead = lead;
