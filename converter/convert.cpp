@@ -269,6 +269,7 @@ private:
         std::uint32_t begin, end; // end 0: empty
     };
     std::vector<Slot> tableScratch_;
+    std::vector<char> drawnScratch_;
 };
 
 std::string_view Converter::nameOf(std::size_t shader) const
@@ -646,7 +647,14 @@ Result<void> Converter::matchTriangles()
     matches_.clear();
     std::vector<IndexEntry> &index = indexScratch_;
     index.clear();
+    // Only shaders that have triangles: caulk and the like never match.
+    std::vector<char> &drawn = drawnScratch_;
+    drawn.assign(bsp_.shaders.size(), 0);
+    for (std::uint32_t shader : triangleShader_)
+        drawn[shader] = 1;
     for (std::uint32_t f = 0; f < faces_.size(); ++f) {
+        if (!drawn[faces_[f].canonShader])
+            continue;
         const Plane &plane = faces_[f].plane;
         const double sign = dot(plane.normal, kKeyDirection) >= 0 ? 1 : -1;
         const std::int64_t cell = cellOf(plane.dist * sign);
@@ -817,39 +825,37 @@ void Converter::fitTextures()
 void Converter::inheritTextures()
 {
     const std::vector<IndexEntry> &index = indexScratch_;
-    const std::size_t slots = tableScratch_.size();
-    if (slots == 0)
-        return;
-    auto run = [&](std::uint64_t key) -> std::pair<std::size_t, std::size_t> {
-        for (std::size_t at = key & (slots - 1);; at = (at + 1) & (slots - 1)) {
-            if (tableScratch_[at].end == 0)
-                return {0, 0};
-            if (tableScratch_[at].key == key)
-                return {tableScratch_[at].begin, tableScratch_[at].end};
-        }
-    };
-    // Walk the index itself: each entry is one face in one grid cube.
-    for (const IndexEntry &entry : index) {
-        Face &face = faces_[entry.face];
-        if (face.textured || face.inherited)
-            continue;
-        const auto [first, last] = run(entry.key);
-        for (std::size_t i = first; i < last; ++i) {
-            const IndexEntry &other = index[i];
-            const Face &source = faces_[other.face];
-            if (!source.textured || dot(other.plane.normal, entry.plane.normal) < 1 - 1e-9 ||
-                std::abs(other.plane.dist - entry.plane.dist) > 1e-3)
+    std::vector<const IndexEntry *> sources;
+    // The index is sorted by key: each run is one shader, plane and grid cube.
+    for (std::size_t begin = 0; begin < index.size();) {
+        std::size_t end = begin + 1;
+        while (end < index.size() && index[end].key == index[begin].key)
+            ++end;
+        sources.clear();
+        for (std::size_t i = begin; i < end; ++i)
+            if (faces_[index[i].face].textured)
+                sources.push_back(&index[i]);
+        for (std::size_t i = begin; i < end && !sources.empty(); ++i) {
+            const IndexEntry &entry = index[i];
+            Face &face = faces_[entry.face];
+            if (face.textured || face.inherited)
                 continue;
-            bool touching = true;
-            for (int k = 0; k < 3; ++k)
-                touching = touching && other.lo[k] <= entry.hi[k] && entry.lo[k] <= other.hi[k];
-            if (!touching)
-                continue;
-            face.tex = source.tex;
-            face.inherited = true;
-            ++stats_.inheritedFaces;
-            break;
+            for (const IndexEntry *other : sources) {
+                if (dot(other->plane.normal, entry.plane.normal) < 1 - 1e-9 ||
+                    std::abs(other->plane.dist - entry.plane.dist) > 1e-3)
+                    continue;
+                bool touching = true;
+                for (int k = 0; k < 3; ++k)
+                    touching = touching && other->lo[k] <= entry.hi[k] && entry.lo[k] <= other->hi[k];
+                if (!touching)
+                    continue;
+                face.tex = faces_[other->face].tex;
+                face.inherited = true;
+                ++stats_.inheritedFaces;
+                break;
+            }
         }
+        begin = end;
     }
 }
 
