@@ -1,0 +1,156 @@
+#include "bsp.h"
+
+#include <algorithm>
+#include <string>
+
+namespace bsp2map {
+namespace {
+
+constexpr int kLumpCount = 17;
+constexpr std::size_t kHeaderSize = 8 + kLumpCount * 8;
+
+enum LumpIndex {
+    Entities = 0,
+    Shaders = 1,
+    Planes = 2,
+    Models = 7,
+    Brushes = 8,
+    BrushSides = 9,
+    Vertices = 10,
+    Indexes = 11,
+    Surfaces = 13,
+};
+
+const char *lumpName(int index)
+{
+    switch (index) {
+    case Entities: return "entidades";
+    case Shaders: return "shaders";
+    case Planes: return "planos";
+    case Models: return "modelos";
+    case Brushes: return "brushes";
+    case BrushSides: return "lados de brush";
+    case Vertices: return "vértices";
+    case Indexes: return "índices";
+    case Surfaces: return "superfícies";
+    }
+    return "?";
+}
+
+std::int32_t int32At(std::span<const std::byte> data, std::size_t offset)
+{
+    std::int32_t value;
+    std::memcpy(&value, data.data() + offset, 4);
+    return value;
+}
+
+// What a file that is not a Quake 3 BSP is, as far as its first bytes tell.
+std::string unsupportedKind(std::span<const std::byte> data)
+{
+    if (data.size() < 4)
+        return "não é um arquivo BSP";
+    const std::string_view magic(reinterpret_cast<const char *>(data.data()), 4);
+    const std::int32_t first = int32At(data, 0);
+    const bool hasVersion = data.size() >= 8;
+    const std::int32_t version = hasVersion ? int32At(data, 4) : 0;
+    if (first == 29)
+        return "formato não suportado: BSP do Quake (versão 29)";
+    if (first == 30)
+        return "formato não suportado: BSP do Half-Life (versão 30)";
+    if (magic == "IBSP" && hasVersion && version == 38)
+        return "formato não suportado: BSP do Quake 2 (IBSP 38)";
+    if (magic == "IBSP")
+        return hasVersion ? "formato não suportado: IBSP versão " + std::to_string(version)
+                          : "formato não suportado: IBSP sem versão";
+    if (magic == "RBSP")
+        return "formato não suportado: BSP da Raven (RBSP)";
+    if (magic == "VBSP")
+        return "formato não suportado: BSP do Source (VBSP)";
+    if (magic == "FBSP")
+        return "formato não suportado: FBSP";
+    if (magic == std::string_view("PK\x03\x04", 4))
+        return "formato não suportado: arquivo zip (use a extensão .pk3)";
+    return "não é um arquivo BSP";
+}
+
+} // namespace
+
+std::string_view shaderName(const RawShader &shader)
+{
+    const char *end = std::find(shader.name, shader.name + sizeof shader.name, '\0');
+    return std::string_view(shader.name, static_cast<std::size_t>(end - shader.name));
+}
+
+Result<Bsp> readBsp(std::span<const std::byte> data)
+{
+    if (data.empty())
+        return fail("arquivo vazio");
+    const bool ibsp = data.size() >= 8 && std::memcmp(data.data(), "IBSP", 4) == 0;
+    if (!ibsp)
+        return fail(unsupportedKind(data));
+    Bsp bsp;
+    bsp.version = int32At(data, 4);
+    if (bsp.version != 46 && bsp.version != 47)
+        return fail(unsupportedKind(data));
+    if (data.size() < kHeaderSize)
+        return fail("cabeçalho incompleto (" + std::to_string(data.size()) + " bytes)");
+
+    struct Span {
+        std::int64_t offset, length;
+    };
+    Span lumps[kLumpCount];
+    std::int64_t smallestOffset = INT64_MAX;
+    for (int i = 0; i < kLumpCount; ++i) {
+        lumps[i] = {int32At(data, 8 + i * 8), int32At(data, 12 + i * 8)};
+        if (lumps[i].length > 0)
+            smallestOffset = std::min(smallestOffset, lumps[i].offset);
+    }
+    // One engine's version 47 has an 18th lump in the header; the first 17 are the same.
+    bsp.extraLump = bsp.version == 47 && smallestOffset >= static_cast<std::int64_t>(kHeaderSize + 8);
+
+    auto lumpBytes = [&](int index, std::size_t elementSize) -> Result<std::span<const std::byte>> {
+        const Span lump = lumps[index];
+        const std::string name = std::string("lump de ") + lumpName(index);
+        if (lump.offset < 0 || lump.length < 0)
+            return fail(name + ": posição ou tamanho negativo");
+        if (static_cast<std::uint64_t>(lump.offset) + static_cast<std::uint64_t>(lump.length) >
+            data.size())
+            return fail(name + " passa do fim do arquivo (" + std::to_string(lump.offset) + " + " +
+                        std::to_string(lump.length) + " > " + std::to_string(data.size()) + ")");
+        if (lump.length % static_cast<std::int64_t>(elementSize) != 0)
+            return fail(name + ": tamanho " + std::to_string(lump.length) +
+                        " não é múltiplo de " + std::to_string(elementSize));
+        return data.subspan(static_cast<std::size_t>(lump.offset),
+                            static_cast<std::size_t>(lump.length));
+    };
+    auto load = [&]<class T>(Lump<T> &out, int index) -> Result<void> {
+        auto bytes = lumpBytes(index, sizeof(T));
+        if (!bytes)
+            return bytes.takeError();
+        out = Lump<T>(bytes->data(), bytes->size() / sizeof(T));
+        return {};
+    };
+
+    auto entityBytes = lumpBytes(Entities, 1);
+    if (!entityBytes)
+        return entityBytes.takeError();
+    const char *text = reinterpret_cast<const char *>(entityBytes->data());
+    const char *textEnd = text + entityBytes->size();
+    const char *nul = std::find(text, textEnd, '\0');
+    if (nul == textEnd)
+        return fail("texto das entidades sem o NUL final");
+    bsp.entities = std::string_view(text, static_cast<std::size_t>(nul - text));
+
+    for (auto r : {load(bsp.shaders, Shaders), load(bsp.planes, Planes), load(bsp.models, Models),
+                   load(bsp.brushes, Brushes), load(bsp.brushSides, BrushSides),
+                   load(bsp.vertices, Vertices), load(bsp.indexes, Indexes),
+                   load(bsp.surfaces, Surfaces)}) {
+        if (!r)
+            return r.takeError();
+    }
+    if (bsp.models.size() == 0)
+        return fail("nenhum modelo: falta o modelo 0 do worldspawn");
+    return bsp;
+}
+
+} // namespace bsp2map

@@ -1,0 +1,112 @@
+// Reading a Quake 3 IBSP (versions 46 and 47) in place: the header and the
+// lumps the converter needs are checked here; indexes are checked where used.
+#pragma once
+
+#include "result.h"
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+namespace bsp2map {
+
+static_assert(std::endian::native == std::endian::little,
+              "the lumps are read in place as little-endian records");
+
+struct RawShader {
+    char name[64];
+    std::int32_t surfaceFlags;
+    std::int32_t contentFlags;
+};
+struct RawPlane {
+    float normal[3];
+    float dist;
+};
+struct RawModel {
+    float mins[3];
+    float maxs[3];
+    std::int32_t firstSurface, numSurfaces, firstBrush, numBrushes;
+};
+struct RawBrush {
+    std::int32_t firstSide, numSides, shader;
+};
+struct RawBrushSide {
+    std::int32_t plane, shader;
+};
+struct RawVertex {
+    float xyz[3];
+    float st[2];
+    float lightmap[2];
+    float normal[3];
+    std::uint8_t rgba[4];
+};
+struct RawSurface {
+    std::int32_t shader, fog, type, firstVert, numVerts, firstIndex, numIndexes;
+    std::int32_t lightmapNum, lightmapX, lightmapY, lightmapWidth, lightmapHeight;
+    float lightmapOrigin[3];
+    float lightmapVecs[3][3];
+    std::int32_t patchWidth, patchHeight;
+};
+
+static_assert(sizeof(RawShader) == 72 && sizeof(RawPlane) == 16 && sizeof(RawModel) == 40 &&
+              sizeof(RawBrush) == 12 && sizeof(RawBrushSide) == 8 && sizeof(RawVertex) == 44 &&
+              sizeof(RawSurface) == 104);
+
+enum SurfaceType : std::int32_t { Planar = 1, Patch = 2, TriangleSoup = 3, Flare = 4 };
+
+constexpr std::int32_t kDetailContents = 0x08000000;
+constexpr std::int32_t kNodrawSurface = 0x80;
+
+// Records of one lump, copied out one at a time since the file gives no alignment.
+template <class T> class Lump {
+public:
+    Lump() = default;
+    Lump(const std::byte *data, std::size_t count) : data_(data), count_(count) {}
+    std::size_t size() const { return count_; }
+    bool contains(std::int64_t index) const
+    {
+        return index >= 0 && static_cast<std::uint64_t>(index) < count_;
+    }
+    // A range [first, first + count) lies inside the lump.
+    bool containsRange(std::int64_t first, std::int64_t count) const
+    {
+        return first >= 0 && count >= 0 &&
+               static_cast<std::uint64_t>(first) + static_cast<std::uint64_t>(count) <= count_;
+    }
+    const std::byte *recordAddress(std::size_t index) const { return data_ + index * sizeof(T); }
+    T operator[](std::size_t index) const
+    {
+        T value;
+        std::memcpy(&value, data_ + index * sizeof(T), sizeof(T));
+        return value;
+    }
+
+private:
+    const std::byte *data_ = nullptr;
+    std::size_t count_ = 0;
+};
+
+struct Bsp {
+    int version = 0;
+    bool extraLump = false; // the 18-lump variant of version 47
+    std::string_view entities; // up to, not including, the first NUL
+    Lump<RawShader> shaders;
+    Lump<RawPlane> planes;
+    Lump<RawModel> models;
+    Lump<RawBrush> brushes;
+    Lump<RawBrushSide> brushSides;
+    Lump<RawVertex> vertices;
+    Lump<std::int32_t> indexes;
+    Lump<RawSurface> surfaces;
+};
+
+// The views point into data, which must outlive the result.
+Result<Bsp> readBsp(std::span<const std::byte> data);
+
+// A shader's name: the bytes before the first NUL of its 64.
+std::string_view shaderName(const RawShader &shader);
+
+} // namespace bsp2map

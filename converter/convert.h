@@ -1,0 +1,36 @@
+// BSP bytes in, .map text out: the whole conversion, with no file access.
+#pragma once
+
+#include "result.h"
+
+#include <cstddef>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace bsp2map {
+
+struct ConvertOptions {
+    bool classic = false; // classic brush lines instead of brushDef
+};
+
+struct ConvertStats {
+    int version = 0;
+    std::size_t entities = 0;
+    std::size_t brushes = 0;        // written
+    std::size_t skippedBrushes = 0; // no side bounds a face
+    std::size_t patches = 0;
+    std::size_t triangleSoups = 0; // not convertible, counted only
+    std::size_t faces = 0;
+    std::size_t texturedFaces = 0; // faces whose projection came from draw triangles
+    std::size_t unusedModels = 0;  // brush models no entity names
+};
+
+using ProgressFn = std::function<void(const std::string &line)>;
+
+// Appends the .map text to mapText. On failure mapText holds a partial text
+// that must not be written anywhere.
+Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOptions &options,
+                                std::string &mapText, const ProgressFn &progress = {});
+
+} // namespace bsp2map

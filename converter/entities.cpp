@@ -1,0 +1,74 @@
+#include "entities.h"
+
+#include <string>
+
+namespace bsp2map {
+namespace {
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+} // namespace
+
+std::string_view Entity::value(std::string_view key) const
+{
+    for (const KeyValue &pair : pairs) {
+        if (pair.key == key)
+            return pair.value;
+    }
+    return {};
+}
+
+Result<std::vector<Entity>> parseEntities(std::string_view text)
+{
+    std::vector<Entity> entities;
+    std::size_t at = 0;
+    auto skipSpace = [&] {
+        while (at < text.size() && isSpace(text[at]))
+            ++at;
+    };
+    auto where = [&] { return " (entidade " + std::to_string(entities.size()) + ", byte " + std::to_string(at) + ")"; };
+    auto quoted = [&](std::string_view &out) -> Result<void> {
+        const std::size_t close = text.find('"', at + 1);
+        if (close == std::string_view::npos)
+            return fail("texto das entidades: aspas sem fechamento" + where());
+        out = text.substr(at + 1, close - at - 1);
+        at = close + 1;
+        return {};
+    };
+
+    for (;;) {
+        skipSpace();
+        if (at == text.size())
+            break;
+        if (text[at] != '{')
+            return fail("texto das entidades: esperava '{'" + where());
+        ++at;
+        Entity entity;
+        for (;;) {
+            skipSpace();
+            if (at == text.size())
+                return fail("texto das entidades: '{' sem '}'" + where());
+            if (text[at] == '}') {
+                ++at;
+                break;
+            }
+            if (text[at] != '"')
+                return fail("texto das entidades: esperava chave entre aspas ou '}'" + where());
+            KeyValue pair;
+            if (auto r = quoted(pair.key); !r)
+                return r.takeError();
+            skipSpace();
+            if (at == text.size() || text[at] != '"')
+                return fail("texto das entidades: chave sem valor" + where());
+            if (auto r = quoted(pair.value); !r)
+                return r.takeError();
+            entity.pairs.push_back(pair);
+        }
+        entities.push_back(std::move(entity));
+    }
+    if (entities.empty())
+        return fail("nenhuma entidade: falta o worldspawn");
+    return entities;
+}
+
+} // namespace bsp2map

@@ -1,0 +1,160 @@
+#include "files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace bsp2map {
+
+std::string errnoText(int error)
+{
+    switch (error) {
+    case ENOENT: return "arquivo ou pasta não existe";
+    case ENOTDIR: return "um componente do caminho não é uma pasta";
+    case EACCES:
+    case EPERM: return "permissão negada";
+    case EISDIR: return "é uma pasta";
+    case ENAMETOOLONG: return "nome longo demais";
+    case ENOSPC: return "sem espaço no disco";
+    case EDQUOT: return "cota de disco esgotada";
+    case EROFS: return "sistema de arquivos somente leitura";
+    case EIO: return "erro de entrada e saída";
+    case ELOOP: return "links simbólicos demais";
+    case EMFILE:
+    case ENFILE: return "arquivos abertos demais";
+    case ENOMEM: return "memória insuficiente";
+    case EXDEV: return "o arquivo temporário ficou em outro sistema de arquivos";
+    case EFBIG: return "arquivo grande demais";
+    }
+    return "erro do sistema " + std::to_string(error);
+}
+
+PathKind pathKind(const std::filesystem::path &path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Unreadable;
+    if (S_ISREG(st.st_mode))
+        return PathKind::Regular;
+    if (S_ISDIR(st.st_mode))
+        return PathKind::Directory;
+    return PathKind::Other;
+}
+
+Result<InputFile> InputFile::open(const std::filesystem::path &path)
+{
+    // Non-blocking, so that a FIFO cannot hold the open; fstat then refuses it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return fail(errnoText(errno));
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(errnoText(error));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(S_ISDIR(st.st_mode) ? "é uma pasta, não um arquivo" : "não é um arquivo comum");
+    }
+    InputFile file;
+    file.size_ = static_cast<std::size_t>(st.st_size);
+    if (file.size_ == 0) {
+        ::close(fd);
+        return file;
+    }
+    void *map = ::mmap(nullptr, file.size_, PROT_READ, MAP_PRIVATE, fd, 0);
+    const int error = errno;
+    ::close(fd);
+    if (map == MAP_FAILED)
+        return fail("não foi possível ler o arquivo: " + errnoText(error));
+    const std::size_t size = file.size_;
+    file.data_ = std::shared_ptr<const std::byte>(static_cast<const std::byte *>(map),
+                                                  [size](const std::byte *p) {
+                                                      ::munmap(const_cast<std::byte *>(p), size);
+                                                  });
+    return file;
+}
+
+namespace {
+
+Result<void> writeAll(int fd, std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errnoText(errno));
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+void syncFolder(const std::filesystem::path &folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+Result<void> replaceFile(const std::filesystem::path &target, std::string_view text)
+{
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty())
+        folder = ".";
+    std::string temp = (folder / ".bspc-XXXXXX").native();
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return fail("não foi possível criar o arquivo temporário: " + errnoText(errno));
+    auto discard = [&](std::string reason) -> Result<void> {
+        ::unlink(temp.c_str());
+        return fail(std::move(reason));
+    };
+    auto written = writeAll(fd, text);
+    if (!written) {
+        ::close(fd);
+        return discard(written.error());
+    }
+    // mkstemp makes it 0600; a map is an ordinary document.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    if (::fsync(fd) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return discard(errnoText(error));
+    }
+    if (::close(fd) != 0)
+        return discard(errnoText(errno));
+
+    const std::string backup = target.native() + ".bak";
+    bool backedUp = false;
+    struct stat st;
+    if (::lstat(target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return discard("já existe uma pasta com esse nome");
+        if (::rename(target.c_str(), backup.c_str()) != 0)
+            return discard("não foi possível guardar o mapa anterior como .bak: " + errnoText(errno));
+        backedUp = true;
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        if (backedUp)
+            ::rename(backup.c_str(), target.c_str());
+        return discard(errnoText(error));
+    }
+    syncFolder(folder);
+    return {};
+}
+
+} // namespace bsp2map

@@ -1,0 +1,104 @@
+#include "geometry.h"
+
+#include <cstdlib>
+
+namespace bsp2map {
+
+namespace {
+constexpr double kHuge = 1 << 21;
+}
+
+void baseWinding(const Plane &plane, Winding &out)
+{
+    const Vec3 n = plane.normal;
+    int axis = 0;
+    if (std::abs(n.y) > std::abs(n[axis]))
+        axis = 1;
+    if (std::abs(n.z) > std::abs(n[axis]))
+        axis = 2;
+    Vec3 up = axis == 2 ? Vec3{1, 0, 0} : Vec3{0, 0, 1};
+    up = up - n * dot(up, n);
+    up = up * (1 / length(up));
+    const Vec3 right = cross(up, n) * kHuge;
+    up = up * kHuge;
+    const Vec3 origin = n * plane.dist;
+    out.assign({origin - right + up, origin + right + up, origin + right - up, origin - right - up});
+}
+
+void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch)
+{
+    const std::size_t count = w.size();
+    if (count == 0)
+        return;
+    // Distances are kept beside the points; windings stay small.
+    double dists[64];
+    std::vector<double> bigDists;
+    double *d = dists;
+    if (count + 1 > std::size(dists)) {
+        bigDists.resize(count + 1);
+        d = bigDists.data();
+    }
+    bool anyFront = false, anyBack = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        d[i] = plane.distanceTo(w[i]);
+        if (d[i] > epsilon)
+            anyFront = true;
+        else if (d[i] < -epsilon)
+            anyBack = true;
+    }
+    if (!anyFront)
+        return;
+    if (!anyBack) {
+        w.clear();
+        return;
+    }
+    scratch.clear();
+    for (std::size_t i = 0; i < count; ++i) {
+        const Vec3 p = w[i];
+        const double dp = d[i];
+        if (dp >= -epsilon && dp <= epsilon) {
+            scratch.push_back(p);
+            continue;
+        }
+        if (dp < -epsilon)
+            scratch.push_back(p);
+        const std::size_t j = i + 1 == count ? 0 : i + 1;
+        const double dn = d[j];
+        if ((dn >= -epsilon && dn <= epsilon) || (dn < -epsilon) == (dp < -epsilon))
+            continue;
+        const Vec3 q = w[j];
+        const double t = dp / (dp - dn);
+        Vec3 mid = p + (q - p) * t;
+        // On an axial plane the coordinate is known exactly.
+        for (int k = 0; k < 3; ++k) {
+            if (plane.normal[k] == 1)
+                mid[k] = plane.dist;
+            else if (plane.normal[k] == -1)
+                mid[k] = -plane.dist;
+        }
+        scratch.push_back(mid);
+    }
+    w.swap(scratch);
+}
+
+double windingArea(const Winding &w)
+{
+    if (w.size() < 3)
+        return 0;
+    Vec3 sum;
+    for (std::size_t i = 1; i + 1 < w.size(); ++i)
+        sum = sum + cross(w[i] - w[0], w[i + 1] - w[0]);
+    return 0.5 * length(sum);
+}
+
+double windingWidth(const Winding &w)
+{
+    if (w.size() < 3)
+        return 0;
+    double perimeter = 0;
+    for (std::size_t i = 0; i < w.size(); ++i)
+        perimeter += length(w[(i + 1) % w.size()] - w[i]);
+    return perimeter > 0 ? 2 * windingArea(w) / perimeter : 0;
+}
+
+} // namespace bsp2map

@@ -1,0 +1,45 @@
+// Double-precision vectors and convex polygons on a plane.
+#pragma once
+
+#include <cmath>
+#include <vector>
+
+namespace bsp2map {
+
+struct Vec3 {
+    double x = 0, y = 0, z = 0;
+    double operator[](int i) const { return i == 0 ? x : i == 1 ? y : z; }
+    double &operator[](int i) { return i == 0 ? x : i == 1 ? y : z; }
+};
+
+inline Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline Vec3 operator*(Vec3 a, double k) { return {a.x * k, a.y * k, a.z * k}; }
+inline double dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline Vec3 cross(Vec3 a, Vec3 b)
+{
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+inline double length(Vec3 a) { return std::sqrt(dot(a, a)); }
+inline bool isFinite(Vec3 a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+
+struct Plane {
+    Vec3 normal;
+    double dist = 0;
+    double distanceTo(Vec3 p) const { return dot(normal, p) - dist; }
+};
+
+using Winding = std::vector<Vec3>;
+
+// A square on the plane, far larger than any map.
+void baseWinding(const Plane &plane, Winding &out);
+
+// Keeps the part of w behind the plane (distance <= epsilon); scratch is reused storage.
+void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch);
+
+// Area of a planar polygon, and twice its area over its perimeter: its width
+// for a sliver, half the side for a square.
+double windingArea(const Winding &w);
+double windingWidth(const Winding &w);
+
+} // namespace bsp2map

@@ -1,0 +1,289 @@
+// bspc.exe: the command line that Vostrand starts.
+//   bspc.exe -bsp2map <file> -output <folder> [-format classic]
+// Exit 0 when every .map was written whole, 1 for an input or output error,
+// 2 for a wrong command line.
+
+#include "convert.h"
+#include "files.h"
+#include "pk3.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#ifndef BSPC_VERSION
+#define BSPC_VERSION "0"
+#endif
+
+namespace fs = std::filesystem;
+using namespace bsp2map;
+
+namespace {
+
+constexpr const char *kUsage =
+    "uso: bspc.exe -bsp2map <arquivo> -output <pasta> [-format classic]\n"
+    "  -bsp2map <arquivo>  um BSP do Quake 3 (IBSP 46 ou 47), um .pk3 com mapas em maps/,\n"
+    "                      ou um mapa dentro de um .pk3 (…/pak.pk3/maps/nome.bsp)\n"
+    "  -output <pasta>     pasta já existente onde gravar <nome>.map;\n"
+    "                      \"\" grava na pasta do arquivo de entrada\n"
+    "  -format classic     linhas de brush clássicas (TrenchBroom) em vez de brushDef\n"
+    "  --help, --version\n";
+
+enum Exit { Ok = 0, Failed = 1, Usage = 2 };
+
+void say(std::string_view line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void complain(std::string_view subject, std::string_view reason)
+{
+    std::string line = "bspc.exe: ";
+    if (!subject.empty()) {
+        line += subject;
+        line += ": ";
+    }
+    line += reason;
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+int usageError(std::string_view problem)
+{
+    complain({}, problem);
+    std::fputs(kUsage, stderr);
+    return Usage;
+}
+
+struct Arguments {
+    std::optional<std::string> input;
+    std::optional<std::string> output;
+    ConvertOptions options;
+};
+
+bool endsWithPk3(std::string_view name)
+{
+    if (name.size() < 4)
+        return false;
+    const std::string_view tail = name.substr(name.size() - 4);
+    return tail[0] == '.' && (tail[1] | 0x20) == 'p' && (tail[2] | 0x20) == 'k' && tail[3] == '3';
+}
+
+std::string secondsText(double seconds)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f", seconds);
+    std::string text(buffer);
+    for (char &c : text)
+        if (c == '.')
+            c = ',';
+    return text;
+}
+
+// One map: bytes already in memory, converted and written to folder/stem.map.
+bool convertOne(std::string_view name, std::span<const std::byte> bytes, const fs::path &folder,
+                const fs::path &stem, const ConvertOptions &options,
+                std::chrono::steady_clock::time_point started)
+{
+    std::string text;
+    auto stats = convertBsp(bytes, options, text, [](const std::string &line) { say(line); });
+    if (!stats) {
+        complain(name, stats.error());
+        return false;
+    }
+    fs::path target = folder / stem;
+    target += ".map";
+    say("escrevendo " + target.native());
+    if (auto r = replaceFile(target, text); !r) {
+        complain(target.native(), r.error());
+        return false;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::string summary = "escrito " + target.native() + ": " + std::to_string(stats->brushes) +
+                          " brushes, " + std::to_string(stats->patches) + " patches, " +
+                          std::to_string(stats->entities) + " entidades, ";
+    if (stats->triangleSoups > 0)
+        summary += std::to_string(stats->triangleSoups) +
+                   " superfícies de triângulos não convertidas, ";
+    summary += secondsText(seconds) + " s";
+    say(summary);
+    return true;
+}
+
+// The output folder must already exist: a mistyped one is not made.
+bool checkFolder(const fs::path &folder)
+{
+    switch (pathKind(folder)) {
+    case PathKind::Directory: return true;
+    case PathKind::Missing: complain(folder.native(), "a pasta de saída não existe"); return false;
+    case PathKind::Unreadable: complain(folder.native(), "a pasta de saída não pode ser acessada"); return false;
+    default: complain(folder.native(), "a saída não é uma pasta"); return false;
+    }
+}
+
+fs::path folderOf(const fs::path &file)
+{
+    fs::path parent = file.parent_path();
+    return parent.empty() ? fs::path(".") : parent;
+}
+
+int convertFile(const std::string &input, const Arguments &args)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const fs::path path(input);
+    const fs::path folder = args.output->empty() ? folderOf(path) : fs::path(*args.output);
+    if (!checkFolder(folder))
+        return Failed;
+    say("lendo " + input);
+    auto file = InputFile::open(path);
+    if (!file) {
+        complain(input, file.error());
+        return Failed;
+    }
+    return convertOne(input, file->bytes(), folder, path.filename().stem(), args.options, started)
+               ? Ok
+               : Failed;
+}
+
+// All of maps/*.bsp, or the one entry named; each map on its own.
+int convertPk3(const std::string &pk3Path, const std::optional<std::string> &entry,
+               const Arguments &args)
+{
+    const fs::path folder = args.output->empty() ? folderOf(fs::path(pk3Path)) : fs::path(*args.output);
+    if (!checkFolder(folder))
+        return Failed;
+    auto pk3 = Pk3::open(fs::path(pk3Path));
+    if (!pk3) {
+        complain(pk3Path, pk3.error());
+        return Failed;
+    }
+    std::vector<std::string> entries;
+    if (entry) {
+        auto found = pk3->findEntry(*entry);
+        if (!found) {
+            complain(pk3Path + "/" + *entry, found.error());
+            return Failed;
+        }
+        entries.push_back(*found);
+    } else {
+        entries = pk3->mapEntries();
+        if (entries.empty()) {
+            complain(pk3Path, "nenhum mapa (maps/*.bsp) no pk3");
+            return Failed;
+        }
+        say(pk3Path + ": " + std::to_string(entries.size()) + " mapas");
+    }
+    int failures = 0;
+    for (const std::string &name : entries) {
+        const auto started = std::chrono::steady_clock::now();
+        const std::string shown = pk3Path + "/" + name;
+        say("lendo " + shown);
+        auto bytes = pk3->read(name);
+        if (!bytes) {
+            complain(shown, bytes.error());
+            ++failures;
+            continue;
+        }
+        if (!convertOne(shown, *bytes, folder, fs::path(name).filename().stem(), args.options,
+                        started))
+            ++failures;
+    }
+    if (entries.size() > 1 && failures > 0)
+        complain(pk3Path, std::to_string(failures) + " de " + std::to_string(entries.size()) +
+                              " mapas não convertidos");
+    return failures == 0 ? Ok : Failed;
+}
+
+int run(const Arguments &args)
+{
+    const std::string &input = *args.input;
+    switch (pathKind(fs::path(input))) {
+    case PathKind::Regular:
+        if (endsWithPk3(input))
+            return convertPk3(input, std::nullopt, args);
+        return convertFile(input, args);
+    case PathKind::Missing:
+        // A path through a pk3: the longest leading part that is one.
+        for (std::size_t slash = input.rfind('/'); slash != std::string::npos && slash > 0;
+             slash = input.rfind('/', slash - 1)) {
+            const std::string prefix = input.substr(0, slash);
+            if (endsWithPk3(prefix) && pathKind(fs::path(prefix)) == PathKind::Regular) {
+                std::size_t start = slash;
+                while (start < input.size() && input[start] == '/')
+                    ++start;
+                return convertPk3(prefix, input.substr(start), args);
+            }
+        }
+        complain(input, "arquivo não encontrado");
+        return Failed;
+    default:
+        // Directories, FIFOs and unreadable paths: opening says which.
+        return convertFile(input, args);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Nobody may be reading the progress; that must not stop a conversion.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Arguments args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 (BSP) de volta em .map\n", stdout);
+            std::fputs(kUsage, stdout);
+            std::fputs("saída: 0 com o .map inteiro gravado, 1 por erro de entrada ou saída, "
+                       "2 por linha de comando errada\n",
+                       stdout);
+            return Ok;
+        }
+        if (arg == "--version") {
+            std::fputs("bspc.exe (Vostrand) " BSPC_VERSION "\n", stdout);
+            return Ok;
+        }
+        auto value = [&](std::optional<std::string> &slot) -> bool {
+            if (slot || i + 1 >= argc)
+                return false;
+            slot = std::string(argv[++i]);
+            return true;
+        };
+        if (arg == "-bsp2map") {
+            if (!value(args.input))
+                return usageError(args.input ? "-bsp2map repetido" : "falta o arquivo depois de -bsp2map");
+        } else if (arg == "-output") {
+            if (!value(args.output))
+                return usageError(args.output ? "-output repetido" : "falta a pasta depois de -output");
+        } else if (arg == "-format") {
+            if (i + 1 >= argc)
+                return usageError("falta o formato depois de -format");
+            const std::string_view format = argv[++i];
+            if (format == "classic")
+                args.options.classic = true;
+            else if (format == "brushdef")
+                args.options.classic = false;
+            else
+                return usageError("formato desconhecido: " + std::string(format));
+        } else {
+            return usageError("argumento desconhecido: " + std::string(arg));
+        }
+    }
+    if (!args.input)
+        return usageError("falta -bsp2map <arquivo>");
+    if (args.input->empty())
+        return usageError("o arquivo de -bsp2map está vazio");
+    if (!args.output)
+        return usageError("falta -output <pasta>");
+    return run(args);
+}
