@@ -75,7 +75,8 @@ grep -q '"classname" "worldspawn"' "$work/out/oa_ctf2.map" || fail "the map has 
 # Through the window, as a user would: started by its link from a folder that
 # holds no converter, vostrand must find the one beside the link's target.
 "$src/tests/xvfb.sh" start "$work/xvfb"
-export DISPLAY=":$(cat "$work/xvfb/display")"
+DISPLAY=":$(cat "$work/xvfb/display")"
+export DISPLAY
 mkdir "$work/gui"
 (cd "$work/gui" && exec /usr/bin/vostrand) >"$work/vostrand.log" 2>&1 &
 program=$!
@@ -105,6 +106,6 @@ if dpkg -L vostrand >/dev/null 2>&1; then
 fi
 for path in /usr/lib/vostrand /usr/bin/vostrand /usr/share/doc/vostrand \
     /usr/share/man/man1/vostrand.1.gz /usr/share/man/man1/bspc.exe.1.gz; do
-    [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path is left after removal"
+    if [ -e "$path" ] || [ -L "$path" ]; then fail "$path is left after removal"; fi
 done
 echo "installed, ran and removed cleanly"
