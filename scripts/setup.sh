@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
     qt6-translations-l10n
     xvfb xdotool imagemagick
-    desktop-file-utils appstream dpkg-dev file
+    desktop-file-utils appstream dpkg-dev file lintian man-db
     libzip-dev openarena-081-maps clang libclang-rt-14-dev xclip
 )
 
