@@ -25,15 +25,14 @@ public:
 
     int shader(const QByteArray &name, int surfaceFlags = 0, int contentFlags = 1)
     {
-        QByteArray padded = name.leftJustified(64, '\0', true);
-        lumps[1] += padded;
+        lumps[1] += name.leftJustified(64, '\0', true);
         put(1, surfaceFlags, contentFlags);
         return int(lumps[1].size() / 72 - 1);
     }
 
     int plane(const Vec &normal, double dist)
     {
-        const Vec n = check::Vec{float(normal[0]), float(normal[1]), float(normal[2])};
+        const Vec n{float(normal[0]), float(normal[1]), float(normal[2])};
         planes.push_back({n, float(dist)});
         put(2, float(n[0]), float(n[1]), float(n[2]), float(dist));
         return int(planes.size() - 1);
@@ -59,15 +58,13 @@ public:
                 continue;
             std::vector<float> points;
             for (const Vec &p : w) {
-                const double st[2] = {dot(p, mapping.s) + mapping.offset[0] + double(k % 3),
-                                      dot(p, mapping.t) + mapping.offset[1] - double(k % 2)};
+                const double st[2] = {check::dot(p, mapping.s) + mapping.offset[0] + double(k % 3),
+                                      check::dot(p, mapping.t) + mapping.offset[1] - double(k % 2)};
                 points.insert(points.end(), {float(p[0]), float(p[1]), float(p[2]), float(st[0]), float(st[1])});
             }
             // Clockwise seen from the front, as the compiler writes them.
-            const Vec n = ps[k].normal, a = w[0], b = w[1], c = w[2];
-            const Vec e1{c[0] - a[0], c[1] - a[1], c[2] - a[2]}, e2{b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-            const bool flip = dot(Vec{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
-                                      e1[0] * e2[1] - e1[1] * e2[0]}, n) < 0;
+            const Vec n = ps[k].normal;
+            const bool flip = check::dot(check::cross(check::sub(w[2], w[0]), check::sub(w[1], w[0])), n) < 0;
             std::vector<int> indexes;
             for (int i = 1; i + 1 < int(w.size()); ++i)
                 indexes.insert(indexes.end(), {0, flip ? i + 1 : i, flip ? i : i + 1});
@@ -83,7 +80,7 @@ public:
         Sides sides;
         for (int k = 0; k < 3; ++k) {
             sides.push_back({plane(axes[k], hi[size_t(k)]), shader});
-            sides.push_back({plane(scale(axes[k], -1), -lo[size_t(k)]), shader});
+            sides.push_back({plane(check::scale(axes[k], -1), -lo[size_t(k)]), shader});
         }
         return sides;
     }
@@ -133,8 +130,6 @@ public:
     }
 
 private:
-    static double dot(const Vec &a, const Vec &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-    static Vec scale(const Vec &a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
     template <class... T> static void append(QByteArray &b, T... values)
     {
         (b.append(reinterpret_cast<const char *>(&values), sizeof values), ...);

@@ -8,21 +8,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <cstdio>
 #include <limits>
 #include <string_view>
 
 namespace check {
 namespace {
 
-Vec add(const Vec &a, const Vec &b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
-Vec sub(const Vec &a, const Vec &b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-Vec scale(const Vec &a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
-double dot(const Vec &a, const Vec &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-Vec cross(const Vec &a, const Vec &b)
-{
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
 double length(const Vec &a) { return std::sqrt(dot(a, a)); }
 Vec normalize(const Vec &a) { return scale(a, 1 / length(a)); }
 
@@ -68,14 +59,10 @@ public:
     }
 
     bool done() const { return next >= tokens.size(); }
-    bool is(std::string_view word) const
-    {
-        return !done() && !tokens[next].quoted && tokens[next].text == word;
-    }
+    bool is(std::string_view word) const { return !done() && !tokens[next].quoted && tokens[next].text == word; }
     bool quoted() const { return !done() && tokens[next].quoted; }
     QByteArray take() { return done() ? QByteArray() : bytes(tokens[next++].text); }
     static QByteArray bytes(std::string_view s) { return QByteArray(s.data(), qsizetype(s.size())); }
-
     bool fail(const char *what)
     {
         if (error.isEmpty())
@@ -84,94 +71,66 @@ public:
     }
     bool expect(std::string_view word) { return is(word) ? (++next, true) : fail("unexpected token"); }
 
-    bool number(double &v)
-    {
-        if (done() || quoted())
-            return fail("number expected");
-        const std::string_view t = tokens[next].text;
-        const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (r.ec != std::errc() || r.ptr != t.data() + t.size())
-            return fail("bad number");
-        return ++next, true;
-    }
-    // "( n n ... )" with exactly `count` numbers.
-    bool numbers(std::vector<double> &v, size_t count)
+    // Numbers up to the next word or brace; inside parentheses, which are dropped, when `grouped`.
+    bool numbers(std::vector<double> &v, bool grouped)
     {
         v.clear();
-        if (!expect("("))
-            return false;
-        while (!is(")")) {
-            if (!number(v.emplace_back()))
-                return false;
-        }
-        ++next;
-        return v.size() == count || fail("wrong count of numbers");
-    }
-
-    bool keys(Keys &keys)
-    {
-        while (quoted()) {
-            const QByteArray key = take();
-            if (!quoted())
-                return fail("key without value");
-            keys.append({key, take()});
+        for (int depth = 0; !done() && !quoted() && !is("{") && !is("}"); ++next) {
+            if (grouped && (is("(") || is(")"))) {
+                depth += is("(") ? 1 : -1;
+                continue;
+            }
+            const std::string_view t = tokens[next].text;
+            const auto r = std::from_chars(t.data(), t.data() + t.size(), v.emplace_back());
+            if (r.ec != std::errc() || r.ptr != t.data() + t.size()) {
+                v.pop_back();
+                return depth == 0 || fail("bad number");
+            }
         }
         return true;
     }
 
+    bool keys(Keys &keys)
+    {
+        for (QByteArray key; quoted(); keys.append({key, take()}))
+            if (key = take(); !quoted())
+                return fail("key without value");
+        return true;
+    }
+
+    // Classic faces: 3 points, shader, offsets, rotation, scales, contents, flags, value;
+    // brushDef faces: 3 points, a 2x3 matrix, shader, contents, flags, value.
     bool brush(std::vector<Face> &faces, bool brushDef)
     {
-        std::vector<double> v;
+        std::vector<double> v, rest;
         while (!is("}")) {
             Face &f = faces.emplace_back();
-            f.brushDef = brushDef;
-            for (Vec &p : f.points) {
-                if (!numbers(v, 3))
-                    return false;
-                std::copy(v.begin(), v.end(), p.begin());
-            }
-            if (brushDef) {
-                if (!expect("(") || !numbers(v, 3))
-                    return false;
-                std::copy(v.begin(), v.end(), f.matrix[0]);
-                if (!numbers(v, 3) || !expect(")"))
-                    return false;
-                std::copy(v.begin(), v.end(), f.matrix[1]);
-            }
-            if (done() || is("(") || is("}"))
-                return fail("shader expected");
+            if (!numbers(v, true) || v.size() != (brushDef ? 15u : 9u) || done() || is("("))
+                return fail("bad face");
             f.shader = take();
-            std::vector<double> rest; // classic: offsets, rotation, scales; then contents flags value
-            while (!done() && !is("(") && !is("}")) {
-                if (!number(rest.emplace_back()))
-                    return false;
-            }
+            if (!numbers(rest, false))
+                return false;
+            f.brushDef = brushDef;
+            for (size_t k = 0; k < v.size(); ++k)
+                (k < 9 ? f.points[k / 3][k % 3] : f.matrix[(k - 9) / 3][k % 3]) = v[k];
             f.contents = rest.size() >= 3 ? int(rest[rest.size() - 3]) : 0;
         }
         return expect("}");
     }
 
+    // shader ( width height 0 0 0 ) ( width rows of ( height points of ( x y z s t ) ) )
     bool patch(Patch &p)
     {
         std::vector<double> v;
-        if (!expect("{") || done())
-            return fail("patch shader expected");
-        p.shader = take();
-        if (!numbers(v, 5) || !expect("("))
-            return false;
+        if (!expect("{") || done() || (p.shader = take(), !numbers(v, true)) || v.size() < 5)
+            return fail("bad patch");
         p.width = int(v[0]);
         p.height = int(v[1]);
-        while (!is(")")) {
-            auto &row = p.rows.emplace_back();
-            if (!expect("("))
-                return false;
-            while (!is(")")) {
-                if (!numbers(row.emplace_back(), 5))
-                    return false;
-            }
-            ++next;
-        }
-        ++next;
+        if (v.size() != 5 + size_t(p.width) * size_t(p.height) * 5)
+            return fail("patch size differs from its points");
+        p.rows.resize(size_t(p.width));
+        for (int k = 0; k < p.width * p.height; ++k)
+            p.rows[size_t(k / p.height)].emplace_back(v.begin() + 5 + 5 * k, v.begin() + 10 + 5 * k);
         return expect("}") && expect("}");
     }
 
@@ -180,26 +139,18 @@ public:
         if (!expect("{"))
             return false;
         while (!is("}")) {
-            if (done())
+            if (done() || !keys(e.keys))
                 return fail("unclosed entity");
-            if (quoted()) {
-                if (!keys(e.keys))
-                    return false;
-                continue;
-            }
+            if (is("}"))
+                break;
             if (!expect("{"))
                 return false;
-            if (is("brushDef")) {
-                ++next;
-                if (!expect("{") || !brush(e.brushes.emplace_back(), true) || !expect("}"))
-                    return false;
-            } else if (is("patchDef2")) {
-                ++next;
-                if (!patch(e.patches.emplace_back()))
-                    return false;
-            } else if (!brush(e.brushes.emplace_back(), false)) {
+            const bool brushDef = is("brushDef"), patchDef = is("patchDef2");
+            next += brushDef || patchDef;
+            if (patchDef ? !patch(e.patches.emplace_back())
+                         : brushDef ? !expect("{") || !brush(e.brushes.emplace_back(), true) || !expect("}")
+                                    : !brush(e.brushes.emplace_back(), false))
                 return false;
-            }
         }
         return ++next, true;
     }
@@ -372,28 +323,6 @@ Parsed<Bsp> readBsp(const QByteArray &b)
     while (p.error.isEmpty() && !p.done())
         p.expect("{") && p.keys(bsp.entities.emplace_back()) && p.expect("}");
     r.error = p.error;
-    // Only what the comparison follows is checked; it reads well-formed files.
-    auto within = [](qint64 first, qint64 count, size_t total) {
-        return first >= 0 && count >= 0 && first + count <= qint64(total);
-    };
-    for (const auto &m : bsp.models)
-        if (!within(m.firstBrush, m.brushes, bsp.brushes.size()) ||
-            !within(m.firstSurface, m.surfaces, bsp.surfaces.size()))
-            r.error = "model out of range";
-    for (const auto &br : bsp.brushes)
-        if (!within(br.firstSide, br.sides, bsp.sides.size()) || !within(br.shader, 1, bsp.shaders.size()))
-            r.error = "brush out of range";
-    for (const auto &s : bsp.sides)
-        if (!within(s.plane, 1, bsp.planes.size()) || !within(s.shader, 1, bsp.shaders.size()))
-            r.error = "side out of range";
-    for (const auto &s : bsp.surfaces) {
-        if (!within(s.firstVert, s.verts, bsp.vertices.size()) ||
-            !within(s.firstIndex, s.indexes, bsp.indexes.size()) || !within(s.shader, 1, bsp.shaders.size()))
-            r.error = "surface out of range";
-        for (int k = 0; r.ok() && k < s.indexes; ++k)
-            if (!within(bsp.indexes[size_t(s.firstIndex + k)], 1, size_t(s.verts)))
-                r.error = "index out of range";
-    }
     return r;
 }
 
@@ -467,7 +396,7 @@ public:
                 if (patches >= e.patches.size() || !samePatch(e.patches[patches++], surface, origin))
                     problem(QString("model %1: patch surface %2 differs").arg(m).arg(s));
             } else if (surface.type == 1 && !(shader.surfaceFlags & 0x80)) {
-                triangles(surface, origin, faces.value(shader.name));
+                triangles(surface, origin, grid[shader.name]);
             }
         }
         f.patchesMap += int(e.patches.size());
@@ -481,7 +410,8 @@ public:
             if (!(median <= 1e-3))
                 problem(QString("texture off by %1 on a face at (%2)").arg(median).arg(point(it.key()->points[0])));
         }
-        faces.clear();
+        placed.clear();
+        grid.clear();
         errors.clear();
     }
 
@@ -495,14 +425,15 @@ public:
         for (const Face &x : mapBrush) {
             ++f.faces;
             bool textured = false;
+            const Bsp::Plane plane = facePlane(x);
             for (size_t k = 0; k < planes.size(); ++k) {
-                if (touching[k].empty() || !samePlane(facePlane(x), planes[k]))
+                if (touching[k].empty() || !samePlane(plane, planes[k]))
                     continue;
                 kept[k] = true;
                 const QByteArray shader = bsp.shaders[size_t(bsp.sides[size_t(brush.firstSide) + k].shader)].name;
                 if (x.shader == withoutPrefix(shader)) {
                     textured = true;
-                    faces[shader].push_back({touching[k], planes[k], &x});
+                    place(shader, {touching[k], planes[k], &x});
                 }
             }
             f.facesTextured += textured;
@@ -559,7 +490,26 @@ public:
         return true;
     }
 
-    void triangles(const Bsp::Surface &s, const Vec &origin, const std::vector<Placed> &faces)
+    // Files a face under each cube of the grid that its winding reaches.
+    void place(const QByteArray &shader, const Placed &p)
+    {
+        placed.push_back(p);
+        int lo[3], hi[3];
+        for (size_t a = 0; a < 3; ++a) {
+            const auto [min, max] = std::minmax_element(p.winding.begin(), p.winding.end(),
+                                                        [a](const Vec &u, const Vec &v) { return u[a] < v[a]; });
+            lo[a] = cube((*min)[a] - snap);
+            hi[a] = cube((*max)[a] + snap);
+        }
+        for (int x = lo[0]; x <= hi[0]; ++x)
+            for (int y = lo[1]; y <= hi[1]; ++y)
+                for (int z = lo[2]; z <= hi[2]; ++z)
+                    grid[shader][key(x, y, z)].push_back(placed.size() - 1);
+    }
+    static int cube(double c) { return int(std::floor(c / 256)); }
+    static qint64 key(int x, int y, int z) { return (qint64(x) << 42) ^ (qint64(y) << 21) ^ qint64(z & 0x1fffff); }
+
+    void triangles(const Bsp::Surface &s, const Vec &origin, const QHash<qint64, std::vector<size_t>> &cubes)
     {
         for (int t = 0; t + 2 < s.indexes; t += 3) {
             Vec v[3];
@@ -582,10 +532,13 @@ public:
             double best = std::numeric_limits<double>::infinity();
             std::array<double, 3> corners{};
             const Face *face = nullptr;
-            for (const Placed &p : faces) {
-                bool on = dot(normal, p.plane.normal) > 0 && inside(p.winding, p.plane.normal, centre);
+            for (const size_t i : cubes.value(key(cube(centre[0]), cube(centre[1]), cube(centre[2])))) {
+                const Placed &p = placed[i];
+                // Cheapest test first: most faces of a shader lie on other planes.
+                bool on = dot(normal, p.plane.normal) > 0;
                 for (const Vec &x : v)
                     on = on && std::abs(dot(p.plane.normal, x) - p.plane.dist) <= snap;
+                on = on && inside(p.winding, p.plane.normal, centre);
                 const std::array<double, 3> e = on && !classic ? textureErrors(*p.face, v, st) : corners;
                 if (on && std::max({e[0], e[1], e[2]}) < best) {
                     best = std::max({e[0], e[1], e[2]});
@@ -593,10 +546,8 @@ public:
                     face = p.face;
                 }
             }
-            if (!face) {
-                if (qEnvironmentVariableIsSet("DBG3")) { fprintf(stderr, "UNMATCHED %s %zu cands (%.3f %.3f %.3f) n %.3f %.3f %.3f\n", bsp.shaders[s.shader].name.constData(), faces.size(), v[0][0], v[0][1], v[0][2], normal[0]/length(normal), normal[1]/length(normal), normal[2]/length(normal)); }
+            if (!face)
                 continue;
-            }
             ++f.trianglesOnFaces;
             f.trianglesWithin += best <= 1e-3;
             f.worstTriangle = std::max(f.worstTriangle, best);
@@ -607,7 +558,8 @@ public:
     const Bsp &bsp;
     const bool classic;
     Fidelity &f;
-    QHash<QByteArray, std::vector<Placed>> faces; // of the current model, by shader name
+    std::vector<Placed> placed; // the faces of the current model
+    QHash<QByteArray, QHash<qint64, std::vector<size_t>>> grid; // by shader, the faces in each 256-unit cube
     QHash<const Face *, std::vector<double>> errors; // of each face's triangles' corners
 };
 
@@ -643,19 +595,6 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
     return f;
 }
 
-Fidelity &Fidelity::operator+=(const Fidelity &o)
-{
-    for (auto [sum, add] : {std::pair{&entities, o.entities}, {&sidesWithFaces, o.sidesWithFaces}, {&entitiesOk, o.entitiesOk}, {&brushesBsp, o.brushesBsp},
-                            {&brushesMap, o.brushesMap}, {&faces, o.faces}, {&facesTextured, o.facesTextured},
-                            {&patchesBsp, o.patchesBsp}, {&patchesMap, o.patchesMap}, {&triangles, o.triangles},
-                            {&trianglesWithin, o.trianglesWithin},
-                            {&trianglesOnFaces, o.trianglesOnFaces}, {&problemCount, o.problemCount}})
-        *sum += add;
-    textureError = std::max(textureError, o.textureError);
-    worstTriangle = std::max(worstTriangle, o.worstTriangle);
-    return *this;
-}
-
 QString Fidelity::header()
 {
     return "map              entities   brushes map/BSP  faces map/BSP  textured  tex.error  worst tri  patches "
@@ -682,6 +621,22 @@ QStringList zipEntries(const QString &zip)
     return names;
 }
 
+QByteArray zipEntry(const QString &zip, const QString &name)
+{
+    QByteArray data;
+    int error = 0;
+    zip_stat_t st;
+    if (zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_RDONLY, &error)) {
+        zip_file_t *f = zip_stat(z, name.toUtf8().constData(), 0, &st) ? nullptr : zip_fopen_index(z, st.index, 0);
+        if (f && (data.resize(qsizetype(st.size)), zip_fread(f, data.data(), st.size) != zip_int64_t(st.size)))
+            data.clear();
+        if (f)
+            zip_fclose(f);
+        zip_close(z);
+    }
+    return data;
+}
+
 bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files)
 {
     int error = 0;
@@ -692,25 +647,6 @@ bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &fi
         ok = s && zip_file_add(z, name.constData(), s, ZIP_FL_ENC_RAW) >= 0;
     }
     return z && zip_close(z) == 0 && ok;
-}
-
-QByteArray zipEntry(const QString &zip, const QString &name)
-{
-    QByteArray data;
-    int error = 0;
-    if (zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_RDONLY, &error)) {
-        zip_stat_t st;
-        if (zip_stat(z, name.toUtf8().constData(), 0, &st) == 0) {
-            if (zip_file_t *f = zip_fopen_index(z, st.index, 0)) {
-                data.resize(qsizetype(st.size));
-                if (zip_fread(f, data.data(), st.size) != zip_int64_t(st.size))
-                    data.clear();
-                zip_fclose(f);
-            }
-        }
-        zip_close(z);
-    }
-    return data;
 }
 
 } // namespace check

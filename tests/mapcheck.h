@@ -10,12 +10,22 @@
 #include <QStringList>
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 namespace check {
 
 using Vec = std::array<double, 3>;
 using Winding = std::vector<Vec>;
+
+inline Vec add(const Vec &a, const Vec &b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+inline Vec sub(const Vec &a, const Vec &b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+inline Vec scale(const Vec &a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
+inline double dot(const Vec &a, const Vec &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+inline Vec cross(const Vec &a, const Vec &b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
 using Keys = QList<QPair<QByteArray, QByteArray>>;
 
 // What reading can give: a value, or why not.
@@ -63,6 +73,7 @@ struct Entity {
 };
 using Map = std::vector<Entity>;
 
+// For well-formed files: the indexes inside are taken as they are.
 Parsed<Bsp> readBsp(const QByteArray &bytes);
 Parsed<Map> readMap(const QByteArray &text);
 
@@ -80,7 +91,6 @@ struct Fidelity {
     double textureError = 0, worstTriangle = 0; // the worst face's median corner; the worst corner
     QStringList problems; // the first few, with their count in `problemCount`
     int problemCount = 0;
-    Fidelity &operator+=(const Fidelity &other); // the counts and the worst error
     static QString header();
     QString row(const QString &name) const;
 };
