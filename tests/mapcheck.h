@@ -85,7 +85,8 @@ std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double 
 bool boundsFace(const Winding &w);
 
 struct Fidelity {
-    // faces: of the map; sidesWithFaces: the BSP's sides with faces, each plane once.
+    // faces: of the map; sidesWithFaces: the BSP's sides with faces, each plane once;
+    // triangles: visible planar ones, slivers left out; trianglesWithin: within 1e-3 at every corner.
     int entities = 0, entitiesOk = 0, brushesBsp = 0, brushesMap = 0, faces = 0, facesTextured = 0, sidesWithFaces = 0,
         patchesBsp = 0, patchesMap = 0, triangles = 0, trianglesOnFaces = 0, trianglesWithin = 0;
     double textureError = 0, worstTriangle = 0; // the worst face's median corner; the worst corner

@@ -48,6 +48,14 @@ BspWriter roomWithDoor()
     return w;
 }
 
+// The face moved by `by` along each axis.
+check::Face moved(check::Face f, double by)
+{
+    for (Vec &p : f.points)
+        p = check::add(p, {by, by, by});
+    return f;
+}
+
 QByteArray withEntities(const QByteArray &entities)
 {
     BspWriter w = roomWithDoor();
@@ -162,32 +170,17 @@ private slots:
         QTest::newRow("model key kept") << Fault([](check::Map &m) { m[1].keys.append(qMakePair(QByteArray("model"), QByteArray("*1"))); });
         QTest::newRow("brush lost") << Fault([](check::Map &m) { m[0].brushes.clear(); });
         QTest::newRow("face lost") << Fault([](check::Map &m) { m[0].brushes[0].pop_back(); });
-        QTest::newRow("face added") << Fault([](check::Map &m) {
-            m[0].brushes[0].push_back(m[0].brushes[0][0]);
-            for (Vec &p : m[0].brushes[0].back().points)
-                p = check::add(p, {64, 64, 64});
-        });
-        QTest::newRow("plane moved") << Fault([](check::Map &m) {
-            for (Vec &p : m[0].brushes[0][0].points)
-                p = check::add(p, {0.02, 0.02, 0.02});
-        });
-        QTest::newRow("plane tilted") << Fault([](check::Map &m) {
-            m[0].brushes[0][0].points[0] = check::add(m[0].brushes[0][0].points[0], {0.01, 0.01, 0.01});
-        });
-        QTest::newRow("origin not applied") << Fault([](check::Map &m) {
-            for (check::Face &f : m[1].brushes[0])
-                for (Vec &p : f.points)
-                    p = check::sub(p, {256, 128, 32});
-        });
+        QTest::newRow("face added") << Fault([](check::Map &m) { m[0].brushes[0].push_back(moved(m[0].brushes[0][0], 64)); });
+        QTest::newRow("plane moved") << Fault([](check::Map &m) { m[0].brushes[0][0] = moved(m[0].brushes[0][0], 0.02); });
+        QTest::newRow("plane tilted") << Fault([](check::Map &m) { m[0].brushes[0][0].points[0] = moved(m[0].brushes[0][0], 0.01).points[0]; });
+        QTest::newRow("origin not applied") << Fault([](check::Map &m) { m[1].brushes[0][0] = moved(m[1].brushes[0][0], -32); });
         QTest::newRow("shader") << Fault([](check::Map &m) { m[0].brushes[0][0].shader = "base/wall"; });
         QTest::newRow("detail flag") << Fault([](check::Map &m) { m[0].brushes[0][0].contents |= 0x08000000; });
         QTest::newRow("classic face") << Fault([](check::Map &m) { m[0].brushes[0][0].brushDef = false; });
         QTest::newRow("texture moved") << Fault([](check::Map &m) { m[1].brushes[0][0].matrix[0][2] += 0.002; });
         QTest::newRow("texture scaled") << Fault([](check::Map &m) { m[0].brushes[0][1].matrix[1][0] += 0.001; });
         QTest::newRow("patch lost") << Fault([](check::Map &m) { m[1].patches.clear(); });
-        QTest::newRow("patch reversed") << Fault([](check::Map &m) {
-            std::reverse(m[1].patches[0].rows.begin(), m[1].patches[0].rows.end());
-        });
+        QTest::newRow("patch reversed") << Fault([](check::Map &m) { std::swap(m[1].patches[0].rows[0], m[1].patches[0].rows[2]); });
         QTest::newRow("patch point") << Fault([](check::Map &m) { m[1].patches[0].rows[1][2][2] += 0.001; });
         QTest::newRow("patch st") << Fault([](check::Map &m) { m[1].patches[0].rows[2][4][3] += 0.5; });
     }
