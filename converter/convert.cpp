@@ -29,7 +29,11 @@ constexpr double kMatchNormalDot = 0.9999;
 // (the compiler snaps corners to an eighth of a unit)
 constexpr double kMatchDist = 0.125;
 constexpr double kMatchInside = 0.125;
-constexpr double kDistCell = 1.0;
+// A small triangle's snapped corners may tilt it further; one that finds no
+// face otherwise may lean this far.
+constexpr double kLooseNormalDot = 0.99;
+constexpr double kDistCell = 16;
+constexpr double kFarthest = 1 << 24;
 // Clipping every side of a brush by every other costs the square of its side
 // count; this bounds what a hostile file can ask for, far above any real map.
 constexpr std::uint64_t kMaxClipWork = std::uint64_t(1) << 28;
@@ -603,12 +607,14 @@ namespace {
 
 // Planes are keyed by shader and distance along their normal turned towards a
 // direction that no common plane is square to, so that a face and a triangle
-// on it get the same distance whichever way either faces.
+// on it get the same distance whichever way either faces. The distance is
+// taken from the centre of the grid cube: from the origin, the slight lean of
+// a snapped triangle's normal would move it by units on a map's outskirts.
 const Vec3 kKeyDirection{0.8017837257372732, 0.5345224838248488, 0.2672612419124244};
 
-std::int64_t cellOf(double dist)
+std::int64_t cellOf(double dist, double cell)
 {
-    return static_cast<std::int64_t>(std::clamp(std::floor(dist / kDistCell), -1e15, 1e15));
+    return static_cast<std::int64_t>(std::clamp(std::floor(dist / cell), -1e15, 1e15));
 }
 
 // Faces are also filed by the grid cubes they reach, so that a triangle meets
@@ -620,6 +626,11 @@ constexpr std::int64_t kWide = INT64_MIN;
 std::int64_t gridOf(double v)
 {
     return static_cast<std::int64_t>(std::clamp(std::floor(v / kGridCube), -1e15, 1e15));
+}
+
+Vec3 cubeCentre(std::int64_t x, std::int64_t y, std::int64_t z)
+{
+    return Vec3{double(x) + 0.5, double(y) + 0.5, double(z) + 0.5} * kGridCube;
 }
 
 std::uint64_t mix(std::uint64_t h, std::uint64_t v)
@@ -657,7 +668,6 @@ Result<void> Converter::matchTriangles()
             continue;
         const Plane &plane = faces_[f].plane;
         const double sign = dot(plane.normal, kKeyDirection) >= 0 ? 1 : -1;
-        const std::int64_t cell = cellOf(plane.dist * sign);
         IndexEntry entry{0, f, plane, {}, {}};
         const Vec3 *w = points_.data() + faces_[f].firstPoint;
         std::int64_t from[3], to[3];
@@ -674,16 +684,18 @@ Result<void> Converter::matchTriangles()
             to[k] = gridOf(hi + 2 * kMatchDist);
             spots *= std::min<std::int64_t>(to[k] - from[k] + 1, kMaxSpots + 1);
         }
-        // A face is filed under every grid cube it reaches; a huge one once, as wide.
+        // A face is filed under every grid cube it reaches; a huge one once, as
+        // wide, by its shader alone: there are few of those.
         if (spots > kMaxSpots) {
-            entry.key = keyOf(faces_[f].canonShader, cell, kWide, kWide, kWide);
+            entry.key = keyOf(faces_[f].canonShader, kWide, kWide, kWide, kWide);
             index.push_back(entry);
             continue;
         }
         for (std::int64_t x = from[0]; x <= to[0]; ++x)
             for (std::int64_t y = from[1]; y <= to[1]; ++y)
                 for (std::int64_t z = from[2]; z <= to[2]; ++z) {
-                    entry.key = keyOf(faces_[f].canonShader, cell, x, y, z);
+                    const double dist = (plane.dist - dot(plane.normal, cubeCentre(x, y, z))) * sign;
+                    entry.key = keyOf(faces_[f].canonShader, cellOf(dist, kDistCell), x, y, z);
                     index.push_back(entry);
                 }
     }
@@ -719,68 +731,91 @@ Result<void> Converter::matchTriangles()
     for (std::uint32_t t = 0; t < triangles_.size(); ++t) {
         const Triangle &tri = triangles_[t];
         const Vec3 centre = (tri.p[0] + tri.p[1] + tri.p[2]) * (1.0 / 3);
+        // Floats out there are units apart; no face of a map lies so far.
+        if (!(std::max({std::abs(centre.x), std::abs(centre.y), std::abs(centre.z)}) < kFarthest))
+            continue;
         // The surface's plane is exact where the triangle's own normal suffers
         // from snapped corners, and a sliver along the edge of two faces has no
-        // normal of its own worth the name. Surfaces merged over several planes,
-        // such as terrain, need the triangle's own all the same.
-        Vec3 along = cross(tri.p[2] - tri.p[0], tri.p[1] - tri.p[0]);
-        const double len = length(along);
+        // normal of its own worth the name. A surface may be merged over several
+        // planes, as terrain and the slanted sides of a model are: there the
+        // triangle's own normal finds its face.
+        Vec3 normals[2];
+        int normalCount = 0;
+        const Vec3 own = cross(tri.p[2] - tri.p[0], tri.p[1] - tri.p[0]);
+        const double len = length(own);
         const double longest = std::max({dot(tri.p[1] - tri.p[0], tri.p[1] - tri.p[0]),
                                          dot(tri.p[2] - tri.p[1], tri.p[2] - tri.p[1]),
                                          dot(tri.p[0] - tri.p[2], tri.p[0] - tri.p[2])});
         const bool sliver = !(len > 1e-3 * longest);
         const bool hasSurfaceNormal =
             tri.surfaceNormal.x != 0 || tri.surfaceNormal.y != 0 || tri.surfaceNormal.z != 0;
-        if (hasSurfaceNormal && (sliver || std::abs(dot(along, tri.surfaceNormal)) > 0.99 * len))
-            along = tri.surfaceNormal;
-        else if (len > 1e-9)
-            along = along * (1 / len);
-        else
-            continue;
-        const double towards = dot(along, kKeyDirection);
-        const double dist = dot(along, centre) * (towards >= 0 ? 1 : -1);
-        std::int64_t cells[4];
-        int cellCount = 0;
-        for (std::int64_t c = cellOf(dist - kMatchDist); c <= cellOf(dist + kMatchDist); ++c)
-            cells[cellCount++] = c;
-        // Nearly square to the key direction, a face may have turned the other way.
-        if (std::abs(towards) < 0.05 && cellCount == 1 && cellOf(-dist) != cells[0])
-            cells[cellCount++] = cellOf(-dist);
+        if (hasSurfaceNormal)
+            normals[normalCount++] = tri.surfaceNormal;
+        if (!hasSurfaceNormal ? len > 1e-9
+                              : !sliver && dot(own, tri.surfaceNormal) < (1 - 1e-9) * len)
+            normals[normalCount++] = own * (1 / len);
         // Faces facing the triangle's way win; liquids and two-sided shaders
         // may leave only triangles turned the other way.
         const std::size_t firstMatch = matches_.size();
         bool sameWay = false;
         const std::int64_t gx = gridOf(centre.x), gy = gridOf(centre.y), gz = gridOf(centre.z);
-        for (int lookup = 0; lookup < 2 * cellCount; ++lookup) {
-            const std::int64_t c = cells[lookup / 2];
-            const std::uint64_t key = lookup % 2 == 0
-                                          ? keyOf(triangleShader_[t], c, gx, gy, gz)
-                                          : keyOf(triangleShader_[t], c, kWide, kWide, kWide);
-            const auto [first, last] = run(key);
-            for (auto it = index.begin() + first; it != index.begin() + last; ++it) {
-                if (++work > kMaxMatchWork)
-                    return fail("triângulos e faces demais no mesmo plano: trabalho além do razoável");
-                if (centre.x < it->lo[0] || centre.x > it->hi[0] || centre.y < it->lo[1] ||
-                    centre.y > it->hi[1] || centre.z < it->lo[2] || centre.z > it->hi[2])
-                    continue;
-                const Plane &plane = it->plane;
-                const double facing = dot(plane.normal, along);
-                if (std::abs(facing) < kMatchNormalDot)
-                    continue;
-                const bool agrees = facing > 0;
-                if (sameWay && !agrees)
-                    continue;
-                if (std::abs(plane.distanceTo(tri.p[0])) > kMatchDist ||
-                    std::abs(plane.distanceTo(tri.p[1])) > kMatchDist ||
-                    std::abs(plane.distanceTo(tri.p[2])) > kMatchDist)
-                    continue;
-                if (!insideFace(faces_[it->face], centre))
-                    continue;
-                if (agrees && !sameWay) {
-                    sameWay = true;
-                    matches_.resize(firstMatch);
+        const Vec3 fromCube = centre - cubeCentre(gx, gy, gz);
+        for (const double minFacing : {kMatchNormalDot, kLooseNormalDot}) {
+            if (matches_.size() > firstMatch)
+                break;
+            // How far a matching face's normal may lean from the triangle's.
+            const double lean = std::sqrt(2 * (1 - minFacing));
+            for (int n = 0; n < normalCount; ++n) {
+                const Vec3 along = normals[n];
+                const double towards = dot(along, kKeyDirection);
+                const double sign = towards >= 0 ? 1 : -1;
+                // A face within reach differs from the triangle's distance by the
+                // snapping margin and the lean over the way from the cube's centre.
+                const double dist = dot(along, fromCube) * sign;
+                const double reach = kMatchDist + lean * length(fromCube);
+                std::int64_t cells[16];
+                int cellCount = 0;
+                for (double d : {dist, -dist}) {
+                    for (std::int64_t c = cellOf(d - reach, kDistCell);
+                         c <= cellOf(d + reach, kDistCell) && cellCount < 16; ++c)
+                        cells[cellCount++] = c;
+                    // Nearly square to the key direction, a face may have turned the other way.
+                    if (std::abs(towards) >= lean + 0.05)
+                        break;
                 }
-                matches_.push_back({it->face, !agrees, t});
+                // The last lookup: the wide faces.
+                for (int lookup = 0; lookup <= cellCount; ++lookup) {
+                    const std::uint64_t key =
+                        lookup == cellCount ? keyOf(triangleShader_[t], kWide, kWide, kWide, kWide)
+                                            : keyOf(triangleShader_[t], cells[lookup], gx, gy, gz);
+                    const auto [first, last] = run(key);
+                    for (auto it = index.begin() + first; it != index.begin() + last; ++it) {
+                        if (++work > kMaxMatchWork)
+                            return fail(
+                                "triângulos e faces demais no mesmo plano: trabalho além do razoável");
+                        if (centre.x < it->lo[0] || centre.x > it->hi[0] || centre.y < it->lo[1] ||
+                            centre.y > it->hi[1] || centre.z < it->lo[2] || centre.z > it->hi[2])
+                            continue;
+                        const Plane &plane = it->plane;
+                        const double facing = dot(plane.normal, along);
+                        if (std::abs(facing) < minFacing)
+                            continue;
+                        const bool agrees = facing > 0;
+                        if (sameWay && !agrees)
+                            continue;
+                        if (std::abs(plane.distanceTo(tri.p[0])) > kMatchDist ||
+                            std::abs(plane.distanceTo(tri.p[1])) > kMatchDist ||
+                            std::abs(plane.distanceTo(tri.p[2])) > kMatchDist)
+                            continue;
+                        if (!insideFace(faces_[it->face], centre))
+                            continue;
+                        if (agrees && !sameWay) {
+                            sameWay = true;
+                            matches_.resize(firstMatch);
+                        }
+                        matches_.push_back({it->face, !agrees, t});
+                    }
+                }
             }
         }
     }
