@@ -7,6 +7,7 @@
 #include "texture.h"
 
 #include <algorithm>
+#include <limits>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -260,6 +261,8 @@ private:
         auto operator<=>(const Match &) const = default;
     };
     std::vector<Match> matches_;
+    std::vector<char> usedScratch_;
+    std::vector<std::pair<std::uint32_t, std::size_t>> byTriangleScratch_;
     // Faces by shader and plane, with the plane at hand for the first tests.
     struct IndexEntry {
         std::uint64_t key;
@@ -826,31 +829,84 @@ Result<void> Converter::matchTriangles()
 
 void Converter::fitTextures()
 {
-    std::vector<TexSample> samples;
+    // The back of a two-sided face may carry a mirrored projection; it counts
+    // only when the face has no triangles of its own way.
+    std::vector<char> &used = usedScratch_;
+    used.assign(matches_.size(), 0);
     for (std::size_t m = 0; m < matches_.size();) {
         const std::uint32_t f = matches_[m].face;
-        // The back of a two-sided face may carry a mirrored projection; it
-        // counts only when the face has no triangles of its own way.
         const bool turned = matches_[m].turned;
-        samples.clear();
-        for (; m < matches_.size() && matches_[m].face == f; ++m) {
-            if (matches_[m].turned != turned)
-                continue;
-            const Triangle &tri = triangles_[matches_[m].triangle];
-            TexSample sample;
-            for (int k = 0; k < 3; ++k) {
-                sample.p[k] = tri.p[k];
-                sample.st[k][0] = tri.st[k][0];
-                sample.st[k][1] = tri.st[k][1];
-            }
-            samples.push_back(sample);
-        }
-        Face &face = faces_[f];
-        if (auto tex = fitTexture(face.mapNormal, samples)) {
-            face.tex = *tex;
-            face.textured = true;
-        }
+        for (; m < matches_.size() && matches_[m].face == f; ++m)
+            used[m] = matches_[m].turned == turned;
     }
+    auto sampleOf = [&](std::size_t m) {
+        const Triangle &tri = triangles_[matches_[m].triangle];
+        TexSample sample;
+        for (int k = 0; k < 3; ++k) {
+            sample.p[k] = tri.p[k];
+            sample.st[k][0] = tri.st[k][0];
+            sample.st[k][1] = tri.st[k][1];
+        }
+        return sample;
+    };
+    std::vector<TexSample> samples;
+    auto fitFaces = [&](const std::vector<char> &wanted) {
+        for (std::size_t m = 0; m < matches_.size();) {
+            const std::uint32_t f = matches_[m].face;
+            samples.clear();
+            for (; m < matches_.size() && matches_[m].face == f; ++m)
+                if (used[m])
+                    samples.push_back(sampleOf(m));
+            if (!wanted.empty() && !wanted[f])
+                continue;
+            Face &face = faces_[f];
+            if (auto tex = fitTexture(face.mapNormal, samples)) {
+                face.tex = *tex;
+                face.textured = true;
+            }
+        }
+    };
+    fitFaces({});
+
+    // A triangle on two coplanar faces, where their windings touch or overlap,
+    // belongs to the one whose projection it fits; the other is fitted again
+    // without it.
+    std::vector<std::pair<std::uint32_t, std::size_t>> &byTriangle = byTriangleScratch_;
+    byTriangle.clear();
+    for (std::size_t m = 0; m < matches_.size(); ++m)
+        if (used[m])
+            byTriangle.push_back({matches_[m].triangle, m});
+    std::sort(byTriangle.begin(), byTriangle.end());
+    std::vector<char> refit;
+    for (std::size_t begin = 0; begin < byTriangle.size();) {
+        std::size_t end = begin + 1;
+        while (end < byTriangle.size() && byTriangle[end].first == byTriangle[begin].first)
+            ++end;
+        if (end - begin > 1) {
+            std::size_t keep = byTriangle[begin].second;
+            double keepError = std::numeric_limits<double>::infinity();
+            for (std::size_t i = begin; i < end; ++i) {
+                const std::size_t m = byTriangle[i].second;
+                const Face &face = faces_[matches_[m].face];
+                const double error = worstCornerError(face.mapNormal, face.tex, sampleOf(m));
+                if (error < keepError) {
+                    keepError = error;
+                    keep = m;
+                }
+            }
+            for (std::size_t i = begin; i < end; ++i) {
+                const std::size_t m = byTriangle[i].second;
+                if (m == keep)
+                    continue;
+                used[m] = 0;
+                refit.resize(faces_.size(), 0);
+                refit[matches_[m].face] = 1;
+            }
+        }
+        begin = end;
+    }
+    if (!refit.empty())
+        fitFaces(refit);
     inheritTextures();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace bsp2map {
@@ -118,6 +119,100 @@ void fitSmallestWorst(const std::vector<Sample> &points, double x[3])
     std::copy(best, best + 3, x);
 }
 
+// Corners within this of a projection, in repeats, count as reproduced.
+constexpr double kTolerance = 1e-3;
+// The largest triangles' own mappings tried as the face's projection.
+constexpr std::size_t kCandidates = 16;
+// Corners this close may still be brought within the tolerance by a better fit.
+constexpr double kNear = 4e-3;
+
+// Each row's errors at a triangle's corners once the whole-repeat shift that
+// suits the triangle best is taken off, as an editor's user sees them.
+void cornerErrors(const Projected &p, const double (&m)[2][3], double errors[3], double shifts[2])
+{
+    errors[0] = errors[1] = errors[2] = 0;
+    for (int row = 0; row < 2; ++row) {
+        const double *v = row == 0 ? p.s : p.t;
+        double diff[3];
+        for (int k = 0; k < 3; ++k)
+            diff[k] = m[row][0] * p.x[k] + m[row][1] * p.y[k] + m[row][2] - v[k];
+        double bestWorst = std::numeric_limits<double>::infinity(), bestShift = 0;
+        for (const double at : diff) {
+            const double shift = std::round(at);
+            const double worst = std::max({std::abs(diff[0] - shift), std::abs(diff[1] - shift),
+                                           std::abs(diff[2] - shift)});
+            if (worst < bestWorst) {
+                bestWorst = worst;
+                bestShift = shift;
+            }
+        }
+        shifts[row] = bestShift;
+        for (int k = 0; k < 3; ++k)
+            errors[k] = std::max(errors[k], std::abs(diff[k] - bestShift));
+    }
+}
+
+struct Consensus {
+    std::size_t inliers = 0;
+    double spread = std::numeric_limits<double>::infinity(); // sum of the inliers' squared errors
+
+    bool better(const Consensus &other) const
+    {
+        return inliers > other.inliers || (inliers == other.inliers && spread < other.spread);
+    }
+};
+
+Consensus consensusOf(const std::vector<Projected> &tris, const double (&m)[2][3])
+{
+    Consensus c;
+    c.spread = 0;
+    double errors[3], shifts[2];
+    for (const Projected &p : tris) {
+        cornerErrors(p, m, errors, shifts);
+        for (const double e : errors)
+            if (e <= kTolerance) {
+                ++c.inliers;
+                c.spread += e * e;
+            }
+    }
+    return c;
+}
+
+// A fit over the corners that `m` brings within `band`, each triangle moved by
+// its own whole-repeat shift, around (ox, oy) for conditioning: least squares,
+// or the smallest worst error, which can take in corners just outside.
+bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], double band, bool smallestWorst,
+                double ox, double oy, double (&out)[2][3])
+{
+    std::vector<Sample> points[2];
+    double errors[3], shifts[2];
+    for (const Projected &p : tris) {
+        cornerErrors(p, m, errors, shifts);
+        for (int k = 0; k < 3; ++k) {
+            if (!(errors[k] <= band))
+                continue;
+            points[0].push_back({p.x[k] - ox, p.y[k] - oy, p.s[k] + shifts[0]});
+            points[1].push_back({p.x[k] - ox, p.y[k] - oy, p.t[k] + shifts[1]});
+        }
+    }
+    if (points[0].size() < 3)
+        return false;
+    for (int row = 0; row < 2; ++row) {
+        double x[3] = {m[row][0], m[row][1], m[row][2] + m[row][0] * ox + m[row][1] * oy};
+        if (smallestWorst) {
+            fitSmallestWorst(points[row], x);
+        } else {
+            const std::vector<double> weights(points[row].size(), 1.0);
+            if (!weightedFit(points[row], weights, x))
+                return false;
+        }
+        out[row][0] = x[0];
+        out[row][1] = x[1];
+        out[row][2] = x[2] - x[0] * ox - x[1] * oy;
+    }
+    return true;
+}
+
 } // namespace
 
 void axisBase(Vec3 normal, Vec3 &texS, Vec3 &texT)
@@ -132,6 +227,22 @@ void axisBase(Vec3 normal, Vec3 &texS, Vec3 &texT)
 }
 
 TexMatrix defaultTexMatrix() { return {{{1.0 / 128, 0, 0}, {0, 1.0 / 128, 0}}}; }
+
+double worstCornerError(Vec3 normal, const TexMatrix &tex, const TexSample &sample)
+{
+    Vec3 texS, texT;
+    axisBase(normal, texS, texT);
+    Projected p;
+    for (int k = 0; k < 3; ++k) {
+        p.x[k] = dot(sample.p[k], texS);
+        p.y[k] = dot(sample.p[k], texT);
+        p.s[k] = sample.st[k][0];
+        p.t[k] = sample.st[k][1];
+    }
+    double errors[3], shifts[2];
+    cornerErrors(p, tex.m, errors, shifts);
+    return std::max({errors[0], errors[1], errors[2]});
+}
 
 std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samples)
 {
@@ -214,7 +325,7 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     // the lead, around the lead's corner for conditioning.
     const Projected &ref = tris[bestLead];
     const double ox = ref.x[0], oy = ref.y[0];
-    TexMatrix result;
+    TexMatrix grouped;
     std::vector<Sample> points;
     for (int row = 0; row < 2; ++row) {
         points.clear();
@@ -229,9 +340,40 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
                        ref.m[row][2] + ref.m[row][0] * ox + ref.m[row][1] * oy};
         if (bestGroup.size() >= 2)
             fitSmallestWorst(points, x);
-        result.m[row][0] = x[0];
-        result.m[row][1] = x[1];
-        result.m[row][2] = x[2] - x[0] * ox - x[1] * oy;
+        grouped.m[row][0] = x[0];
+        grouped.m[row][1] = x[1];
+        grouped.m[row][2] = x[2] - x[0] * ox - x[1] * oy;
+    }
+
+    // Consensus: of the largest triangles' own mappings and the grouped fit,
+    // the one that brings the most corners within a tolerance wins. A stray
+    // snapped vertex, or a triangle of a neighbouring face on the same plane,
+    // then costs only its own corners instead of pulling every corner off.
+    TexMatrix result = grouped;
+    Consensus best = consensusOf(tris, grouped.m);
+    const std::size_t candidates = std::min(tris.size(), kCandidates);
+    for (std::size_t c = 0; c < candidates; ++c) {
+        const Consensus mine = consensusOf(tris, tris[c].m);
+        if (mine.better(best)) {
+            best = mine;
+            std::copy(&tris[c].m[0][0], &tris[c].m[0][0] + 6, &result.m[0][0]);
+        }
+    }
+    // Least squares over the winner's corners only, then the smallest worst
+    // error over them and those just outside, each kept while it gains.
+    struct Step {
+        double band;
+        bool smallestWorst;
+    };
+    for (const Step step : {Step{kTolerance, false}, Step{kTolerance, false}, Step{kNear, true}, Step{kTolerance, true}}) {
+        TexMatrix refined;
+        if (!refineOver(tris, result.m, step.band, step.smallestWorst, ox, oy, refined.m))
+            continue;
+        const Consensus mine = consensusOf(tris, refined.m);
+        if (mine.better(best)) {
+            best = mine;
+            result = refined;
+        }
     }
     // Whole repeats of offset carry no information.
     for (int row = 0; row < 2; ++row) {

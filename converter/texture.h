@@ -28,4 +28,8 @@ TexMatrix defaultTexMatrix();
 // triangle up to a whole number of repeats; nothing when no triangle is usable.
 std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samples);
 
+// The worst corner of a sample off `tex`, in repeats, once the whole-repeat
+// shift that suits it best is taken off.
+double worstCornerError(Vec3 normal, const TexMatrix &tex, const TexSample &sample);
+
 } // namespace bsp2map
