@@ -1,6 +1,7 @@
 #include "texture.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -17,6 +18,7 @@ struct Projected {
     double x[3], y[3];
     double s[3], t[3];
     double det; // twice the signed area in the axis base
+    bool sliver;
     double m[2][3];
 };
 
@@ -125,6 +127,8 @@ constexpr double kTolerance = 1e-3;
 constexpr std::size_t kCandidates = 16;
 // Corners this close may still be brought within the tolerance by a better fit.
 constexpr double kNear = 4e-3;
+// How many near corners may be let go, one by one, to fit the rest.
+constexpr int kDrops = 4;
 
 // Each row's errors at a triangle's corners once the whole-repeat shift that
 // suits the triangle best is taken off, as an editor's user sees them.
@@ -178,18 +182,34 @@ Consensus consensusOf(const std::vector<Projected> &tris, const double (&m)[2][3
     return c;
 }
 
+// The worst error of `m` over the corners within `band` of it.
+double worstWithin(const std::vector<Projected> &tris, const double (&m)[2][3], double band,
+                   const std::vector<std::array<double, 2>> &without)
+{
+    double worst = 0, errors[3], shifts[2];
+    for (const Projected &p : tris) {
+        cornerErrors(p, m, errors, shifts);
+        for (int k = 0; k < 3; ++k)
+            if (errors[k] <= band &&
+                std::find(without.begin(), without.end(), std::array<double, 2>{p.x[k], p.y[k]}) == without.end())
+                worst = std::max(worst, errors[k]);
+    }
+    return worst;
+}
+
 // A fit over the corners that `m` brings within `band`, each triangle moved by
 // its own whole-repeat shift, around (ox, oy) for conditioning: least squares,
 // or the smallest worst error, which can take in corners just outside.
 bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], double band, bool smallestWorst,
-                double ox, double oy, double (&out)[2][3])
+                double ox, double oy, double (&out)[2][3], const std::vector<std::array<double, 2>> &without = {})
 {
     std::vector<Sample> points[2];
     double errors[3], shifts[2];
     for (const Projected &p : tris) {
         cornerErrors(p, m, errors, shifts);
         for (int k = 0; k < 3; ++k) {
-            if (!(errors[k] <= band))
+            if (!(errors[k] <= band) ||
+                std::find(without.begin(), without.end(), std::array<double, 2>{p.x[k], p.y[k]}) != without.end())
                 continue;
             points[0].push_back({p.x[k] - ox, p.y[k] - oy, p.s[k] + shifts[0]});
             points[1].push_back({p.x[k] - ox, p.y[k] - oy, p.t[k] + shifts[1]});
@@ -274,10 +294,19 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
         }
         if (!std::isfinite(p.m[0][0] + p.m[0][1] + p.m[0][2] + p.m[1][0] + p.m[1][1] + p.m[1][2]))
             continue;
+        // Under half a unit across, a triangle along an edge carries no texture
+        // direction across it, and its snapped corners say little about the face.
+        const Vec3 across = cross(sample.p[2] - sample.p[0], sample.p[1] - sample.p[0]);
+        const double longest = std::sqrt(std::max({dot(sample.p[1] - sample.p[0], sample.p[1] - sample.p[0]),
+                                                   dot(sample.p[2] - sample.p[1], sample.p[2] - sample.p[1]),
+                                                   dot(sample.p[0] - sample.p[2], sample.p[0] - sample.p[2])}));
+        p.sliver = !(length(across) >= 0.5 * longest);
         tris.push_back(p);
     }
     if (tris.empty())
         return std::nullopt;
+    if (!std::all_of(tris.begin(), tris.end(), [](const Projected &p) { return p.sliver; }))
+        std::erase_if(tris, [](const Projected &p) { return p.sliver; });
     // Largest first: the best conditioned triangle leads each group.
     std::sort(tris.begin(), tris.end(),
               [](const Projected &a, const Projected &b) { return std::abs(a.det) > std::abs(b.det); });
@@ -374,6 +403,69 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
             best = mine;
             result = refined;
         }
+    }
+    // Where corners are still left out, the smallest worst error over those
+    // near, first letting go of every place that holds the worst error up,
+    // then of one place at a time, the one whose loss fits the rest best: one
+    // stray corner should not cost its neighbours.
+    TexMatrix current = result;
+    double band = kNear;
+    for (int drop = 0; drop < kDrops && best.inliers < 3 * tris.size(); ++drop) {
+        TexMatrix refined;
+        if (!refineOver(tris, current.m, band, true, ox, oy, refined.m))
+            break;
+        if (const Consensus mine = consensusOf(tris, refined.m); mine.better(best)) {
+            best = mine;
+            result = refined;
+        }
+        const double worst = worstWithin(tris, refined.m, band, {});
+        if (!(worst > kTolerance))
+            break;
+        current = refined;
+        band = worst * (1 - 1e-9);
+    }
+    std::vector<std::array<double, 2>> without;
+    for (int drop = 0; drop < kDrops && best.inliers < 3 * tris.size(); ++drop) {
+        TexMatrix fitted;
+        if (!refineOver(tris, result.m, kNear, true, ox, oy, fitted.m, without))
+            break;
+        if (const Consensus mine = consensusOf(tris, fitted.m); mine.better(best)) {
+            best = mine;
+            result = fitted;
+        }
+        // Where the smallest worst error is reached, the places that hold it up.
+        const double worst = worstWithin(tris, fitted.m, kNear, without);
+        if (!(worst > kTolerance))
+            break;
+        std::vector<std::array<double, 2>> holding;
+        double errors[3], shifts[2];
+        for (const Projected &p : tris) {
+            cornerErrors(p, fitted.m, errors, shifts);
+            for (int k = 0; k < 3; ++k) {
+                const std::array<double, 2> at{p.x[k], p.y[k]};
+                if (errors[k] >= worst * (1 - 1e-6) && errors[k] <= kNear &&
+                    std::find(holding.begin(), holding.end(), at) == holding.end() &&
+                    std::find(without.begin(), without.end(), at) == without.end() && holding.size() < 4)
+                    holding.push_back(at);
+            }
+        }
+        Consensus bestDrop;
+        std::array<double, 2> dropped{};
+        for (const std::array<double, 2> &at : holding) {
+            without.push_back(at);
+            TexMatrix trial;
+            if (refineOver(tris, result.m, kNear, true, ox, oy, trial.m, without)) {
+                const Consensus mine = consensusOf(tris, trial.m);
+                if (mine.better(bestDrop)) {
+                    bestDrop = mine;
+                    dropped = at;
+                }
+            }
+            without.pop_back();
+        }
+        if (bestDrop.inliers == 0)
+            break;
+        without.push_back(dropped);
     }
     // Whole repeats of offset carry no information.
     for (int row = 0; row < 2; ++row) {
