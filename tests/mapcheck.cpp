@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <optional>
 #include <string_view>
 
 namespace check {
@@ -220,9 +222,14 @@ bool inside(const Winding &w, const Vec &n, const Vec &c)
     return front == 0 || back == 0;
 }
 
-// The st difference at each corner of a triangle, in repeats, between the face's
-// texture matrix and the BSP, once one whole-repeat shift is taken off.
-std::array<double, 3> textureErrors(const Face &f, const Vec (&v)[3], const float (&st)[3][2])
+// A drawn triangle in the axis base of the face it lies on: where an editor
+// puts its corners in the texture plane, and their st.
+struct Drawn {
+    double x[3], y[3];
+    double st[3][2];
+};
+
+Drawn inAxisBase(const Face &f, const Vec (&v)[3], const float (&st)[3][2])
 {
     Vec n = facePlane(f).normal;
     for (double &c : n)
@@ -231,16 +238,164 @@ std::array<double, 3> textureErrors(const Face &f, const Vec (&v)[3], const floa
     const double rotZ = std::atan2(n[1], n[0]);
     const Vec s{-std::sin(rotZ), std::cos(rotZ), 0};
     const Vec t{-std::sin(rotY) * std::cos(rotZ), -std::sin(rotY) * std::sin(rotZ), -std::cos(rotY)};
+    Drawn d;
+    for (int k = 0; k < 3; ++k) {
+        d.x[k] = dot(v[k], s);
+        d.y[k] = dot(v[k], t);
+        d.st[k][0] = st[k][0];
+        d.st[k][1] = st[k][1];
+    }
+    return d;
+}
+
+using Matrix = std::array<std::array<double, 3>, 2>;
+
+// The st difference at each corner, in repeats, between a texture matrix and
+// the BSP, once the whole-repeat shift that suits the triangle best is taken off.
+std::array<double, 3> cornerErrors(const Matrix &m, const Drawn &d)
+{
     std::array<double, 3> errors{};
     for (int c = 0; c < 2; ++c) {
         double diff[3];
         for (int k = 0; k < 3; ++k)
-            diff[k] = f.matrix[c][0] * dot(v[k], s) + f.matrix[c][1] * dot(v[k], t) +
-                      f.matrix[c][2] - st[k][c];
-        for (int k = 0; k < 3; ++k)
-            errors[size_t(k)] = std::max(errors[size_t(k)], std::abs(diff[k] - std::round(diff[0])));
+            diff[k] = m[c][0] * d.x[k] + m[c][1] * d.y[k] + m[c][2] - d.st[k][c];
+        std::array<double, 3> best{};
+        double bestWorst = std::numeric_limits<double>::infinity();
+        for (const double at : diff) {
+            std::array<double, 3> e;
+            for (int k = 0; k < 3; ++k)
+                e[size_t(k)] = std::abs(diff[k] - std::round(at));
+            if (const double worst = std::max({e[0], e[1], e[2]}); worst < bestWorst) {
+                bestWorst = worst;
+                best = e;
+            }
+        }
+        for (size_t k = 0; k < 3; ++k)
+            errors[k] = std::max(errors[k], best[k]);
     }
     return errors;
+}
+
+// A triangle's own mapping, and the barycentric coordinates of points in it;
+// nothing when its corners span no area.
+struct Exact {
+    Matrix m;
+    double x0, y0, inv[2][2]; // (x - x0, y - y0) to the weights of corners 1 and 2
+
+    static std::optional<Exact> of(const Drawn &d)
+    {
+        const double a = d.x[1] - d.x[0], b = d.x[2] - d.x[0], c = d.y[1] - d.y[0], e = d.y[2] - d.y[0];
+        const double det = a * e - b * c;
+        if (!(std::abs(det) > 1e-3))
+            return std::nullopt;
+        Exact r{{}, d.x[0], d.y[0], {{e / det, -b / det}, {-c / det, a / det}}};
+        for (int row = 0; row < 2; ++row) {
+            const double d1 = d.st[1][row] - d.st[0][row], d2 = d.st[2][row] - d.st[0][row];
+            r.m[size_t(row)][0] = d1 * r.inv[0][0] + d2 * r.inv[1][0];
+            r.m[size_t(row)][1] = d1 * r.inv[0][1] + d2 * r.inv[1][1];
+            r.m[size_t(row)][2] = d.st[0][row] - r.m[size_t(row)][0] * d.x[0] - r.m[size_t(row)][1] * d.y[0];
+        }
+        return r;
+    }
+
+    // Whether no affine mapping brings this triangle's corners and the point
+    // (x, y, st) all within `tolerance` of a repeat. Any mapping within it at the
+    // corners is within tolerance times the sum of the point's absolute weights
+    // of this triangle's own mapping there.
+    bool excludes(double x, double y, const double (&st)[2], double tolerance) const
+    {
+        const double w1 = inv[0][0] * (x - x0) + inv[0][1] * (y - y0);
+        const double w2 = inv[1][0] * (x - x0) + inv[1][1] * (y - y0);
+        const double reach = tolerance * (1 + std::abs(1 - w1 - w2) + std::abs(w1) + std::abs(w2));
+        for (size_t row = 0; row < 2; ++row) {
+            const double off = m[row][0] * x + m[row][1] * y + m[row][2] - st[row];
+            if (std::abs(off - std::round(off)) > reach)
+                return true;
+        }
+        return false;
+    }
+};
+
+// Triangles joined by corners at one place with one st form a seamless piece:
+// a mapping that fits their shared corners gives them all one whole-repeat
+// shift. Each triangle's piece, by union-find.
+std::vector<size_t> pieces(const std::vector<Drawn> &triangles)
+{
+    std::vector<size_t> parent(triangles.size());
+    for (size_t i = 0; i < parent.size(); ++i)
+        parent[i] = i;
+    const auto root = [&](size_t i) {
+        while (parent[i] != i)
+            i = parent[i] = parent[parent[i]];
+        return i;
+    };
+    std::map<std::array<double, 4>, size_t> first;
+    for (size_t i = 0; i < triangles.size(); ++i)
+        for (int k = 0; k < 3; ++k) {
+            const Drawn &d = triangles[i];
+            const auto [at, inserted] = first.insert({{d.x[k], d.y[k], d.st[k][0], d.st[k][1]}, i});
+            if (!inserted)
+                parent[root(i)] = root(at->second);
+        }
+    for (size_t i = 0; i < parent.size(); ++i)
+        parent[i] = root(i);
+    return parent;
+}
+
+// Whether corner k of triangle i was given up for others: three corners of its
+// piece that the matrix fits, which no affine mapping can fit together with
+// it. Four points in the plane have weights l, sum l = 0, sum l p = 0, so any
+// mapping's errors e there satisfy |sum l st| = |sum l e| <= max|e| sum |l|.
+bool givenUp(const std::vector<Drawn> &triangles, const std::vector<std::array<double, 3>> &errors,
+             const std::vector<size_t> &piece, size_t i, int k, double tolerance)
+{
+    struct Point {
+        double x, y, st[2], far;
+    };
+    const Drawn &c = triangles[i];
+    std::vector<Point> fitted;
+    for (size_t j = 0; j < triangles.size(); ++j) {
+        if (piece[j] != piece[i])
+            continue;
+        for (int m = 0; m < 3; ++m) {
+            if (!(errors[j][size_t(m)] <= tolerance))
+                continue;
+            const Drawn &d = triangles[j];
+            const double far = std::hypot(d.x[m] - c.x[k], d.y[m] - c.y[k]);
+            if (far > 0)
+                fitted.push_back({d.x[m], d.y[m], {d.st[m][0], d.st[m][1]}, far});
+        }
+    }
+    std::sort(fitted.begin(), fitted.end(), [](const Point &a, const Point &b) { return a.far < b.far; });
+    fitted.erase(std::unique(fitted.begin(), fitted.end(),
+                             [](const Point &a, const Point &b) { return a.x == b.x && a.y == b.y; }),
+                 fitted.end());
+    // The nearest and the farthest are enough to find a contradiction that is there.
+    constexpr size_t kEnds = 8;
+    if (fitted.size() > 2 * kEnds)
+        fitted.erase(fitted.begin() + kEnds, fitted.end() - kEnds);
+    const Point at{c.x[k], c.y[k], {c.st[k][0], c.st[k][1]}, 0};
+    const auto area = [](const Point &a, const Point &b, const Point &e) {
+        return (b.x - a.x) * (e.y - a.y) - (e.x - a.x) * (b.y - a.y);
+    };
+    for (size_t a = 0; a < fitted.size(); ++a)
+        for (size_t b = a + 1; b < fitted.size(); ++b)
+            for (size_t e = b + 1; e < fitted.size(); ++e) {
+                const Point *q[4] = {&at, &fitted[a], &fitted[b], &fitted[e]};
+                const double l[4] = {area(*q[1], *q[2], *q[3]), -area(*q[0], *q[2], *q[3]),
+                                     area(*q[0], *q[1], *q[3]), -area(*q[0], *q[1], *q[2])};
+                const double sum = std::abs(l[0]) + std::abs(l[1]) + std::abs(l[2]) + std::abs(l[3]);
+                if (!(sum > 0))
+                    continue;
+                for (int row = 0; row < 2; ++row) {
+                    double combined = 0;
+                    for (int n = 0; n < 4; ++n)
+                        combined += l[n] * q[n]->st[row];
+                    if (std::abs(combined) > tolerance * sum)
+                        return true;
+                }
+            }
+    return false;
 }
 
 QByteArray withoutPrefix(const QByteArray &name)
@@ -400,19 +555,83 @@ public:
             }
         }
         f.patchesMap += int(e.patches.size());
-        // The compiler moves some vertices after texturing them, so a face is
-        // judged by the median of its triangles' corners.
-        for (auto it = errors.begin(); it != errors.end(); ++it) {
-            std::vector<double> &x = it.value();
-            std::sort(x.begin(), x.end());
-            const double median = x[(x.size() - 1) / 2];
-            f.textureError = std::max(f.textureError, median);
-            if (!(median <= 1e-3))
-                problem(QString("texture off by %1 on a face at (%2)").arg(median).arg(point(it.key()->points[0])));
-        }
+        for (auto it = drawn.begin(); it != drawn.end(); ++it)
+            judgeTexture(*it.key(), it.value());
         placed.clear();
         grid.clear();
-        errors.clear();
+        drawn.clear();
+    }
+
+    // Every corner of a face's triangles must be within 1e-3 of a repeat, save
+    // those that no affine mapping can bring there together with another
+    // triangle of the face: the compiler snaps some vertices after texturing
+    // them. Those are counted, and so are faces where they are too many to be
+    // stray corners, as not representable by one matrix. Either way the face's
+    // matrix must fit as many corners as the best of its triangles' own.
+    void judgeTexture(const Face &face, const std::vector<Drawn> &triangles)
+    {
+        constexpr double tolerance = 1e-3;
+        const Matrix written = matrixOf(face);
+        // The largest triangles' own mappings are the witnesses; a few dozen will do.
+        std::vector<std::pair<double, size_t>> bySize;
+        std::vector<std::optional<Exact>> exact;
+        for (size_t i = 0; i < triangles.size(); ++i) {
+            const Drawn &d = triangles[i];
+            exact.push_back(Exact::of(d));
+            bySize.push_back({-std::abs((d.x[1] - d.x[0]) * (d.y[2] - d.y[0]) - (d.x[2] - d.x[0]) * (d.y[1] - d.y[0])), i});
+        }
+        std::sort(bySize.begin(), bySize.end());
+        bySize.resize(std::min<size_t>(bySize.size(), 48));
+
+        std::vector<std::array<double, 3>> errors;
+        for (const Drawn &d : triangles)
+            errors.push_back(cornerErrors(written, d));
+        const std::vector<size_t> piece = pieces(triangles);
+
+        int fits = 0, excused = 0;
+        const int corners = int(3 * triangles.size());
+        for (size_t i = 0; i < triangles.size(); ++i) {
+            for (int k = 0; k < 3; ++k) {
+                const double error = errors[i][size_t(k)];
+                if (error <= tolerance) {
+                    ++fits;
+                    f.textureError = std::max(f.textureError, error);
+                    continue;
+                }
+                const Drawn &d = triangles[i];
+                const bool unreachable = std::any_of(bySize.begin(), bySize.end(), [&](const auto &w) {
+                    return w.second != i && exact[w.second] &&
+                           exact[w.second]->excludes(d.x[k], d.y[k], d.st[k], tolerance);
+                });
+                if (unreachable || givenUp(triangles, errors, piece, i, k, tolerance)) {
+                    ++excused;
+                    continue;
+                }
+                f.textureError = std::max(f.textureError, error);
+                problem(QString("texture off by %1 at (%2 %3) on a face at (%4), no corners of it disagreeing")
+                            .arg(error).arg(d.x[k]).arg(d.y[k]).arg(point(face.points[0])));
+            }
+        }
+        int best = 0;
+        for (const auto &w : bySize) {
+            if (!exact[w.second])
+                continue;
+            int own = 0;
+            for (const Drawn &d : triangles) {
+                const std::array<double, 3> e = cornerErrors(exact[w.second]->m, d);
+                own += (e[0] <= tolerance) + (e[1] <= tolerance) + (e[2] <= tolerance);
+            }
+            best = std::max(best, own);
+        }
+        if (fits < best)
+            problem(QString("texture fits %1 of %2 corners on a face at (%3), one triangle's own mapping %4")
+                        .arg(fits).arg(corners).arg(point(face.points[0])).arg(best));
+        if (4 * excused > corners) {
+            ++f.facesUnrepresentable;
+            f.cornersUnrepresentable += excused;
+        } else {
+            f.cornersExcused += excused;
+        }
     }
 
     void compareBrush(int b, const std::vector<Bsp::Plane> &planes, const std::vector<size_t> &faced,
@@ -460,6 +679,11 @@ public:
             if (out > 0.01)
                 problem(QString("brush %1: side %2 left out, %3 units of brush past it").arg(b).arg(k).arg(out));
         }
+    }
+
+    static Matrix matrixOf(const Face &x)
+    {
+        return {{{x.matrix[0][0], x.matrix[0][1], x.matrix[0][2]}, {x.matrix[1][0], x.matrix[1][1], x.matrix[1][2]}}};
     }
 
     static QString point(const Vec &p) { return QString("%1 %2 %3").arg(p[0]).arg(p[1]).arg(p[2]); }
@@ -539,7 +763,8 @@ public:
                 for (const Vec &x : v)
                     on = on && std::abs(dot(p.plane.normal, x) - p.plane.dist) <= snap;
                 on = on && inside(p.winding, p.plane.normal, centre);
-                const std::array<double, 3> e = on && !classic ? textureErrors(*p.face, v, st) : corners;
+                const std::array<double, 3> e =
+                    on && !classic ? cornerErrors(matrixOf(*p.face), inAxisBase(*p.face, v, st)) : corners;
                 if (on && std::max({e[0], e[1], e[2]}) < best) {
                     best = std::max({e[0], e[1], e[2]});
                     corners = e;
@@ -549,9 +774,8 @@ public:
             if (!face)
                 continue;
             ++f.trianglesOnFaces;
-            f.trianglesWithin += best <= 1e-3;
-            f.worstTriangle = std::max(f.worstTriangle, best);
-            errors[face].insert(errors[face].end(), corners.begin(), corners.end());
+            if (!classic)
+                drawn[face].push_back(inAxisBase(*face, v, st));
         }
     }
 
@@ -560,7 +784,7 @@ public:
     Fidelity &f;
     std::vector<Placed> placed; // the faces of the current model
     QHash<QByteArray, QHash<qint64, std::vector<size_t>>> grid; // by shader, the faces in each 256-unit cube
-    QHash<const Face *, std::vector<double>> errors; // of each face's triangles' corners
+    QHash<const Face *, std::vector<Drawn>> drawn; // each face's triangles
 };
 
 } // namespace
@@ -597,16 +821,17 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
 
 QString Fidelity::header()
 {
-    return "map              entities   brushes map/BSP  faces map/BSP  textured  tex.error  worst tri  patches "
-           "  tri. <= 1e-3 / on faces / all";
+    return "map              entities   brushes map/BSP  faces map/BSP  textured  tex.error  excused  not repr. "
+           "patches   triangles on faces/all";
 }
 
 QString Fidelity::row(const QString &name) const
 {
-    return QString::asprintf("%-16s %4d/%-4d %7d/%-7d %6d/%-6d %7.2f%% %10.2e %10.2e %4d/%-4d %7d/%-7d/%-7d",
+    return QString::asprintf("%-16s %4d/%-4d %7d/%-7d %6d/%-6d %7.2f%% %10.2e %6d   %3d (%3d) %4d/%-4d %7d/%-7d",
                              qPrintable(name), entitiesOk, entities, brushesMap, brushesBsp, faces, sidesWithFaces,
-                             faces ? 100.0 * facesTextured / faces : 100.0, textureError, worstTriangle,
-                             patchesMap, patchesBsp, trianglesWithin, trianglesOnFaces, triangles);
+                             faces ? 100.0 * facesTextured / faces : 100.0, textureError, cornersExcused,
+                             facesUnrepresentable, cornersUnrepresentable, patchesMap, patchesBsp, trianglesOnFaces,
+                             triangles);
 }
 
 QStringList zipEntries(const QString &zip)

@@ -86,10 +86,14 @@ bool boundsFace(const Winding &w);
 
 struct Fidelity {
     // faces: of the map; sidesWithFaces: the BSP's sides with faces, each plane once;
-    // triangles: visible planar ones, slivers left out; trianglesWithin: within 1e-3 at every corner.
+    // triangles: visible planar ones, slivers left out.
     int entities = 0, entitiesOk = 0, brushesBsp = 0, brushesMap = 0, faces = 0, facesTextured = 0, sidesWithFaces = 0,
-        patchesBsp = 0, patchesMap = 0, triangles = 0, trianglesOnFaces = 0, trianglesWithin = 0;
-    double textureError = 0, worstTriangle = 0; // the worst face's median corner; the worst corner
+        patchesBsp = 0, patchesMap = 0, triangles = 0, trianglesOnFaces = 0;
+    // Corners of triangles that no affine mapping brings within 1e-3 together
+    // with another triangle of their face: a quarter of a face's corners at
+    // most, or else the face is counted as not representable by one matrix.
+    int cornersExcused = 0, facesUnrepresentable = 0, cornersUnrepresentable = 0;
+    double textureError = 0; // the worst corner checked, the excused ones left out
     QStringList problems; // the first few, with their count in `problemCount`
     int problemCount = 0;
     static QString header();

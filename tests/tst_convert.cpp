@@ -75,9 +75,9 @@ private slots:
         QTest::addColumn<QByteArrayList>("options");
         QTest::addColumn<int>("brushes");
         QTest::addColumn<int>("patches");
-        auto row = [](const char *tag, const BspWriter &w, int brushes, int patches, QByteArrayList options = {}) {
-            QTest::newRow(tag) << w.bytes() << options << brushes << patches;
-        };
+        QTest::addColumn<int>("excused"); // corners no matrix can fit along with the rest
+        auto row = [](const char *tag, const BspWriter &w, int brushes, int patches, QByteArrayList options = {},
+                      int excused = 0) { QTest::newRow(tag) << w.bytes() << options << brushes << patches << excused; };
         BspWriter w = room();
         const int wall = w.shader("textures/base/wall");
         const BspWriter base = w;
@@ -140,6 +140,31 @@ private slots:
         w = base;
         w.brush(w.box({-8, -8, 0}, {8, 8, 96}, wall, 20), wall);
         row("classic", w, 2, 0, {"-format", "classic"});
+
+        // The floor's top drawn again as a 3x3 grid whose first vertex the
+        // compiler moved after texturing: the face's matrix must fit every other
+        // corner and give up that vertex's two.
+        for (const double stray : {0.0, 0.05}) {
+            w = base;
+            Floats points;
+            for (int row = 0; row < 3; ++row)
+                for (int col = 0; col < 3; ++col) {
+                    const Vec p{-128.0 + 128 * col, -128.0 + 128 * row, 0};
+                    points.insert(points.end(),
+                                  {float(p[0]), float(p[1]), 0.f,
+                                   float(check::dot(p, w.mapping.s) + w.mapping.offset[0] + (row + col == 0 ? stray : 0)),
+                                   float(check::dot(p, w.mapping.t) + w.mapping.offset[1])});
+                }
+            std::vector<int> indexes;
+            for (int row = 0; row < 2; ++row)
+                for (int col = 0; col < 2; ++col) {
+                    const int a = 3 * row + col;
+                    // Clockwise seen from above, split along the rising diagonal.
+                    indexes.insert(indexes.end(), {a, a + 4, a + 1, a, a + 3, a + 4});
+                }
+            w.surface(1, 0, points, indexes, {0, 0, 1}); // room()'s floor shader
+            row(stray == 0 ? "grid on a face" : "grid with a stray corner", w, 1, 0, {}, stray == 0 ? 0 : 2);
+        }
     }
 
     void rebuildsEachCase()
@@ -148,6 +173,7 @@ private slots:
         QFETCH(QByteArrayList, options);
         QFETCH(int, brushes);
         QFETCH(int, patches);
+        QFETCH(int, excused);
         seed(bsp);
         const Folder dir;
         const QByteArray folder = dir.path;
@@ -160,6 +186,8 @@ private slots:
         QCOMPARE(f.patchesBsp, patches);
         QCOMPARE(f.faces, f.sidesWithFaces); // no bevel kept, no face lost
         QCOMPARE(f.trianglesOnFaces, f.triangles); // every face's texture was checked
+        QCOMPARE(f.cornersExcused, excused);
+        QCOMPARE(f.facesUnrepresentable, 0);
     }
 
     // The checker itself: each fault put into a good .map must be seen.
@@ -178,6 +206,14 @@ private slots:
         QTest::newRow("detail flag") << Fault([](check::Map &m) { m[0].brushes[0][0].contents |= 0x08000000; });
         QTest::newRow("classic face") << Fault([](check::Map &m) { m[0].brushes[0][0].brushDef = false; });
         QTest::newRow("texture moved") << Fault([](check::Map &m) { m[1].brushes[0][0].matrix[0][2] += 0.002; });
+        // Within the tolerance on one edge of the floor, twice it on the other,
+        // and no triangle there to say otherwise.
+        QTest::newRow("texture off on one edge") << Fault([](check::Map &m) {
+            for (check::Face &face : m[0].brushes[0]) {
+                face.matrix[0][0] += 2e-3 / 256;
+                face.matrix[0][2] += 2e-3 / 2;
+            }
+        });
         QTest::newRow("texture scaled") << Fault([](check::Map &m) { m[0].brushes[0][1].matrix[1][0] += 0.001; });
         QTest::newRow("patch lost") << Fault([](check::Map &m) { m[1].patches.clear(); });
         QTest::newRow("patch reversed") << Fault([](check::Map &m) { std::swap(m[1].patches[0].rows[0], m[1].patches[0].rows[2]); });
