@@ -380,7 +380,9 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     // then costs only its own corners instead of pulling every corner off.
     TexMatrix result = grouped;
     Consensus best = consensusOf(tris, grouped.m);
-    const std::size_t candidates = std::min(tris.size(), kCandidates);
+    // Most faces are fitted whole by the grouped fit; they need nothing more.
+    const bool allFit = best.inliers == 3 * tris.size();
+    const std::size_t candidates = allFit ? 0 : std::min(tris.size(), kCandidates);
     for (std::size_t c = 0; c < candidates; ++c) {
         const Consensus mine = consensusOf(tris, tris[c].m);
         if (mine.better(best)) {
@@ -395,6 +397,8 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
         bool smallestWorst;
     };
     for (const Step step : {Step{kTolerance, false}, Step{kTolerance, false}, Step{kNear, true}, Step{kTolerance, true}}) {
+        if (allFit)
+            break;
         TexMatrix refined;
         if (!refineOver(tris, result.m, step.band, step.smallestWorst, ox, oy, refined.m))
             continue;
