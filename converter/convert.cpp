@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -238,7 +239,6 @@ private:
     Result<void> writeBrushes(std::size_t &brushNumber);
     Result<void> writePatches(const RawModel &model, Vec3 origin, std::size_t &brushNumber);
     Result<void> checkVertex(std::int64_t index);
-    void appendPoint(Vec3 p);
 
     const Bsp &bsp_;
     const ConvertOptions &options_;
@@ -277,6 +277,7 @@ private:
     };
     std::vector<Slot> tableScratch_;
     std::vector<char> drawnScratch_;
+    NumberCache numbers_;
 };
 
 std::string_view Converter::nameOf(std::size_t shader) const
@@ -454,6 +455,7 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
     std::vector<Side> sides;
     std::vector<std::uint8_t> sideIsNoshader;
     Winding w, scratch;
+    Vec3 ping[2][128];
     for (std::int64_t b = model.firstBrush; b < std::int64_t(model.firstBrush) + model.numBrushes;
          ++b) {
         const RawBrush brush = bsp_.brushes[static_cast<std::size_t>(b)];
@@ -495,7 +497,24 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
         const auto firstFace = static_cast<std::uint32_t>(faces_.size());
         for (std::size_t i = 0; i < sides.size(); ++i) {
             baseWinding(sides[i].plane, w);
-            for (std::size_t j = 0; j < sides.size() && !w.empty(); ++j) {
+            // Clipped between two fixed buffers; a polygon too large for them
+            // goes through the growing ones.
+            std::copy(w.begin(), w.end(), ping[0]);
+            std::size_t count = w.size();
+            int in = 0;
+            std::size_t j = 0;
+            for (; j < sides.size() && count > 0 && 2 * count <= std::size(ping[0]); ++j) {
+                if (j == i)
+                    continue;
+                const std::size_t kept =
+                    clipToBack(ping[in], count, sides[j].plane, kClipEpsilon, ping[1 - in]);
+                if (kept == kUnclipped)
+                    continue;
+                count = kept;
+                in = 1 - in;
+            }
+            w.assign(ping[in], ping[in] + count);
+            for (; j < sides.size() && !w.empty(); ++j) {
                 if (j != i)
                     clipToBack(w, sides[j].plane, kClipEpsilon, scratch);
             }
@@ -950,17 +969,6 @@ void Converter::inheritTextures()
     }
 }
 
-void Converter::appendPoint(Vec3 p)
-{
-    out_ += "( ";
-    appendNumber(out_, p.x);
-    out_ += ' ';
-    appendNumber(out_, p.y);
-    out_ += ' ';
-    appendNumber(out_, p.z);
-    out_ += " )";
-}
-
 Result<void> Converter::writeBrushes(std::size_t &brushNumber)
 {
     for (const BuiltBrush &brush : brushes_) {
@@ -969,28 +977,43 @@ Result<void> Converter::writeBrushes(std::size_t &brushNumber)
         out_ += options_.classic ? "\n{\n" : "\n{\nbrushDef\n{\n";
         for (std::uint32_t i = 0; i < brush.faceCount; ++i) {
             const Face &face = faces_[brush.firstFace + i];
+            // The numbers of a line go through one buffer, and into the
+            // output with one copy.
+            char line[16 * (kMaxNumber + 8)];
+            char *at = line;
+            auto put = [&at](std::string_view text) {
+                std::memcpy(at, text.data(), text.size());
+                at += text.size();
+            };
             for (const Vec3 &p : face.points) {
-                appendPoint(p);
-                out_ += ' ';
+                put("( ");
+                for (int k = 0; k < 3; ++k) {
+                    at = numbers_.write(at, p[k]);
+                    *at++ = ' ';
+                }
+                put(") ");
             }
             if (!options_.classic) {
                 const TexMatrix tex = face.textured || face.inherited ? face.tex : defaultTexMatrix();
-                out_ += "( ( ";
+                put("( ( ");
                 for (int row = 0; row < 2; ++row) {
                     if (row == 1)
-                        out_ += " ) ( ";
+                        put(" ) ( ");
                     for (int col = 0; col < 3; ++col) {
                         if (col > 0)
-                            out_ += ' ';
-                        appendNumber(out_, tex.m[row][col]);
+                            *at++ = ' ';
+                        at = numbers_.write(at, tex.m[row][col]);
                     }
                 }
-                out_ += " ) ) ";
+                put(" ) ) ");
             }
+            out_.append(line, at);
             out_ += writtenName(nameOf(static_cast<std::size_t>(face.shader)));
-            out_ += options_.classic ? " 0 0 0 0.5 0.5 " : " ";
-            appendNumber(out_, static_cast<long long>(brush.contents));
-            out_ += " 0 0\n";
+            at = line;
+            put(options_.classic ? " 0 0 0 0.5 0.5 " : " ");
+            at = std::to_chars(at, line + sizeof line, brush.contents).ptr;
+            put(" 0 0\n");
+            out_.append(line, at);
             ++stats_.faces;
             if (face.textured)
                 ++stats_.texturedFaces;

@@ -25,48 +25,45 @@ void baseWinding(const Plane &plane, Winding &out)
     out.assign({origin - right + up, origin + right + up, origin + right - up, origin - right - up});
 }
 
-void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch)
+std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, double epsilon, Vec3 *out)
 {
-    const std::size_t count = w.size();
     if (count == 0)
-        return;
+        return kUnclipped;
     // Distances are kept beside the points; windings stay small.
     double dists[64];
     std::vector<double> bigDists;
     double *d = dists;
-    if (count + 1 > std::size(dists)) {
-        bigDists.resize(count + 1);
+    if (count > std::size(dists)) {
+        bigDists.resize(count);
         d = bigDists.data();
     }
     bool anyFront = false, anyBack = false;
     for (std::size_t i = 0; i < count; ++i) {
-        d[i] = plane.distanceTo(w[i]);
+        d[i] = plane.distanceTo(in[i]);
         if (d[i] > epsilon)
             anyFront = true;
         else if (d[i] < -epsilon)
             anyBack = true;
     }
     if (!anyFront)
-        return;
-    if (!anyBack) {
-        w.clear();
-        return;
-    }
-    scratch.clear();
+        return kUnclipped;
+    if (!anyBack)
+        return 0;
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const Vec3 p = w[i];
+        const Vec3 p = in[i];
         const double dp = d[i];
         if (dp >= -epsilon && dp <= epsilon) {
-            scratch.push_back(p);
+            out[kept++] = p;
             continue;
         }
         if (dp < -epsilon)
-            scratch.push_back(p);
+            out[kept++] = p;
         const std::size_t j = i + 1 == count ? 0 : i + 1;
         const double dn = d[j];
         if ((dn >= -epsilon && dn <= epsilon) || (dn < -epsilon) == (dp < -epsilon))
             continue;
-        const Vec3 q = w[j];
+        const Vec3 q = in[j];
         const double t = dp / (dp - dn);
         Vec3 mid = p + (q - p) * t;
         // On an axial plane the coordinate is known exactly.
@@ -76,8 +73,18 @@ void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch
             else if (plane.normal[k] == -1)
                 mid[k] = -plane.dist;
         }
-        scratch.push_back(mid);
+        out[kept++] = mid;
     }
+    return kept;
+}
+
+void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch)
+{
+    scratch.resize(2 * w.size());
+    const std::size_t kept = clipToBack(w.data(), w.size(), plane, epsilon, scratch.data());
+    if (kept == kUnclipped)
+        return;
+    scratch.resize(kept);
     w.swap(scratch);
 }
 
