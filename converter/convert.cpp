@@ -456,6 +456,7 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
     std::vector<std::uint8_t> sideIsNoshader;
     Winding w, scratch;
     Vec3 ping[2][128];
+    double dists[64];
     for (std::int64_t b = model.firstBrush; b < std::int64_t(model.firstBrush) + model.numBrushes;
          ++b) {
         const RawBrush brush = bsp_.brushes[static_cast<std::size_t>(b)];
@@ -507,7 +508,7 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
                 if (j == i)
                     continue;
                 const std::size_t kept =
-                    clipToBack(ping[in], count, sides[j].plane, kClipEpsilon, ping[1 - in]);
+                    clipToBack(ping[in], count, sides[j].plane, kClipEpsilon, ping[1 - in], dists);
                 if (kept == kUnclipped)
                     continue;
                 count = kept;

@@ -25,54 +25,50 @@ void baseWinding(const Plane &plane, Winding &out)
     out.assign({origin - right + up, origin + right + up, origin + right - up, origin - right - up});
 }
 
-std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, double epsilon, Vec3 *out)
+std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, double epsilon, Vec3 *out,
+                       double *dists)
 {
     if (count == 0)
         return kUnclipped;
-    // Distances are kept beside the points; windings stay small.
-    double dists[64];
-    std::vector<double> bigDists;
-    double *d = dists;
-    if (count > std::size(dists)) {
-        bigDists.resize(count);
-        d = bigDists.data();
-    }
     bool anyFront = false, anyBack = false;
     for (std::size_t i = 0; i < count; ++i) {
-        d[i] = plane.distanceTo(in[i]);
-        if (d[i] > epsilon)
-            anyFront = true;
-        else if (d[i] < -epsilon)
-            anyBack = true;
+        dists[i] = plane.distanceTo(in[i]);
+        anyFront |= dists[i] > epsilon;
+        anyBack |= dists[i] < -epsilon;
     }
     if (!anyFront)
         return kUnclipped;
     if (!anyBack)
         return 0;
+    // On an axial plane the coordinate of a cut is known exactly.
+    bool exact[3];
+    double exactValue[3];
+    for (int k = 0; k < 3; ++k) {
+        exact[k] = plane.normal[k] == 1 || plane.normal[k] == -1;
+        exactValue[k] = plane.normal[k] == 1 ? plane.dist : -plane.dist;
+    }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const Vec3 p = in[i];
-        const double dp = d[i];
-        if (dp >= -epsilon && dp <= epsilon) {
+        const double dp = dists[i];
+        const bool pBack = dp < -epsilon;
+        if (!pBack && dp <= epsilon) {
             out[kept++] = p;
             continue;
         }
-        if (dp < -epsilon)
+        if (pBack)
             out[kept++] = p;
         const std::size_t j = i + 1 == count ? 0 : i + 1;
-        const double dn = d[j];
-        if ((dn >= -epsilon && dn <= epsilon) || (dn < -epsilon) == (dp < -epsilon))
+        const double dn = dists[j];
+        const bool nBack = dn < -epsilon;
+        if ((!nBack && dn <= epsilon) || nBack == pBack)
             continue;
         const Vec3 q = in[j];
         const double t = dp / (dp - dn);
         Vec3 mid = p + (q - p) * t;
-        // On an axial plane the coordinate is known exactly.
-        for (int k = 0; k < 3; ++k) {
-            if (plane.normal[k] == 1)
-                mid[k] = plane.dist;
-            else if (plane.normal[k] == -1)
-                mid[k] = -plane.dist;
-        }
+        for (int k = 0; k < 3; ++k)
+            if (exact[k])
+                mid[k] = exactValue[k];
         out[kept++] = mid;
     }
     return kept;
@@ -80,8 +76,9 @@ std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, do
 
 void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch)
 {
+    std::vector<double> dists(w.size());
     scratch.resize(2 * w.size());
-    const std::size_t kept = clipToBack(w.data(), w.size(), plane, epsilon, scratch.data());
+    const std::size_t kept = clipToBack(w.data(), w.size(), plane, epsilon, scratch.data(), dists.data());
     if (kept == kUnclipped)
         return;
     scratch.resize(kept);

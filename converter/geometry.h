@@ -39,10 +39,11 @@ void baseWinding(const Plane &plane, Winding &out);
 void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch);
 
 // The same from `count` points at `in` into `out`, which has room for twice
-// as many: returns how many it wrote, or kUnclipped when the polygon lies
-// wholly behind and `in` stands as it is.
+// as many, with `dists` room for `count` distances: returns how many points it
+// wrote, or kUnclipped when the polygon lies wholly behind and `in` stands as it is.
 constexpr std::size_t kUnclipped = std::size_t(-1);
-std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, double epsilon, Vec3 *out);
+std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, double epsilon, Vec3 *out,
+                       double *dists);
 
 // Area of a planar polygon, and twice its area over its perimeter: its width
 // for a sliver, half the side for a square.

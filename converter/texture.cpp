@@ -58,15 +58,24 @@ struct Sample {
 
 bool weightedFit(const std::vector<Sample> &points, const std::vector<double> &weights, double out[3])
 {
-    double a[3][3] = {}, b[3] = {};
+    // The sums of weight * r[u] * r[w] over r = (x, y, 1), multiplied in that
+    // order; the products with 1 are the weighted terms themselves.
+    double a00 = 0, a01 = 0, a02 = 0, a10 = 0, a11 = 0, a12 = 0, a22 = 0, b0 = 0, b1 = 0, b2 = 0;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const double r[3] = {points[i].x, points[i].y, 1};
-        for (int u = 0; u < 3; ++u) {
-            for (int w = 0; w < 3; ++w)
-                a[u][w] += weights[i] * r[u] * r[w];
-            b[u] += weights[i] * r[u] * points[i].value;
-        }
+        const double w = weights[i], x = points[i].x, y = points[i].y, v = points[i].value;
+        const double wx = w * x, wy = w * y;
+        a00 += wx * x;
+        a01 += wx * y;
+        a02 += wx;
+        a10 += wy * x;
+        a11 += wy * y;
+        a12 += wy;
+        a22 += w;
+        b0 += wx * v;
+        b1 += wy * v;
+        b2 += w * v;
     }
+    double a[3][3] = {{a00, a01, a02}, {a10, a11, a12}, {a02, a12, a22}}, b[3] = {b0, b1, b2};
     double x[3];
     if (!solve3(a, b, x) || !std::isfinite(x[0] + x[1] + x[2]))
         return false;
@@ -204,6 +213,8 @@ bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], dou
                 double ox, double oy, double (&out)[2][3], const std::vector<std::array<double, 2>> &without = {})
 {
     std::vector<Sample> points[2];
+    points[0].reserve(3 * tris.size());
+    points[1].reserve(3 * tris.size());
     double errors[3], shifts[2];
     for (const Projected &p : tris) {
         cornerErrors(p, m, errors, shifts);
