@@ -56,13 +56,15 @@ struct Sample {
     double x, y, value;
 };
 
-bool weightedFit(const std::vector<Sample> &points, const std::vector<double> &weights, double out[3])
+// Each weight is divided by `divisor` first, and kept so.
+bool weightedFit(const std::vector<Sample> &points, std::vector<double> &weights, double divisor, double out[3])
 {
     // The sums of weight * r[u] * r[w] over r = (x, y, 1), multiplied in that
     // order; the products with 1 are the weighted terms themselves.
     double a00 = 0, a01 = 0, a02 = 0, a10 = 0, a11 = 0, a12 = 0, a22 = 0, b0 = 0, b1 = 0, b2 = 0;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const double w = weights[i], x = points[i].x, y = points[i].y, v = points[i].value;
+        const double w = weights[i] /= divisor;
+        const double x = points[i].x, y = points[i].y, v = points[i].value;
         const double wx = w * x, wy = w * y;
         a00 += wx * x;
         a01 += wx * y;
@@ -83,15 +85,11 @@ bool weightedFit(const std::vector<Sample> &points, const std::vector<double> &w
     return true;
 }
 
-double worstError(const std::vector<Sample> &points, const double x[3], std::vector<double> *errors)
+double worstError(const std::vector<Sample> &points, const double x[3])
 {
     double worst = 0;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const double e = std::abs(x[0] * points[i].x + x[1] * points[i].y + x[2] - points[i].value);
-        if (errors)
-            (*errors)[i] = e;
-        worst = std::max(worst, e);
-    }
+    for (const Sample &p : points)
+        worst = std::max(worst, std::abs(x[0] * p.x + x[1] * p.y + x[2] - p.value));
     return worst;
 }
 
@@ -100,14 +98,22 @@ double worstError(const std::vector<Sample> &points, const double x[3], std::vec
 // worst corner that an editor shows.
 void fitSmallestWorst(const std::vector<Sample> &points, double x[3])
 {
-    std::vector<double> weights(points.size(), 1.0), errors(points.size());
+    std::vector<double> weights(points.size(), 1.0);
     double best[3] = {x[0], x[1], x[2]};
-    double bestWorst = worstError(points, best, nullptr);
+    double bestWorst = worstError(points, best);
     double current[3];
-    if (!weightedFit(points, weights, current))
+    if (!weightedFit(points, weights, 1, current))
         return;
     for (int iteration = 0; iteration < 40; ++iteration) {
-        const double worst = worstError(points, current, &errors);
+        // The errors, and the weights they give, in one pass.
+        double worst = 0, sum = 0;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const Sample &p = points[i];
+            const double e = std::abs(current[0] * p.x + current[1] * p.y + current[2] - p.value);
+            worst = std::max(worst, e);
+            weights[i] *= e + 1e-12;
+            sum += weights[i];
+        }
         if (worst < bestWorst) {
             bestWorst = worst;
             std::copy(current, current + 3, best);
@@ -115,16 +121,9 @@ void fitSmallestWorst(const std::vector<Sample> &points, double x[3])
         // Float coordinates alone leave this much; below it there is nothing to win.
         if (worst < 1e-4)
             break;
-        double sum = 0;
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            weights[i] *= errors[i] + 1e-12;
-            sum += weights[i];
-        }
         if (!(sum > 0))
             break;
-        for (double &w : weights)
-            w /= sum;
-        if (!weightedFit(points, weights, current))
+        if (!weightedFit(points, weights, sum, current))
             break;
     }
     std::copy(best, best + 3, x);
@@ -233,8 +232,8 @@ bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], dou
         if (smallestWorst) {
             fitSmallestWorst(points[row], x);
         } else {
-            const std::vector<double> weights(points[row].size(), 1.0);
-            if (!weightedFit(points[row], weights, x))
+            std::vector<double> weights(points[row].size(), 1.0);
+            if (!weightedFit(points[row], weights, 1, x))
                 return false;
         }
         out[row][0] = x[0];
