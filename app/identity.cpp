@@ -11,7 +11,7 @@
 void setUpIdentity(QApplication &app)
 {
     QApplication::setApplicationName(QStringLiteral("Vostrand"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QApplication::setApplicationVersion(QStringLiteral(VOSTRAND_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.vostrand.Vostrand"));
     // Read as PNG outright: letting Qt guess the format loads every image
     // plugin at start-up. The SVG serves the desktop's icon theme only.

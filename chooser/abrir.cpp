@@ -9,31 +9,6 @@
 
 namespace {
 
-template <typename Control>
-Control *place(Control *control, const char *name, int left, int top, int width, int height)
-{
-    control->setObjectName(QLatin1String(name));
-    ui::setGeometryTwips(control, left, top, width, height);
-    return control;
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int left, int top)
-{
-    auto *button = place(new QPushButton(text, parent), name, left, top, 1515, 435);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
-                  int width, int height)
-{
-    auto *label = place(new QLabel(text, parent), name, left, top, width, height);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    ui::fitLabel(label);
-    return label;
-}
-
 const QString bspMode = QStringLiteral("BSP");
 const QString mapMode = QStringLiteral("MAP");
 
@@ -49,23 +24,23 @@ Abrir::Abrir(const QLineEdit *modeField, QWidget *owner)
     ui::resizeTwips(this, 8115, 4230);
 
     // Created in tab order.
-    cmbCanc = makeButton(this, "cmbCanc", QStringLiteral("Cancelar"), 6480, 1020);
+    cmbCanc = ui::makeButton(this, "cmbCanc", QStringLiteral("Cancelar"), 6480, 1020, 1515, 435);
     connect(cmbCanc, &QPushButton::clicked, this, &QDialog::reject);
-    cmbOk = makeButton(this, "cmbOk", QStringLiteral("OK"), 6480, 360);
+    cmbOk = ui::makeButton(this, "cmbOk", QStringLiteral("OK"), 6480, 360, 1515, 435);
     connect(cmbOk, &QPushButton::clicked, this, &Abrir::confirm);
-    Text1 = place(new QLineEdit(this), "Text1", 0, 3840, 6315, 315);
-    File1 = place(new ui::FileList(this), "File1", 2820, 360, 3495, 3015);
+    Text1 = ui::place(new QLineEdit(this), "Text1", 0, 3840, 6315, 315);
+    File1 = ui::place(new ui::FileList(this), "File1", 2820, 360, 3495, 3015);
     File1->setPattern(QStringLiteral("*.map"));
     connect(File1, &ui::FileList::fileClicked, this, &Abrir::takeClickedFile);
-    Dir1 = place(new ui::DirList(this), "Dir1", 0, 360, 2775, 3015);
+    Dir1 = ui::place(new ui::DirList(this), "Dir1", 0, 360, 2775, 3015);
     // Follows every read, so opening the same folder again refreshes the files too.
     connect(Dir1, &ui::DirList::listingRead, this, &Abrir::followDirectory);
     connect(Dir1, &ui::DirList::openFailed, this, &Abrir::reportUnopenedDirectory);
-    Drive1 = place(new ui::DriveList(this), "Drive1", 0, 0, 2775, 315);
+    Drive1 = ui::place(new ui::DriveList(this), "Drive1", 0, 0, 2775, 315);
     connect(Drive1, &ui::DriveList::driveChanged, this, &Abrir::changeDrive);
     Label1 =
-        makeLabel(this, "Label1", QStringLiteral("Selecione o arquivo BSP"), 2940, 60, 1875, 195);
-    Labe = makeLabel(this, "Labe", QStringLiteral("Nome do Arquivo"), 0, 3540, 2775, 255);
+        ui::makeLabel(this, "Label1", QStringLiteral("Selecione o arquivo BSP"), 2940, 60, 1875, 195);
+    Labe = ui::makeLabel(this, "Labe", QStringLiteral("Nome do Arquivo"), 0, 3540, 2775, 255);
 
     // Names for screen readers; a list or field is named by its caption.
     Drive1->setAccessibleName(QStringLiteral("Unidades"));

@@ -5,7 +5,7 @@ set -eu
 src="$1"
 build="$2"
 desktop-file-validate "$src/app/org.vostrand.Vostrand.desktop"
-appstreamcli validate --no-net "$src/app/org.vostrand.Vostrand.metainfo.xml"
+appstreamcli validate --no-net "$build/app/org.vostrand.Vostrand.metainfo.xml"
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 (cd "$build" && cpack -G DEB -B "$out" >/dev/null)

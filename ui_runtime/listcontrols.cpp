@@ -124,13 +124,6 @@ bool isHidden(const QString &name)
     return name.startsWith(QLatin1Char('.'));
 }
 
-// Bytes that were not UTF-8 (see decodeName) make PCRE reject the whole subject.
-bool hasEscapedBytes(const QString &name)
-{
-    return std::any_of(name.begin(), name.end(),
-                       [](QChar c) { return c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF; });
-}
-
 class NameMatcher {
 public:
     explicit NameMatcher(const QString &pattern)
@@ -153,15 +146,9 @@ public:
                 suffixes.append(tail.toString());
                 continue;
             }
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-            const auto conversion = QRegularExpression::NonPathWildcardConversion;
-#else
-            // Names hold no separators, so the path rules never apply anyway.
-            const auto conversion = QRegularExpression::DefaultWildcardConversion;
-#endif
-            QRegularExpression expression(
-                QRegularExpression::wildcardToRegularExpression(part, conversion),
-                QRegularExpression::CaseInsensitiveOption);
+            // Names hold no separators, so the path rules of the conversion never apply.
+            QRegularExpression expression(QRegularExpression::wildcardToRegularExpression(part),
+                                          QRegularExpression::CaseInsensitiveOption);
             expression.optimize();
             expressions.append(expression);
         }
@@ -234,16 +221,8 @@ QString workingDirectory()
             return QDir::currentPath();
         buffer.resize(buffer.size() * 2);
     }
-    return decodeName(buffer.constData(), qsizetype(std::strlen(buffer.constData())));
+    return decodeName(buffer.constData());
 #endif
-}
-
-QString driveCurrentDirectory(const QString &drive)
-{
-    const QString cwd = workingDirectory();
-    if (longestDrive(platform::drives(), cwd).compare(drive, pathCase) == 0)
-        return cwd;
-    return rootLength(drive) == drive.size() ? rootOf(drive) : drive;
 }
 
 QStringList matchingFiles(const Listing &entries, const QString &pattern)
@@ -425,20 +404,10 @@ DriveList::DriveList(QWidget *parent)
     });
 }
 
-QString DriveList::drive() const
-{
-    const int index = currentIndex();
-    return index >= 0 && index < drivesModel->names.size() ? drivesModel->names.at(index)
-                                                           : QString();
-}
-
 void DriveList::setDrives(const QStringList &drives)
 {
-    const QString previous = drive();
     drivesModel->setNames(drives);
-    QString pick = indexOfDrive(drives, previous) >= 0 ? previous : QString();
-    if (pick.isEmpty())
-        pick = driveOf(workingDirectory());
+    QString pick = driveOf(workingDirectory());
     if (pick.isEmpty() && !drives.isEmpty())
         pick = drives.first();
     selectDrive(pick);
@@ -494,10 +463,7 @@ QString DirList::setPath(const QString &path)
     if (!reason.isEmpty())
         return reason;
     entries = std::move(read);
-    const bool changed = target != openPath;
     display(target);
-    if (changed)
-        emit pathChanged(openPath);
     emit listingRead(openPath);
     return {};
 }
@@ -551,17 +517,6 @@ FileList::FileList(QWidget *parent)
 {
     setModel(rows);
     setUpView(this);
-}
-
-QString FileList::setPath(const QString &path)
-{
-    const QString target = absolutePath(filesPath, path);
-    Listing read;
-    const QString reason = readDirectory(target, read);
-    if (!reason.isEmpty())
-        return reason;
-    setListing(target, read);
-    return {};
 }
 
 void FileList::setListing(const QString &path, const Listing &listing)

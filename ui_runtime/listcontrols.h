@@ -24,9 +24,6 @@ QString readDirectory(const QString &path, Listing &entries);
 
 // The working directory, with the exact bytes of its name where the OS allows it.
 QString workingDirectory();
-// The directory that opening `drive` shows: the working directory when it lies on
-// that drive, else the drive's root.
-QString driveCurrentDirectory(const QString &drive);
 
 // Plain files whose names match `pattern` (wildcards, ';' between alternatives, any
 // case), hidden names left out, sorted without regard to case.
@@ -43,8 +40,7 @@ class DriveList : public QComboBox {
 public:
     explicit DriveList(QWidget *parent = nullptr);
 
-    QString drive() const;
-    // Keeps the current drive if still listed, else the working directory's, else the first.
+    // Lists `drives` and selects the working directory's, else the first.
     void setDrives(const QStringList &drives);
     // Selects `drive` without driveChanged, e.g. to go back after it failed to open.
     void setDrive(const QString &drive);
@@ -82,7 +78,6 @@ public:
     const Listing &listing() const { return entries; }
 
 signals:
-    void pathChanged(const QString &path);
     // After every successful read, also when the same folder was opened again.
     void listingRead(const QString &path);
     // Opening a row by double-click or Enter failed.
@@ -109,12 +104,8 @@ public:
     explicit FileList(QWidget *parent = nullptr);
 
     QString path() const { return filesPath; }
-    // Reads `path` itself (relative to path(), as in DirList). Returns "" or why it
-    // failed; on failure nothing changes.
-    QString setPath(const QString &path);
     // Shows `entries`, already read from `path`.
     void setListing(const QString &path, const Listing &entries);
-    QString pattern() const { return filter; }
     void setPattern(const QString &pattern);
     // Exact name of the selected file, "" when none is.
     QString fileName() const;

@@ -18,7 +18,7 @@ QString executablePath()
         if (n < 0)
             return {};
         if (n < buffer.size())
-            return decodeName(buffer.constData(), n);
+            return decodeName(QByteArrayView(buffer.constData(), n));
         buffer.resize(buffer.size() * 2);
     }
 }

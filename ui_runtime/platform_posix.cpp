@@ -155,7 +155,7 @@ QString readDirectory(const QString &path, QList<RawEntry> &entries)
             else
                 continue; // devices, sockets and pipes are no maps
         }
-        entries.append({decodeName(name, qsizetype(std::strlen(name))), isDir});
+        entries.append({decodeName(name), isDir});
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QUrl>
 #include <QWidget>
@@ -43,6 +44,24 @@ void fitLabel(QLabel *label)
     const QSize needed = label->sizeHint();
     const QSize base = designed.toSize();
     label->resize(qMax(base.width(), needed.width()), qMax(base.height(), needed.height()));
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int left, int top,
+                        int width, int height)
+{
+    auto *button = place(new QPushButton(text, parent), name, left, top, width, height);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
+                  int width, int height)
+{
+    auto *label = place(new QLabel(text, parent), name, left, top, width, height);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    fitLabel(label);
+    return label;
 }
 
 void showError(QWidget *parent, const QString &message)

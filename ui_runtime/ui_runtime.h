@@ -7,6 +7,7 @@
 #include <QStringList>
 
 class QLabel;
+class QPushButton;
 class QUrl;
 class QWidget;
 
@@ -23,6 +24,22 @@ void resizeTwips(QWidget *widget, int width, int height);
 // smaller than the size it had on the first call.
 void fitLabel(QLabel *label);
 
+// Names a control (tests and screen readers find it by name) and puts it at
+// its designed place. There are no layouts, so nothing moves afterwards.
+template <typename Control>
+Control *place(Control *control, const char *name, int left, int top, int width, int height)
+{
+    control->setObjectName(QLatin1String(name));
+    setGeometryTwips(control, left, top, width, height);
+    return control;
+}
+// A button that Enter never presses.
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int left, int top,
+                        int width, int height);
+// A plain-text caption, grown to fit its text.
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
+                  int width, int height);
+
 // --- Messages ----------------------------------------------------------------
 
 inline constexpr const char *errorBoxTitle = "Ops!";
@@ -33,9 +50,10 @@ void showError(QWidget *parent, const QString &message);
 
 // File names are bytes on POSIX. These convert losslessly: each byte that is
 // not part of valid UTF-8 becomes the lone surrogate U+DC80 + byte, and back.
-QString decodeName(const QByteArray &bytes);
-QString decodeName(const char *bytes, qsizetype size);
+QString decodeName(QByteArrayView bytes);
 QByteArray encodeName(const QString &name);
+// Whether `name` holds escaped bytes; they make PCRE reject the whole subject.
+bool hasEscapedBytes(const QString &name);
 // The name as it may be shown: escaped bytes appear as U+FFFD.
 QString displayName(const QString &name);
 
