@@ -1,8 +1,9 @@
 #include "form1.h"
 
 #include "abrir.h"
+#include "core.h"
 #include "launch.h"
-#include "ui_runtime.h"
+#include "ui.h"
 
 #include <QDropEvent>
 #include <QLabel>
@@ -29,7 +30,7 @@ QLabel *makeCaption(QWidget *parent, const char *name, const QString &text, int 
 
 Form1::Form1(const QString &programFolder, QWidget *parent)
     : QWidget(parent)
-    , programFolder(programFolder.isEmpty() ? ui::programFolder() : programFolder)
+    , programFolder(programFolder.isEmpty() ? core::programFolder() : programFolder)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quelm BSP to MAP"));
@@ -122,7 +123,7 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
     // All local, or nothing: a web address is no path to hand to the tool.
     QStringList paths;
     for (const QUrl &url : event->mimeData()->urls()) {
-        const QString path = ui::localPath(url);
+        const QString path = core::localPath(url);
         if (path.isEmpty()) {
             event->ignore();
             return;
@@ -139,7 +140,7 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
     // The first folder is the output, the first file the map to convert.
     QSet<QLineEdit *> filled;
     for (const QString &path : paths) {
-        QLineEdit *field = ui::isDirectory(path) ? txtMAP : txtBSP;
+        QLineEdit *field = core::isDirectory(path) ? txtMAP : txtBSP;
         if (!filled.contains(field))
             field->setText(path);
         filled.insert(field);
@@ -148,7 +149,7 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
 
 void Form1::decompile()
 {
-    const QString failure = launch::startConversion(programFolder, txtBSP->text(), txtMAP->text());
+    const QString failure = core::startConversion(programFolder, txtBSP->text(), txtMAP->text());
     if (!failure.isEmpty())
         ui::showError(this, failure);
 }

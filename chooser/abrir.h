@@ -6,11 +6,9 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace ui {
 class DirList;
 class DriveList;
 class FileList;
-} // namespace ui
 
 // The chooser: picks a BSP file ("BSP" mode) or an output folder ("MAP" mode).
 // It reads the mode from the owner's hidden mode field when it loads and again
@@ -42,9 +40,9 @@ private:
     QPushButton *cmbCanc;
     QPushButton *cmbOk;
     QLineEdit *Text1;
-    ui::FileList *File1;
-    ui::DirList *Dir1;
-    ui::DriveList *Drive1;
+    FileList *File1;
+    DirList *Dir1;
+    DriveList *Drive1;
     QLabel *Label1;
     QLabel *Labe;
 };

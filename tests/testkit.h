@@ -2,7 +2,8 @@
 // records each start of it leaves there, typing, and answering message boxes.
 #pragma once
 
-#include "ui_runtime.h"
+#include "core.h"
+#include "ui.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -26,7 +27,7 @@ public:
     // `subfolder`, inside a temporary directory, is the program folder; empty
     // uses the directory itself.
     explicit StubFolder(const QByteArray &subfolder = {}, fs::perms mode = fs::perms(0755))
-        : bytes(ui::encodeName(root.path()) +
+        : bytes(core::encodeName(root.path()) +
                 (subfolder.isEmpty() ? QByteArray() : '/' + subfolder))
     {
         fs::create_directory(bytes.toStdString());
@@ -36,7 +37,7 @@ public:
 
     ~StubFolder() { fs::remove_all(bytes.toStdString(), ignored); }
 
-    QString folder() const { return ui::decodeName(bytes); }
+    QString folder() const { return core::decodeName(bytes); }
     QByteArray tool() const { return bytes + "/bspc.exe"; }
 
     // Fields as stub_bspc writes them: exe, cwd, fds and env name/value pairs, then argv.

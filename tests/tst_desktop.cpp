@@ -116,7 +116,7 @@ private slots:
             << QStringList{"file://" + d, file} << "Form1" << true << d + "/arena.bsp" << d;
         QTest::newRow("name not in UTF-8")
             << QStringList{"file://" + d + "/mapa%E7%E3o.bsp"} << "txtBSP" << true
-            << ui::decodeName(ui::encodeName(d) + "/mapa\xe7\xe3o.bsp") << "old.map";
+            << core::decodeName(core::encodeName(d) + "/mapa\xe7\xe3o.bsp") << "old.map";
         QTest::newRow("web address")
             << QStringList{"https://example.org/arena.bsp"} << "Form1" << false << "old.bsp"
             << "old.map";

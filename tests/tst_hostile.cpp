@@ -5,6 +5,7 @@
 #include "form1.h"
 #include "testkit.h"
 
+#include <QAbstractItemView>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -17,7 +18,7 @@ class TestHostile : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
-    QByteArray dirBytes() const { return ui::encodeName(dir.path()); }
+    QByteArray dirBytes() const { return core::encodeName(dir.path()); }
 
     static void touch(const QByteArray &path)
     {
@@ -73,7 +74,7 @@ private slots:
         StubFolder stub;
         Form1 window(stub.folder());
         window.show();
-        choose(window, file.isEmpty() ? "Command2" : "Command1", ui::decodeName(file));
+        choose(window, file.isEmpty() ? "Command2" : "Command1", core::decodeName(file));
         window.findChild<QPushButton *>("Command3")->click();
         QVERIFY(stub.waitForRecords(1));
         const QList<QByteArray> argv = stub.records().first().argv;

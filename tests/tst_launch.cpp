@@ -33,8 +33,8 @@ private slots:
         row("4096 characters", "", '/' + QString(4095, 'a'), "/o");
         row("32768 characters", "", '/' + QString(32767, 'b'), QString(32768, 'c'));
         row("right to left, combining, emoji", "", "/خريطة/ã̃e\u0301.bsp", "/🗺️/saída😀");
-        row("bytes that are not UTF-8", "", ui::decodeName("/mapa\xe7\xe3o.bsp"),
-            ui::decodeName("/sa\xed"
+        row("bytes that are not UTF-8", "", core::decodeName("/mapa\xe7\xe3o.bsp"),
+            core::decodeName("/sa\xed"
                            "da"));
         // A trailing "/" on the folder: one separator before the tool's name.
         row("folder with trailing separator", "tools/", "a.bsp", "out");
@@ -52,7 +52,7 @@ private slots:
         StubFolder stub(trailing ? subfolder.chopped(1) : subfolder);
         // Every press starts a process of its own.
         for (int press = 0; press < 2; ++press)
-            QCOMPARE(launch::startConversion(stub.folder() + (trailing ? "/" : ""), bsp, map),
+            QCOMPARE(core::startConversion(stub.folder() + (trailing ? "/" : ""), bsp, map),
                      QString());
         QVERIFY(stub.waitForRecords(2));
         const QList<StubRecord> records = stub.records();
@@ -60,9 +60,9 @@ private slots:
         QVERIFY(records[0].pid != records[1].pid);
         for (const StubRecord &r : records) {
             QCOMPARE(r.exe, stub.tool());
-            QCOMPARE(r.argv, QList<QByteArray>({stub.tool(), "-bsp2map", ui::encodeName(bsp),
-                                                "-output", ui::encodeName(map)}));
-            QCOMPARE(r.cwd, ui::encodeName(workDir.path()));
+            QCOMPARE(r.argv, QList<QByteArray>({stub.tool(), "-bsp2map", core::encodeName(bsp),
+                                                "-output", core::encodeName(map)}));
+            QCOMPARE(r.cwd, core::encodeName(workDir.path()));
             // Once reaped, the pid is gone; a zombie would stay in /proc.
             QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QString("/proc/%1").arg(r.pid)), 10000);
         }
@@ -101,10 +101,10 @@ private slots:
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", onPath.bytes + ':' + path);
         const QString message =
-            launch::startConversion(noFolder ? QString() : stub.folder(), bsp, "out");
+            core::startConversion(noFolder ? QString() : stub.folder(), bsp, "out");
         qputenv("PATH", path);
         QCOMPARE(message, QStringLiteral("Não foi possível iniciar %1: %2")
-                              .arg(noFolder ? "bspc.exe" : ui::decodeName(stub.tool()), reason));
+                              .arg(noFolder ? "bspc.exe" : core::decodeName(stub.tool()), reason));
         QTest::qWait(100);
         QVERIFY(stub.records().isEmpty() && inWorkingDir.records().isEmpty() &&
                 onPath.records().isEmpty());
@@ -117,7 +117,7 @@ private slots:
         const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
         qputenv("QT_QPA_PLATFORM", "set after start");
         StubFolder stub;
-        const QString message = launch::startConversion(stub.folder(), "a.bsp", "out");
+        const QString message = core::startConversion(stub.folder(), "a.bsp", "out");
         qputenv("QT_QPA_PLATFORM", platform);
         ::close(leaked);
         QCOMPARE(message, QString());

@@ -1,7 +1,10 @@
 // The drive, folder and file lists against real directories.
+#include "dirlist.h"
+#include "drivelist.h"
+#include "filelist.h"
 #include "testkit.h"
 
-using namespace ui;
+using namespace core;
 
 namespace {
 const QByteArray undecodable("mapa\xe7\xe3o.bsp");

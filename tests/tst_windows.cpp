@@ -4,6 +4,9 @@
 #include "abrir.h"
 #include "application.h"
 #include "form1.h"
+#include "dirlist.h"
+#include "drivelist.h"
+#include "filelist.h"
 #include "testkit.h"
 
 #include <QLabel>
@@ -15,13 +18,13 @@
 
 namespace {
 // Fails every directory whose name ends in "locked", as a refused one would.
-QString lockedReader(const QString &path, ui::Listing &entries)
+QString lockedReader(const QString &path, core::Listing &entries)
 {
     if (path.endsWith(QLatin1String("locked")))
         return QStringLiteral("permissão negada");
-    ui::setDirectoryReader(nullptr);
-    const QString result = ui::readDirectory(path, entries);
-    ui::setDirectoryReader(lockedReader);
+    core::setDirectoryReader(nullptr);
+    const QString result = core::readDirectory(path, entries);
+    core::setDirectoryReader(lockedReader);
     return result;
 }
 
@@ -80,14 +83,14 @@ class TestWindows : public QObject {
         return column(view->model(), Qt::UserRole);
     }
     QLineEdit *field(const char *name) const { return window->findChild<QLineEdit *>(name); }
-    ui::DirList *dirs() const { return chooser->findChild<ui::DirList *>("Dir1"); }
-    ui::FileList *files() const { return chooser->findChild<ui::FileList *>("File1"); }
+    DirList *dirs() const { return chooser->findChild<DirList *>("Dir1"); }
+    FileList *files() const { return chooser->findChild<FileList *>("File1"); }
     QLineEdit *nameField() const { return chooser->findChild<QLineEdit *>("Text1"); }
 
 private slots:
     void init()
     {
-        ui::setDirectoryReader(nullptr);
+        core::setDirectoryReader(nullptr);
         // A fresh tree for every test, since tests remove parts of it.
         tree = std::make_unique<QTemporaryDir>();
         root = QDir(tree->path()).canonicalPath();
@@ -131,9 +134,9 @@ private slots:
             {"cmbCanc", "QPushButton", "Cancelar", QRect(6480, 1020, 1515, 435), "cmbOk"},
             {"cmbOk", "QPushButton", "OK", QRect(6480, 360, 1515, 435), "Text1"},
             {"Text1", "QLineEdit", "", QRect(0, 3840, 6315, 315), "File1"},
-            {"File1", "ui::FileList", "", QRect(2820, 360, 3495, 3015), "Dir1"},
-            {"Dir1", "ui::DirList", "", QRect(0, 360, 2775, 3015), "Drive1"},
-            {"Drive1", "ui::DriveList", "", QRect(0, 0, 2775, 315), "cmbCanc"},
+            {"File1", "FileList", "", QRect(2820, 360, 3495, 3015), "Dir1"},
+            {"Dir1", "DirList", "", QRect(0, 360, 2775, 3015), "Drive1"},
+            {"Drive1", "DriveList", "", QRect(0, 0, 2775, 315), "cmbCanc"},
             {"Label1", "QLabel", "Selecione o arquivo BSP", QRect(2940, 60, 1875, 195), ""},
             {"Labe", "QLabel", "Nome do Arquivo", QRect(0, 3540, 2775, 255), ""}};
         for (const auto &[name, kind, text, twips, next] : chooserDesign) {
@@ -348,8 +351,8 @@ private slots:
         QFETCH(QStringList, listed);
         const QString how = QString(QTest::currentDataTag()).section(' ', 0, 0);
         const QString path = target.startsWith('/') ? target : at(target).chopped(target.isEmpty());
-        ui::setDirectoryReader(lockedReader);
-        auto *drives = chooser->findChild<ui::DriveList *>("Drive1");
+        core::setDirectoryReader(lockedReader);
+        auto *drives = chooser->findChild<DriveList *>("Drive1");
         if (how == "drive")
             drives->setDrives({"/", path});
         if (how == "current")

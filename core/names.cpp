@@ -1,8 +1,8 @@
-#include "ui_runtime.h"
+#include "core.h"
 
 #include <algorithm>
 
-namespace ui {
+namespace core {
 
 namespace {
 constexpr char16_t escapeBase = 0xDC00;
@@ -129,4 +129,4 @@ QString displayName(const QString &name)
     return shown;
 }
 
-} // namespace ui
+} // namespace core

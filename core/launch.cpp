@@ -1,14 +1,14 @@
 #include "launch.h"
 
-#include "ui_runtime.h"
+#include "core.h"
 
 #include <QDir>
 
-namespace launch {
+namespace core {
 
 QString toolPath(const QString &programFolder)
 {
-    return ui::joinPath(programFolder, QString::fromLatin1(toolName));
+    return joinPath(programFolder, QString::fromLatin1(toolName));
 }
 
 QStringList toolArguments(const QString &bspFile, const QString &outputFolder)
@@ -23,12 +23,12 @@ QString startConversion(const QString &programFolder, const QString &bspFile,
     // A relative path would be looked up from the working directory.
     if (!QDir::isAbsolutePath(program))
         return QStringLiteral("Não foi possível iniciar %1: a pasta do programa é desconhecida")
-            .arg(ui::displayName(program));
-    const ui::StartResult result = ui::startDetached(program, toolArguments(bspFile, outputFolder));
+            .arg(displayName(program));
+    const StartResult result = startDetached(program, toolArguments(bspFile, outputFolder));
     if (result.ok)
         return {};
     return QStringLiteral("Não foi possível iniciar %1: %2")
-        .arg(ui::displayName(program), result.error);
+        .arg(displayName(program), result.error);
 }
 
-} // namespace launch
+} // namespace core

@@ -1,13 +1,10 @@
-#include "platform.h"
-#include "ui_runtime.h"
+#include "ui.h"
 
-#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QUrl>
 #include <QWidget>
 
 namespace ui {
@@ -66,59 +63,10 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int le
 
 void showError(QWidget *parent, const QString &message)
 {
-    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(errorBoxTitle), message,
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ops!"), message,
                     QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("opsBox"));
     box.exec();
-}
-
-bool endsWithSeparator(const QString &path)
-{
-    return !path.isEmpty() && platform::isSeparator(path.back());
-}
-
-QString joinPath(const QString &folder, const QString &name)
-{
-    if (folder.isEmpty() || endsWithSeparator(folder))
-        return folder + name;
-    return folder + platform::nativeSeparator() + name;
-}
-
-QString localPath(const QUrl &url)
-{
-    if (!url.isLocalFile())
-        return {};
-#ifdef Q_OS_WIN
-    return QDir::toNativeSeparators(url.toLocalFile());
-#else
-    return decodeName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
-#endif
-}
-
-bool isDirectory(const QString &path)
-{
-    return platform::isDirectory(path);
-}
-
-QString programFolder()
-{
-    const QString exe = platform::executablePath();
-    qsizetype cut = exe.size();
-    while (cut > 0 && !platform::isSeparator(exe.at(cut - 1)))
-        --cut;
-    if (cut == 0)
-        return {};
-    // Keep the separator only when the folder is a root, like "/" or "c:\".
-    const QString withSeparator = exe.left(cut);
-    const QString without = exe.left(cut - 1);
-    if (without.isEmpty() || without.endsWith(QLatin1Char(':')))
-        return withSeparator;
-    return without;
-}
-
-StartResult startDetached(const QString &program, const QStringList &arguments)
-{
-    return platform::spawnDetached(program, arguments);
 }
 
 } // namespace ui

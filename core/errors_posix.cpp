@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace ui::platform {
+namespace core::platform {
 
 QString errorText(int err)
 {
@@ -52,4 +52,4 @@ QString errorText(int err)
     }
 }
 
-} // namespace ui::platform
+} // namespace core::platform

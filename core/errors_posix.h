@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace ui::platform {
+namespace core::platform {
 // Portuguese description of an errno value.
 QString errorText(int err);
-} // namespace ui::platform
+} // namespace core::platform

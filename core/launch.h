@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace launch {
+namespace core {
 
 inline constexpr const char *toolName = "bspc.exe";
 
@@ -17,4 +17,4 @@ QStringList toolArguments(const QString &bspFile, const QString &outputFolder);
 QString startConversion(const QString &programFolder, const QString &bspFile,
                         const QString &outputFolder);
 
-} // namespace launch
+} // namespace core

@@ -1,6 +1,9 @@
-// POSIX parts shared by Linux and macOS: process start and directory reading.
+// POSIX: path syntax, the working directory, process start and directory reading.
 #include "errors_posix.h"
 #include "platform.h"
+
+#include <QDir>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstring>
@@ -17,15 +20,40 @@
 
 extern char **environ;
 
-namespace ui::platform {
+namespace core {
 
-QChar nativeSeparator()
+QChar platform::separator()
 {
     return QLatin1Char('/');
 }
-bool isSeparator(QChar c)
+
+bool platform::isSeparator(QChar c)
 {
     return c == QLatin1Char('/');
+}
+
+qsizetype platform::rootLength(const QString &path)
+{
+    return !path.isEmpty() && platform::isSeparator(path.at(0)) ? 1 : 0;
+}
+
+QString workingDirectory()
+{
+    // QDir decodes the bytes lossily; getcwd keeps them.
+    QByteArray buffer(4096, Qt::Uninitialized);
+    while (!getcwd(buffer.data(), size_t(buffer.size()))) {
+        if (errno != ERANGE)
+            return QDir::currentPath();
+        buffer.resize(buffer.size() * 2);
+    }
+    return decodeName(buffer.constData());
+}
+
+QString localPath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    return decodeName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 }
 
 namespace {
@@ -59,7 +87,7 @@ void reapInBackground(pid_t pid)
 
 } // namespace
 
-StartResult spawnDetached(const QString &program, const QStringList &arguments)
+StartResult startDetached(const QString &program, const QStringList &arguments)
 {
     std::vector<QByteArray> storage;
     storage.reserve(arguments.size() + 1);
@@ -105,7 +133,7 @@ StartResult spawnDetached(const QString &program, const QStringList &arguments)
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
-        return {false, errorText(rc)};
+        return {false, platform::errorText(rc)};
     reapInBackground(pid);
     return {true, {}};
 }
@@ -116,14 +144,14 @@ bool isDirectory(const QString &path)
     return stat(encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-QString readDirectory(const QString &path, QList<RawEntry> &entries)
+QString platform::readDirectory(const QString &path, Listing &entries)
 {
     const QByteArray encoded = encodeName(path);
     if (encoded.contains('\0'))
-        return errorText(ENOENT);
+        return platform::errorText(ENOENT);
     DIR *dir = opendir(encoded.constData());
     if (!dir)
-        return errorText(errno);
+        return platform::errorText(errno);
     const int fd = dirfd(dir);
     for (;;) {
         errno = 0;
@@ -131,7 +159,7 @@ QString readDirectory(const QString &path, QList<RawEntry> &entries)
         if (!ent) {
             const int err = errno;
             closedir(dir);
-            return err ? errorText(err) : QString();
+            return err ? platform::errorText(err) : QString();
         }
         const char *name = ent->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
@@ -159,4 +187,4 @@ QString readDirectory(const QString &path, QList<RawEntry> &entries)
     }
 }
 
-} // namespace ui::platform
+} // namespace core

@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace ui::platform {
+namespace core {
 
-QString executablePath()
+QString platform::executablePath()
 {
     QByteArray buffer(PATH_MAX, Qt::Uninitialized);
     for (;;) {
@@ -77,4 +77,4 @@ QStringList drives()
     return result;
 }
 
-} // namespace ui::platform
+} // namespace core
