@@ -149,7 +149,10 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
 
 void Form1::decompile()
 {
-    const QString failure = core::startConversion(programFolder, txtBSP->text(), txtMAP->text());
-    if (!failure.isEmpty())
-        ui::showError(this, failure);
+    const core::Result<> started =
+        core::startConversion(programFolder, txtBSP->text(), txtMAP->text());
+    if (!started.ok())
+        ui::showError(this, QStringLiteral("Não foi possível iniciar %1: %2")
+                                .arg(core::displayName(core::toolPath(programFolder)),
+                                     ui::reasonText(started.error())));
 }

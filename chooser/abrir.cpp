@@ -97,11 +97,11 @@ void Abrir::changeDrive(const QString &drive)
 {
     // A drive opens on the working directory when that lies on it, else on its root.
     const QString cwd = core::workingDirectory();
-    const QString failure = Dir1->setPath(Drive1->driveOf(cwd) == drive ? cwd : drive);
-    if (failure.isEmpty())
+    const core::Result<> opened = Dir1->setPath(Drive1->driveOf(cwd) == drive ? cwd : drive);
+    if (opened.ok())
         return;
     ui::showError(this, QStringLiteral("Não foi possível abrir a unidade %1: %2")
-                            .arg(core::displayName(drive), failure));
+                            .arg(core::displayName(drive), ui::reasonText(opened.error())));
     // Back to the drive that the lists still show, so that the failed one can
     // be picked again once it is ready.
     Drive1->setDrive(Drive1->driveOf(Dir1->path()));
@@ -117,10 +117,10 @@ void Abrir::takeClickedFile()
     Text1->setText(core::joinPath(File1->path(), File1->fileName()));
 }
 
-void Abrir::reportUnopenedDirectory(const QString &path, const QString &reason)
+void Abrir::reportUnopenedDirectory(const QString &path, core::Error error)
 {
     ui::showError(this, QStringLiteral("Não foi possível abrir o diretório %1: %2")
-                            .arg(core::displayName(path), reason));
+                            .arg(core::displayName(path), ui::reasonText(error)));
 }
 
 void Abrir::keyPressEvent(QKeyEvent *event)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -28,7 +30,7 @@ private slots:
     void changeDrive(const QString &drive);
     void followDirectory(const QString &path);
     void takeClickedFile();
-    void reportUnopenedDirectory(const QString &path, const QString &reason);
+    void reportUnopenedDirectory(const QString &path, core::Error error);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -124,20 +124,19 @@ DirList::DirList(QWidget *parent)
     });
 
     const QString start = core::absolutePath(QString(), core::workingDirectory());
-    core::Listing read;
-    if (core::readDirectory(start, read).isEmpty())
-        entries = std::move(read);
+    core::Result<core::Listing> read = core::readDirectory(start);
+    if (read.ok())
+        entries = std::move(read.value());
     display(start);
 }
 
-QString DirList::setPath(const QString &path)
+core::Result<> DirList::setPath(const QString &path)
 {
     const QString target = core::absolutePath(openPath, path);
-    core::Listing read;
-    const QString reason = core::readDirectory(target, read);
-    if (!reason.isEmpty())
-        return reason;
-    entries = std::move(read);
+    core::Result<core::Listing> read = core::readDirectory(target);
+    if (!read.ok())
+        return read.error();
+    entries = std::move(read.value());
     display(target);
     emit listingRead(openPath);
     return {};
@@ -157,9 +156,9 @@ void DirList::openRow(const QModelIndex &index)
     if (!index.isValid())
         return;
     const QString target = index.data(PathRole).toString();
-    const QString reason = setPath(target);
-    if (!reason.isEmpty())
-        emit openFailed(target, reason);
+    const core::Result<> opened = setPath(target);
+    if (!opened.ok())
+        emit openFailed(target, opened.error());
 }
 
 void DirList::keyPressEvent(QKeyEvent *event)

@@ -19,9 +19,9 @@ public:
 
     // The open directory; ends in a separator only at a root.
     QString path() const { return openPath; }
-    // Opens `path` (relative to path(), "." and ".." resolved by name). Returns "" or
-    // why it failed; on failure nothing changes.
-    QString setPath(const QString &path);
+    // Opens `path` (relative to path(), "." and ".." resolved by name); on
+    // failure nothing changes.
+    core::Result<> setPath(const QString &path);
     // Every entry of path() as last read, unsorted.
     const core::Listing &listing() const { return entries; }
 
@@ -29,7 +29,7 @@ signals:
     // After every successful read, also when the same folder was opened again.
     void listingRead(const QString &path);
     // Opening a row by double-click or Enter failed.
-    void openFailed(const QString &path, const QString &reason);
+    void openFailed(const QString &path, core::Error error);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -2,6 +2,8 @@
 // directory listing and matching, drives, and the converter's start.
 #pragma once
 
+#include "result.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -57,12 +59,12 @@ struct DirEntry {
 };
 using Listing = QList<DirEntry>;
 
+// The entries of `path` (without "." and ".."). Symbolic links count as what
+// they point to; dangling links and loops are left out.
+Result<Listing> readDirectory(const QString &path);
 // Tests put a reader here to make a directory fail; nullptr restores the real one.
-using DirectoryReader = QString (*)(const QString &path, Listing &entries);
+using DirectoryReader = Result<Listing> (*)(const QString &path);
 void setDirectoryReader(DirectoryReader reader);
-// Appends the entries of `path` (without "." and ".."). Symbolic links count as
-// what they point to; dangling links and loops are left out. Returns "" or why it failed.
-QString readDirectory(const QString &path, Listing &entries);
 
 // Plain files whose names match `pattern` (wildcards, ';' between alternatives, any
 // case), hidden names left out, sorted without regard to case.
@@ -72,14 +74,9 @@ QStringList sortedSubdirectories(const Listing &entries);
 
 // --- Processes ---------------------------------------------------------------
 
-struct StartResult {
-    bool ok = false;
-    QString error; // why it failed, in Portuguese
-};
-
 // Starts `program` (an exact path: no PATH search, no shell) with `arguments`
 // and returns at once. The child inherits the working directory and only the
 // standard streams; nothing waits on it, yet it never stays a zombie.
-StartResult startDetached(const QString &program, const QStringList &arguments);
+Result<> startDetached(const QString &program, const QStringList &arguments);
 
 } // namespace core

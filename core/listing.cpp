@@ -97,10 +97,9 @@ void setDirectoryReader(DirectoryReader reader)
     directoryReader = reader;
 }
 
-QString readDirectory(const QString &path, Listing &entries)
+Result<Listing> readDirectory(const QString &path)
 {
-    return directoryReader ? directoryReader(path, entries)
-                           : platform::readDirectory(path, entries);
+    return directoryReader ? directoryReader(path) : platform::readDirectory(path);
 }
 
 QStringList matchingFiles(const Listing &entries, const QString &pattern)

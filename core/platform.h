@@ -10,7 +10,7 @@ namespace core::platform {
 // Full path of the running executable, as the OS reports it.
 QString executablePath();
 // One pass over a directory, as core::readDirectory describes.
-QString readDirectory(const QString &path, Listing &entries);
+Result<Listing> readDirectory(const QString &path);
 
 QChar separator();
 bool isSeparator(QChar c);

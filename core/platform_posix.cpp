@@ -1,5 +1,4 @@
 // POSIX: path syntax, the working directory, process start and directory reading.
-#include "errors_posix.h"
 #include "platform.h"
 
 #include <QDir>
@@ -87,7 +86,7 @@ void reapInBackground(pid_t pid)
 
 } // namespace
 
-StartResult startDetached(const QString &program, const QStringList &arguments)
+Result<> startDetached(const QString &program, const QStringList &arguments)
 {
     std::vector<QByteArray> storage;
     storage.reserve(arguments.size() + 1);
@@ -96,7 +95,7 @@ StartResult startDetached(const QString &program, const QStringList &arguments)
         storage.push_back(encodeName(arg));
     for (const QByteArray &bytes : storage) {
         if (bytes.contains('\0'))
-            return {false, QStringLiteral("um argumento contém um caractere nulo")};
+            return Error{Error::NulInArgument};
     }
     std::vector<char *> argv;
     argv.reserve(storage.size() + 1);
@@ -133,9 +132,9 @@ StartResult startDetached(const QString &program, const QStringList &arguments)
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
-        return {false, platform::errorText(rc)};
+        return Error{rc};
     reapInBackground(pid);
-    return {true, {}};
+    return {};
 }
 
 bool isDirectory(const QString &path)
@@ -144,14 +143,15 @@ bool isDirectory(const QString &path)
     return stat(encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-QString platform::readDirectory(const QString &path, Listing &entries)
+Result<Listing> platform::readDirectory(const QString &path)
 {
     const QByteArray encoded = encodeName(path);
     if (encoded.contains('\0'))
-        return platform::errorText(ENOENT);
+        return Error{ENOENT};
     DIR *dir = opendir(encoded.constData());
     if (!dir)
-        return platform::errorText(errno);
+        return Error{errno};
+    Listing entries;
     const int fd = dirfd(dir);
     for (;;) {
         errno = 0;
@@ -159,7 +159,7 @@ QString platform::readDirectory(const QString &path, Listing &entries)
         if (!ent) {
             const int err = errno;
             closedir(dir);
-            return err ? platform::errorText(err) : QString();
+            return err ? Result<Listing>(Error{err}) : Result<Listing>(std::move(entries));
         }
         const char *name = ent->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))

@@ -2,6 +2,8 @@
 // text, and the "Ops!" box.
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 
 class QLabel;
@@ -41,5 +43,7 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int le
 
 // Modal box with the critical icon, one "OK" button and the title "Ops!".
 void showError(QWidget *parent, const QString &message);
+// Why something failed, in Portuguese, for the "Ops!" box.
+QString reasonText(core::Error error);
 
 } // namespace ui

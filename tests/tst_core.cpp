@@ -1,0 +1,244 @@
+// The Qt-Core layer on its own: names, paths, drives, matching, listing real
+// folders, and the converter's start against the stub.
+#include "launch.h"
+#include "testkit.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+using core::Error;
+
+class TestCore : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir workDir;
+
+private slots:
+    void init() { QVERIFY(QDir::setCurrent(workDir.path())); }
+    // QTemporaryDir cannot see names that are not UTF-8.
+    void cleanupTestCase() { fs::remove_all(core::encodeName(workDir.path()).toStdString()); }
+
+    void namesRoundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("escaped"); // bytes that are not UTF-8
+        for (int b = 0; b < 256; ++b)
+            QTest::addRow("byte %02x", b) << QByteArray(1, char(b)) << (b < 0x80 ? 0 : 1);
+        QTest::newRow("two-byte") << QByteArray("a\xc3\xa7\xc3\xa3o") << 0;
+        QTest::newRow("three-byte") << QByteArray("\xe0\xa0\x80\xef\xbf\xbd") << 0;
+        QTest::newRow("four-byte") << QByteArray("\xf0\x9f\x97\xba\xf4\x8f\xbf\xbf") << 0;
+        QTest::newRow("overlong") << QByteArray("\xc0\xaf\xc1\xbf\xe0\x80\xaf") << 7;
+        QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << 3;
+        QTest::newRow("above U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << 4;
+        QTest::newRow("cut short") << QByteArray("x\xe2\x82") << 2;
+        QTest::newRow("latin-1") << QByteArray("mapa\xe7\xe3o.bsp") << 2;
+    }
+
+    void namesRoundTrip()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, escaped);
+        const QString name = core::decodeName(bytes);
+        QCOMPARE(core::encodeName(name), bytes);
+        QCOMPARE(core::hasEscapedBytes(name), escaped > 0);
+        if (escaped == 0)
+            QCOMPARE(name, QString::fromUtf8(bytes));
+        const QString shown = core::displayName(name);
+        QCOMPARE(shown.count(QChar::ReplacementCharacter) - name.count(QChar::ReplacementCharacter),
+                 escaped);
+        QVERIFY(!core::hasEscapedBytes(shown));
+    }
+
+    void paths_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("resolved");
+        QTest::newRow("absolute") << "/base" << "/a/b" << "/a/b";
+        QTest::newRow("relative") << "/base" << "a" << "/base/a";
+        QTest::newRow("dots") << "/base/" << "./a/./b/../c" << "/base/a/c";
+        QTest::newRow("above the root") << "/" << "../../x/.." << "/";
+        QTest::newRow("doubled separators") << "/base" << "//a//b//" << "/a/b";
+        QTest::newRow("only separators") << "" << "//" << "/";
+        QTest::newRow("working directory") << "" << "sub/.." << "$cwd";
+    }
+
+    void paths()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, path);
+        QFETCH(QString, resolved);
+        resolved.replace("$cwd", QDir::currentPath());
+        QCOMPARE(core::absolutePath(base, path), resolved);
+        // Joining adds a separator only where there is none.
+        QCOMPARE(core::joinPath(resolved, "x"), resolved == "/" ? "/x" : resolved + "/x");
+    }
+
+    void longestDrive_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("drive");
+        QTest::newRow("root") << "/home/x" << "/";
+        QTest::newRow("the drive itself") << "/media/usb" << "/media/usb";
+        QTest::newRow("inside") << "/media/usb/maps" << "/media/usb";
+        QTest::newRow("longer of two") << "/media/usb2/a" << "/media/usb2";
+        QTest::newRow("same start, no separator") << "/media/usbkey" << "/";
+        QTest::newRow("drive ending in separator") << "/mnt/x/y" << "/mnt/x/";
+        QTest::newRow("case matters") << "/MEDIA/usb" << "/";
+        QTest::newRow("relative") << "media/usb" << "";
+    }
+
+    void longestDrive()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, drive);
+        QCOMPARE(core::longestDrive({"/", "/media/usb", "/media/usb2", "/mnt/x/"}, path), drive);
+    }
+
+    void matching_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QStringList>("files");
+        const QString odd = core::decodeName("mapa\xe7\xe3o.bsp");
+        QTest::newRow("suffix, any case") << "*.bsp" << QStringList{"ARENA.BSP", "arena.bsp", "c.Bsp", odd};
+        QTest::newRow("*.* takes names without a dot")
+            << "*.*" << QStringList{"a1.map", "ab.map", "ARENA.BSP", "arena.bsp", "c.Bsp", odd, "README", "x.bspx"};
+        QTest::newRow("question mark") << "?1.MAP" << QStringList{"a1.map"};
+        QTest::newRow("list with blanks") << "*.map ; readme" << QStringList{"a1.map", "ab.map", "README"};
+        QTest::newRow("leading letter, any case") << "A*" << QStringList{"a1.map", "ab.map", "ARENA.BSP", "arena.bsp"};
+        QTest::newRow("escaped bytes as one character each") << "mapa??o.*" << QStringList{odd};
+        QTest::newRow("no match") << "*.pk3" << QStringList{};
+    }
+
+    void matching()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QStringList, files);
+        const core::Listing entries{{"README", false},       {"x.bspx", false},   {"c.Bsp", false},
+                                    {"ARENA.BSP", false},    {"arena.bsp", false}, {"ab.map", false},
+                                    {".hidden.bsp", false},  {"a1.map", false},   {"maps.bsp", true},
+                                    {core::decodeName("mapa\xe7\xe3o.bsp"), false}, {".git", true},
+                                    {"Beta", true},          {"alpha", true}};
+        // Hidden names and folders never show; case only breaks ties.
+        QCOMPARE(core::matchingFiles(entries, pattern), files);
+        QCOMPARE(core::sortedSubdirectories(entries), QStringList({"alpha", "Beta", "maps.bsp"}));
+    }
+
+    void readingRealFolders()
+    {
+        const fs::path dir = core::encodeName(workDir.path()).toStdString(), odd = dir / "sa\xed" "da";
+        fs::create_directory(odd);
+        std::ofstream{dir / "mapa\xe7\xe3o.bsp"};
+        fs::create_symlink("sa\xed" "da", dir / "link");
+        fs::create_symlink("nowhere", dir / "gone.bsp");
+        fs::create_symlink("loop", dir / "loop");
+        const core::Result<core::Listing> read = core::readDirectory(workDir.path());
+        QStringList seen;
+        for (const core::DirEntry &entry : read.value())
+            seen << core::displayName(entry.name) + (entry.isDir ? "/" : "");
+        seen.sort();
+        // Links count as what they point to; dangling ones and loops are left out.
+        QCOMPARE(seen, QStringList({"link/", "mapa\uFFFD\uFFFDo.bsp", "sa\uFFFDda/"}));
+        QCOMPARE(core::readDirectory(workDir.filePath("none")).error(), Error{ENOENT});
+        QCOMPARE(core::readDirectory(workDir.filePath("link/x")).error(), Error{ENOENT});
+        QCOMPARE(core::readDirectory(core::decodeName((dir / "mapa\xe7\xe3o.bsp").c_str())).error(), Error{ENOTDIR});
+        QVERIFY(::chdir(odd.c_str()) == 0);
+        QCOMPARE(core::encodeName(core::workingDirectory()), QByteArray(odd.c_str()));
+    }
+
+    void startsTheToolExactly_data()
+    {
+        QTest::addColumn<QByteArray>("subfolder");
+        QTest::addColumn<QString>("bsp");
+        QTest::addColumn<QString>("map");
+        auto row = [](const char *name, const QByteArray &sub, const QString &bsp, const QString &map) {
+            QTest::newRow(name) << sub << bsp << map;
+        };
+        row("ordinary", "", "/maps/arena.bsp", "/out");
+        row("both empty", "", "", "");
+        row("quotes, blanks, newlines", "", "/m/a\" -output \"/etc\n", " \"/o\"\t");
+        row("leading dash and tilde", "", "-help", "~root");
+        row("shell characters", "", "$(touch pwned);`id`|x&y", "'; rm -rf ~ #");
+        row("32768 characters", "", '/' + QString(32767, 'b'), QString(32768, 'c'));
+        row("right to left, combining, emoji", "", "/خريطة/ã̃e\u0301.bsp", "/🗺️/saída😀");
+        row("bytes that are not UTF-8", "", core::decodeName("/mapa\xe7\xe3o.bsp"), core::decodeName("/sa\xed" "da"));
+        // A trailing "/" on the folder: one separator before the tool's name.
+        row("folder with trailing separator", "tools/", "a.bsp", "out");
+        row("folder in latin-1 bytes, with quotes", "o \"nosso\" programa\xe7\xe3o", "a.bsp", "out");
+        row("tool that never exits", "", "a.bsp", "out");
+    }
+
+    void startsTheToolExactly()
+    {
+        QFETCH(QByteArray, subfolder);
+        QFETCH(QString, bsp);
+        QFETCH(QString, map);
+        const bool trailing = subfolder.endsWith('/'), sleeps = QTest::currentDataTag()[0] == 't';
+        StubFolder stub(trailing ? subfolder.chopped(1) : subfolder);
+        std::ofstream(stub.bytes.toStdString() + "/stub-mode") << (sleeps ? "sleep" : "");
+        // Every press starts a process of its own, and none is waited for. Only the
+        // standard streams and the environment as it was at start reach the tool.
+        const int leaked = ::open("/dev/null", O_RDONLY);
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        qputenv("QT_QPA_PLATFORM", "set after start");
+        for (int press = 0; press < 2; ++press)
+            QVERIFY(core::startConversion(stub.folder() + (trailing ? "/" : ""), bsp, map).ok());
+        qputenv("QT_QPA_PLATFORM", platform);
+        ::close(leaked);
+        QVERIFY(stub.waitForRecords(2));
+        const QList<StubRecord> records = stub.records();
+        QCOMPARE(records.size(), 2);
+        QVERIFY(records[0].pid != records[1].pid);
+        for (const StubRecord &r : records) {
+            QCOMPARE(r.exe, stub.tool());
+            QCOMPARE(r.argv, QList<QByteArray>({stub.tool(), "-bsp2map", core::encodeName(bsp), "-output", core::encodeName(map)}));
+            QCOMPARE(r.cwd, core::encodeName(workDir.path()));
+            QCOMPARE(r.fds + ' ' + r.env, "0,1,2 " + platform);
+            const QString proc = QString("/proc/%1").arg(r.pid);
+            if (sleeps && QFile::exists(proc))
+                ::kill(pid_t(r.pid), SIGKILL);
+            // Once reaped, the pid is gone; a zombie would stay in /proc.
+            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(proc), 10000);
+        }
+        QVERIFY(!QFile::exists(workDir.filePath("pwned")));
+    }
+
+    void aFailedStartIsReported_data()
+    {
+        QTest::addColumn<int>("mode"); // of the tool, -1 for none
+        QTest::addColumn<QString>("bsp");
+        QTest::addColumn<int>("error");
+        QTest::newRow("missing") << -1 << "a.bsp" << ENOENT;
+        QTest::newRow("not executable") << 0644 << "a.bsp" << EACCES;
+        QTest::newRow("empty folder") << 0755 << "a.bsp" << int(Error::NoProgramFolder);
+        // What the OS itself refuses is reported, never cut short.
+        QTest::newRow("NUL character") << 0755 << QString::fromLatin1("a\0b", 3) << int(Error::NulInArgument);
+        QTest::newRow("200000 characters") << 0755 << QString(200000, 'x') << E2BIG;
+    }
+
+    void aFailedStartIsReported()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, bsp);
+        QFETCH(int, error);
+        StubFolder stub({}, fs::perms(qMax(mode, 0))), inWorkingDir, onPath;
+        if (mode < 0)
+            QVERIFY(fs::remove(stub.tool().toStdString()));
+        // A bspc.exe in the working directory or on PATH must never stand in.
+        QVERIFY(QDir::setCurrent(inWorkingDir.folder()));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", onPath.bytes + ':' + path);
+        const bool noFolder = error == Error::NoProgramFolder;
+        const core::Result<> started =
+            core::startConversion(noFolder ? QString() : stub.folder(), bsp, "out");
+        qputenv("PATH", path);
+        QCOMPARE(started.error(), Error{error});
+        QTest::qWait(100);
+        QVERIFY(stub.records().isEmpty() && inWorkingDir.records().isEmpty() &&
+                onPath.records().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCore)
+#include "tst_core.moc"
