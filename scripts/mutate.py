@@ -91,8 +91,8 @@ def main():
                 run = subprocess.run(["ctest", "--test-dir", args.build, "--stop-on-failure",
                                       "--timeout", "300", *ctest_args],
                                      capture_output=True, text=True)
-                failed = [l.split()[3] for l in run.stdout.splitlines() if "***" in l
-                          or "Failed" in l and l.strip()[:1].isdigit()]
+                failed = [l.split()[3] for l in run.stdout.splitlines()
+                          if l.strip()[:1].isdigit() and "Passed" not in l and "Test #" in l]
                 if run.returncode != 0:
                     verdict = "killed by " + (", ".join(failed) or "ctest")
                     killed += 1
