@@ -1,5 +1,7 @@
 // What the windows need of the OS, with Qt Core only: lossless names, paths,
 // directory listing and matching, drives, and the converter's start.
+// workingDirectory, localPath, isDirectory, drives and startDetached come from
+// the platform file that CMake picks for the OS.
 #pragma once
 
 #include "result.h"
