@@ -63,6 +63,7 @@ private slots:
         const QString main =
             run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quelm BSP"});
         QVERIFY(!main.isEmpty());
+        run("xdotool", {"windowfocus", "--sync", main}); // a window that has focus takes clicks
         for (const QString mode : {"bsp", "map"}) {
             click(main, 328, mode == "bsp" ? 50 : 98, scale); // "..." beside the field
             const QString chooser =

@@ -263,7 +263,7 @@ private slots:
         field("txtBSP")->setText("a.bsp");
         BoxWatcher boxes;
         QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(boxes.seen, QStringList(box.arg(stub->folder() + "/bspc.exe")));
+        QCOMPARE(boxes.seen, QStringList(box.replace("%1", stub->folder() + "/bspc.exe")));
         // The fields keep their text, and the window still answers input.
         QTest::keyClicks(field("txtBSP"), "!");
         QCOMPARE(field("txtBSP")->text(), "a.bsp!");
