@@ -377,8 +377,10 @@ private slots:
         const QString path = target.startsWith('/') ? target : at(target).chopped(target.isEmpty());
         core::setDirectoryReader(lockedReader);
         auto *drives = chooser->findChild<DriveList *>("Drive1");
-        if (how == "drive")
+        if (how == "drive") { // the user comes from "/"
             drives->setDrives({"/", path});
+            drives->setDrive("/");
+        }
         if (how == "current")
             clickRow(dirs(), path, true);
         if (target.endsWith("sub"))
