@@ -1,8 +1,9 @@
 #include "form1.h"
 
 #include "abrir.h"
+#include "core.h"
 #include "launch.h"
-#include "ui_runtime.h"
+#include "ui.h"
 
 #include <QDropEvent>
 #include <QLabel>
@@ -14,36 +15,14 @@
 
 namespace {
 
-QLineEdit *makeField(QWidget *parent, const char *name, int left, int top, int width, int height)
+// The main window's captions are drawn in the highlight colour.
+QLabel *makeCaption(QWidget *parent, const char *name, const QString &text, int left, int top,
+                    int width, int height)
 {
-    auto *field = new QLineEdit(parent);
-    field->setObjectName(QLatin1String(name));
-    ui::setGeometryTwips(field, left, top, width, height);
-    return field;
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int left, int top,
-                        int width, int height)
-{
-    auto *button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    ui::setGeometryTwips(button, left, top, width, height);
-    return button;
-}
-
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
-                  int width, int height)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto *label = ui::makeLabel(parent, name, text, left, top, width, height);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
     label->setPalette(palette);
-    ui::setGeometryTwips(label, left, top, width, height);
-    ui::fitLabel(label);
     return label;
 }
 
@@ -51,26 +30,27 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int le
 
 Form1::Form1(const QString &programFolder, QWidget *parent)
     : QWidget(parent)
-    , programFolder(programFolder.isEmpty() ? ui::programFolder() : programFolder)
+    , programFolder(programFolder.isEmpty() ? core::programFolder() : programFolder)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quelm BSP to MAP"));
     ui::resizeTwips(this, 5160, 2310);
 
     // Created in tab order; no layout, so nothing moves when the window does.
-    txtBSP = makeField(this, "txtBSP", 120, 600, 4575, 315);
-    Command1 = makeButton(this, "Command1", QStringLiteral("..."), 4800, 600, 255, 315);
-    connect(Command1, &QPushButton::clicked, this, &Form1::chooseBspFile);
-    txtMAP = makeField(this, "txtMAP", 120, 1320, 4575, 315);
-    Command2 = makeButton(this, "Command2", QStringLiteral("..."), 4800, 1320, 255, 315);
-    connect(Command2, &QPushButton::clicked, this, &Form1::chooseOutputFolder);
+    txtBSP = ui::place(new QLineEdit(this), "txtBSP", 120, 600, 4575, 315);
+    Command1 = ui::makeButton(this, "Command1", QStringLiteral("..."), 4800, 600, 255, 315);
+    connect(Command1, &QPushButton::clicked, this, [this] { openChooser(QStringLiteral("BSP")); });
+    txtMAP = ui::place(new QLineEdit(this), "txtMAP", 120, 1320, 4575, 315);
+    Command2 = ui::makeButton(this, "Command2", QStringLiteral("..."), 4800, 1320, 255, 315);
+    connect(Command2, &QPushButton::clicked, this, [this] { openChooser(QStringLiteral("MAP")); });
     Label1 =
-        makeLabel(this, "Label1", QStringLiteral("Selecione arquivo BSP"), 180, 300, 1995, 255);
-    Label2 = makeLabel(this, "Label2", QStringLiteral("Selecione o diretório destino"), 180, 1020,
-                       3195, 255);
-    txtOperacao = makeField(this, "txtOperacao", 120, 1800, 1035, 285);
+        makeCaption(this, "Label1", QStringLiteral("Selecione arquivo BSP"), 180, 300, 1995, 255);
+    Label2 = makeCaption(this, "Label2", QStringLiteral("Selecione o diretório destino"), 180, 1020,
+                         3195, 255);
+    txtOperacao = ui::place(new QLineEdit(this), "txtOperacao", 120, 1800, 1035, 285);
     txtOperacao->hide();
-    Command3 = makeButton(this, "Command3", QStringLiteral("Descompilar"), 1740, 1740, 1395, 495);
+    Command3 =
+        ui::makeButton(this, "Command3", QStringLiteral("Descompilar"), 1740, 1740, 1395, 495);
     connect(Command3, &QPushButton::clicked, this, &Form1::decompile);
 
     // Names for screen readers: a field is named by the label above it.
@@ -97,16 +77,6 @@ Form1::Form1(const QString &programFolder, QWidget *parent)
     setTabOrder(txtMAP, Command2);
     setTabOrder(Command2, Command3);
     txtBSP->setFocus();
-}
-
-void Form1::chooseBspFile()
-{
-    openChooser(QStringLiteral("BSP"));
-}
-
-void Form1::chooseOutputFolder()
-{
-    openChooser(QStringLiteral("MAP"));
 }
 
 void Form1::openChooser(const QString &mode)
@@ -154,7 +124,7 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
     // All local, or nothing: a web address is no path to hand to the tool.
     QStringList paths;
     for (const QUrl &url : event->mimeData()->urls()) {
-        const QString path = ui::localPath(url);
+        const QString path = core::localPath(url);
         if (path.isEmpty()) {
             event->ignore();
             return;
@@ -171,7 +141,7 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
     // The first folder is the output, the first file the map to convert.
     QSet<QLineEdit *> filled;
     for (const QString &path : paths) {
-        QLineEdit *field = ui::isDirectory(path) ? txtMAP : txtBSP;
+        QLineEdit *field = core::isDirectory(path) ? txtMAP : txtBSP;
         if (!filled.contains(field))
             field->setText(path);
         filled.insert(field);
@@ -180,7 +150,10 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
 
 void Form1::decompile()
 {
-    const QString failure = launch::startConversion(programFolder, txtBSP->text(), txtMAP->text());
-    if (!failure.isEmpty())
-        ui::showError(this, failure);
+    const core::Result<> started =
+        core::startConversion(programFolder, txtBSP->text(), txtMAP->text());
+    if (!started.ok())
+        ui::showError(this, QStringLiteral("Não foi possível iniciar %1: %2")
+                                .arg(core::displayName(core::toolPath(programFolder)),
+                                     ui::reasonText(started.error())));
 }

@@ -17,8 +17,6 @@ public:
     explicit Form1(const QString &programFolder = QString(), QWidget *parent = nullptr);
 
 public slots:
-    void chooseBspFile();
-    void chooseOutputFolder();
     void decompile();
 
 protected:

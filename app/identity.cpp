@@ -3,15 +3,15 @@
 #include <QApplication>
 #include <QIcon>
 #include <QImageReader>
-#include <QPixmap>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPixmap>
 #include <QTranslator>
 
 void setUpIdentity(QApplication &app)
 {
     QApplication::setApplicationName(QStringLiteral("Vostrand"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
+    QApplication::setApplicationVersion(QStringLiteral(VOSTRAND_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("org.vostrand.Vostrand"));
     // Read as PNG outright: letting Qt guess the format loads every image
     // plugin at start-up. The SVG serves the desktop's icon theme only.

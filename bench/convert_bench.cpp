@@ -2,7 +2,7 @@
 // reading the BSP once and writing (and syncing) a file of the .map's size,
 // the least any converter has to do. Standard library and POSIX only.
 //
-// Usage: convert_bench [--runs=N] [--bspc=PATH] [PK3]
+// The driver's `convert` table: bench convert [--runs=N] [--bspc=PATH] [PK3]
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -175,7 +175,7 @@ bool convertInto(const std::string &bspc, const std::string &input, const fs::pa
 
 } // namespace
 
-int main(int argc, char **argv)
+int convertTable(int argc, char **argv)
 {
     int runs = 3;
     std::string bspc = BSPC_PATH;

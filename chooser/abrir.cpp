@@ -1,6 +1,9 @@
 #include "abrir.h"
 
-#include "ui_runtime.h"
+#include "dirlist.h"
+#include "drivelist.h"
+#include "filelist.h"
+#include "ui.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -8,31 +11,6 @@
 #include <QPushButton>
 
 namespace {
-
-template <typename Control>
-Control *place(Control *control, const char *name, int left, int top, int width, int height)
-{
-    control->setObjectName(QLatin1String(name));
-    ui::setGeometryTwips(control, left, top, width, height);
-    return control;
-}
-
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int left, int top)
-{
-    auto *button = place(new QPushButton(text, parent), name, left, top, 1515, 435);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
-                  int width, int height)
-{
-    auto *label = place(new QLabel(text, parent), name, left, top, width, height);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    ui::fitLabel(label);
-    return label;
-}
 
 const QString bspMode = QStringLiteral("BSP");
 const QString mapMode = QStringLiteral("MAP");
@@ -49,23 +27,23 @@ Abrir::Abrir(const QLineEdit *modeField, QWidget *owner)
     ui::resizeTwips(this, 8115, 4230);
 
     // Created in tab order.
-    cmbCanc = makeButton(this, "cmbCanc", QStringLiteral("Cancelar"), 6480, 1020);
+    cmbCanc = ui::makeButton(this, "cmbCanc", QStringLiteral("Cancelar"), 6480, 1020, 1515, 435);
     connect(cmbCanc, &QPushButton::clicked, this, &QDialog::reject);
-    cmbOk = makeButton(this, "cmbOk", QStringLiteral("OK"), 6480, 360);
+    cmbOk = ui::makeButton(this, "cmbOk", QStringLiteral("OK"), 6480, 360, 1515, 435);
     connect(cmbOk, &QPushButton::clicked, this, &Abrir::confirm);
-    Text1 = place(new QLineEdit(this), "Text1", 0, 3840, 6315, 315);
-    File1 = place(new ui::FileList(this), "File1", 2820, 360, 3495, 3015);
+    Text1 = ui::place(new QLineEdit(this), "Text1", 0, 3840, 6315, 315);
+    File1 = ui::place(new FileList(this), "File1", 2820, 360, 3495, 3015);
     File1->setPattern(QStringLiteral("*.map"));
-    connect(File1, &ui::FileList::fileClicked, this, &Abrir::takeClickedFile);
-    Dir1 = place(new ui::DirList(this), "Dir1", 0, 360, 2775, 3015);
+    connect(File1, &FileList::fileClicked, this, &Abrir::takeClickedFile);
+    Dir1 = ui::place(new DirList(this), "Dir1", 0, 360, 2775, 3015);
     // Follows every read, so opening the same folder again refreshes the files too.
-    connect(Dir1, &ui::DirList::listingRead, this, &Abrir::followDirectory);
-    connect(Dir1, &ui::DirList::openFailed, this, &Abrir::reportUnopenedDirectory);
-    Drive1 = place(new ui::DriveList(this), "Drive1", 0, 0, 2775, 315);
-    connect(Drive1, &ui::DriveList::driveChanged, this, &Abrir::changeDrive);
-    Label1 =
-        makeLabel(this, "Label1", QStringLiteral("Selecione o arquivo BSP"), 2940, 60, 1875, 195);
-    Labe = makeLabel(this, "Labe", QStringLiteral("Nome do Arquivo"), 0, 3540, 2775, 255);
+    connect(Dir1, &DirList::listingRead, this, &Abrir::followDirectory);
+    connect(Dir1, &DirList::openFailed, this, &Abrir::reportUnopenedDirectory);
+    Drive1 = ui::place(new DriveList(this), "Drive1", 0, 0, 2775, 315);
+    connect(Drive1, &DriveList::driveChanged, this, &Abrir::changeDrive);
+    Label1 = ui::makeLabel(this, "Label1", QStringLiteral("Selecione o arquivo BSP"), 2940, 60,
+                           1875, 195);
+    Labe = ui::makeLabel(this, "Labe", QStringLiteral("Nome do Arquivo"), 0, 3540, 2775, 255);
 
     // Names for screen readers; a list or field is named by its caption.
     Drive1->setAccessibleName(QStringLiteral("Unidades"));
@@ -118,12 +96,12 @@ void Abrir::confirm()
 void Abrir::changeDrive(const QString &drive)
 {
     // A drive opens on the working directory when that lies on it, else on its root.
-    const QString cwd = ui::workingDirectory();
-    const QString failure = Dir1->setPath(Drive1->driveOf(cwd) == drive ? cwd : drive);
-    if (failure.isEmpty())
+    const QString cwd = core::workingDirectory();
+    const core::Result<> opened = Dir1->setPath(Drive1->driveOf(cwd) == drive ? cwd : drive);
+    if (opened.ok())
         return;
     ui::showError(this, QStringLiteral("Não foi possível abrir a unidade %1: %2")
-                            .arg(ui::displayName(drive), failure));
+                            .arg(core::displayName(drive), ui::reasonText(opened.error())));
     // Back to the drive that the lists still show, so that the failed one can
     // be picked again once it is ready.
     Drive1->setDrive(Drive1->driveOf(Dir1->path()));
@@ -136,13 +114,13 @@ void Abrir::followDirectory(const QString &path)
 
 void Abrir::takeClickedFile()
 {
-    Text1->setText(ui::joinPath(File1->path(), File1->fileName()));
+    Text1->setText(core::joinPath(File1->path(), File1->fileName()));
 }
 
-void Abrir::reportUnopenedDirectory(const QString &path, const QString &reason)
+void Abrir::reportUnopenedDirectory(const QString &path, core::Error error)
 {
     ui::showError(this, QStringLiteral("Não foi possível abrir o diretório %1: %2")
-                            .arg(ui::displayName(path), reason));
+                            .arg(core::displayName(path), ui::reasonText(error)));
 }
 
 void Abrir::keyPressEvent(QKeyEvent *event)

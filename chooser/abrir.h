@@ -1,16 +1,16 @@
 #pragma once
 
+#include "result.h"
+
 #include <QDialog>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
-namespace ui {
 class DirList;
 class DriveList;
 class FileList;
-} // namespace ui
 
 // The chooser: picks a BSP file ("BSP" mode) or an output folder ("MAP" mode).
 // It reads the mode from the owner's hidden mode field when it loads and again
@@ -30,7 +30,7 @@ private slots:
     void changeDrive(const QString &drive);
     void followDirectory(const QString &path);
     void takeClickedFile();
-    void reportUnopenedDirectory(const QString &path, const QString &reason);
+    void reportUnopenedDirectory(const QString &path, core::Error error);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -42,9 +42,9 @@ private:
     QPushButton *cmbCanc;
     QPushButton *cmbOk;
     QLineEdit *Text1;
-    ui::FileList *File1;
-    ui::DirList *Dir1;
-    ui::DriveList *Drive1;
+    FileList *File1;
+    DirList *Dir1;
+    DriveList *Drive1;
     QLabel *Label1;
     QLabel *Labe;
 };

@@ -9,7 +9,7 @@ build="$2"
 fail() { echo "$*" >&2; exit 1; }
 
 desktop-file-validate "$src/app/org.vostrand.Vostrand.desktop"
-appstreamcli validate --no-net "$src/app/org.vostrand.Vostrand.metainfo.xml"
+appstreamcli validate --no-net "$build/app/org.vostrand.Vostrand.metainfo.xml"
 
 out="$build/package"
 rm -rf "$out"

@@ -1,6 +1,8 @@
-// POSIX parts shared by Linux and macOS: process start and directory reading.
-#include "errors_posix.h"
+// POSIX: path syntax, the working directory, process start and directory reading.
 #include "platform.h"
+
+#include <QDir>
+#include <QUrl>
 
 #include <cerrno>
 #include <cstring>
@@ -8,24 +10,49 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <string>
 #include <vector>
 
 extern char **environ;
 
-namespace ui::platform {
+namespace core {
 
-QChar nativeSeparator()
+QChar platform::separator()
 {
     return QLatin1Char('/');
 }
-bool isSeparator(QChar c)
+
+bool platform::isSeparator(QChar c)
 {
     return c == QLatin1Char('/');
+}
+
+qsizetype platform::rootLength(const QString &path)
+{
+    return !path.isEmpty() && platform::isSeparator(path.at(0)) ? 1 : 0;
+}
+
+QString workingDirectory()
+{
+    // QDir decodes the bytes lossily; getcwd keeps them.
+    QByteArray buffer(4096, Qt::Uninitialized);
+    while (!getcwd(buffer.data(), size_t(buffer.size()))) {
+        if (errno != ERANGE)
+            return QDir::currentPath();
+        buffer.resize(buffer.size() * 2);
+    }
+    return decodeName(buffer.constData());
+}
+
+QString localPath(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    return decodeName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 }
 
 namespace {
@@ -59,7 +86,7 @@ void reapInBackground(pid_t pid)
 
 } // namespace
 
-StartResult spawnDetached(const QString &program, const QStringList &arguments)
+Result<> startDetached(const QString &program, const QStringList &arguments)
 {
     std::vector<QByteArray> storage;
     storage.reserve(arguments.size() + 1);
@@ -68,7 +95,7 @@ StartResult spawnDetached(const QString &program, const QStringList &arguments)
         storage.push_back(encodeName(arg));
     for (const QByteArray &bytes : storage) {
         if (bytes.contains('\0'))
-            return {false, QStringLiteral("um argumento contém um caractere nulo")};
+            return Error{Error::NulInArgument};
     }
     std::vector<char *> argv;
     argv.reserve(storage.size() + 1);
@@ -100,14 +127,14 @@ StartResult spawnDetached(const QString &program, const QStringList &arguments)
     posix_spawnattr_setflags(&attr, flags);
 
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(),
-                               startEnvironment.pointers.data());
+    const int rc =
+        posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), startEnvironment.pointers.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
-        return {false, errorText(rc)};
+        return Error{rc};
     reapInBackground(pid);
-    return {true, {}};
+    return {};
 }
 
 bool isDirectory(const QString &path)
@@ -116,14 +143,15 @@ bool isDirectory(const QString &path)
     return stat(encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-QString readDirectory(const QString &path, QList<RawEntry> &entries)
+Result<Listing> platform::readDirectory(const QString &path)
 {
     const QByteArray encoded = encodeName(path);
     if (encoded.contains('\0'))
-        return errorText(ENOENT);
+        return Error{ENOENT};
     DIR *dir = opendir(encoded.constData());
     if (!dir)
-        return errorText(errno);
+        return Error{errno};
+    Listing entries;
     const int fd = dirfd(dir);
     for (;;) {
         errno = 0;
@@ -131,7 +159,7 @@ QString readDirectory(const QString &path, QList<RawEntry> &entries)
         if (!ent) {
             const int err = errno;
             closedir(dir);
-            return err ? errorText(err) : QString();
+            return err ? Result<Listing>(Error{err}) : Result<Listing>(std::move(entries));
         }
         const char *name = ent->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
@@ -155,8 +183,8 @@ QString readDirectory(const QString &path, QList<RawEntry> &entries)
             else
                 continue; // devices, sockets and pipes are no maps
         }
-        entries.append({decodeName(name, qsizetype(std::strlen(name))), isDir});
+        entries.append({decodeName(name), isDir});
     }
 }
 
-} // namespace ui::platform
+} // namespace core

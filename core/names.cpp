@@ -1,6 +1,8 @@
-#include "ui_runtime.h"
+#include "core.h"
 
-namespace ui {
+#include <algorithm>
+
+namespace core {
 
 namespace {
 constexpr char16_t escapeBase = 0xDC00;
@@ -42,19 +44,19 @@ int validSequence(const unsigned char *p, const unsigned char *end, char32_t &cp
 }
 } // namespace
 
-QString decodeName(const char *bytes, qsizetype size)
+QString decodeName(QByteArrayView bytes)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes);
-    const auto *end = p + size;
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *end = p + bytes.size();
     const auto *q = p;
     while (q < end && *q < 0x80)
         ++q;
     if (q == end)
-        return QString::fromLatin1(bytes, size);
+        return QString::fromLatin1(bytes);
 
     QString out;
-    out.reserve(size);
-    out.append(QLatin1StringView(bytes, q - p));
+    out.reserve(bytes.size());
+    out.append(QLatin1StringView(bytes.first(q - p)));
     while (q < end) {
         char32_t cp;
         const int len = validSequence(q, end, cp);
@@ -72,11 +74,6 @@ QString decodeName(const char *bytes, qsizetype size)
         q += len;
     }
     return out;
-}
-
-QString decodeName(const QByteArray &bytes)
-{
-    return decodeName(bytes.constData(), bytes.size());
 }
 
 QByteArray encodeName(const QString &name)
@@ -117,6 +114,11 @@ QByteArray encodeName(const QString &name)
     return out;
 }
 
+bool hasEscapedBytes(const QString &name)
+{
+    return std::any_of(name.begin(), name.end(), [](QChar c) { return isEscape(c.unicode()); });
+}
+
 QString displayName(const QString &name)
 {
     QString shown = name;
@@ -127,4 +129,4 @@ QString displayName(const QString &name)
     return shown;
 }
 
-} // namespace ui
+} // namespace core

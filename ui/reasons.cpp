@@ -1,13 +1,18 @@
-#include "errors_posix.h"
+#include "ui.h"
 
 #include <cerrno>
 #include <cstring>
 
-namespace ui::platform {
+namespace ui {
 
-QString errorText(int err)
+QString reasonText(core::Error error)
 {
+    const int err = error.code;
     switch (err) {
+    case core::Error::NulInArgument:
+        return QStringLiteral("um argumento contém um caractere nulo");
+    case core::Error::NoProgramFolder:
+        return QStringLiteral("a pasta do programa é desconhecida");
     case ENOENT:
         return QStringLiteral("arquivo não encontrado");
     case EACCES:
@@ -52,4 +57,4 @@ QString errorText(int err)
     }
 }
 
-} // namespace ui::platform
+} // namespace ui

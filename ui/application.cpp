@@ -1,6 +1,6 @@
 #include "application.h"
 
-#include "ui_runtime.h"
+#include "ui.h"
 
 #include <exception>
 

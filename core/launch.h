@@ -3,7 +3,9 @@
 #include <QString>
 #include <QStringList>
 
-namespace launch {
+#include "result.h"
+
+namespace core {
 
 inline constexpr const char *toolName = "bspc.exe";
 
@@ -12,9 +14,8 @@ QString toolPath(const QString &programFolder);
 // The converter's arguments; each field is passed exactly as typed.
 QStringList toolArguments(const QString &bspFile, const QString &outputFolder);
 
-// Starts the converter without waiting for it. Returns an empty string on
-// success, otherwise the message to show the user.
-QString startConversion(const QString &programFolder, const QString &bspFile,
-                        const QString &outputFolder);
+// Starts the converter without waiting for it.
+Result<> startConversion(const QString &programFolder, const QString &bspFile,
+                         const QString &outputFolder);
 
-} // namespace launch
+} // namespace core

@@ -8,9 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace ui::platform {
+namespace core {
 
-QString executablePath()
+QString platform::executablePath()
 {
     QByteArray buffer(PATH_MAX, Qt::Uninitialized);
     for (;;) {
@@ -18,7 +18,7 @@ QString executablePath()
         if (n < 0)
             return {};
         if (n < buffer.size())
-            return decodeName(buffer.constData(), n);
+            return decodeName(QByteArrayView(buffer.constData(), n));
         buffer.resize(buffer.size() * 2);
     }
 }
@@ -77,4 +77,4 @@ QStringList drives()
     return result;
 }
 
-} // namespace ui::platform
+} // namespace core

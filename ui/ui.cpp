@@ -1,0 +1,72 @@
+#include "ui.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QWidget>
+
+namespace ui {
+
+int twipsToPixels(int twips, const QWidget *widget)
+{
+    const QScreen *screen = widget ? widget->screen() : nullptr;
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const qreal dpi = screen ? screen->logicalDotsPerInch() : 96.0;
+    return qRound(twips * dpi / 1440.0);
+}
+
+void setGeometryTwips(QWidget *widget, int left, int top, int width, int height)
+{
+    widget->setGeometry(twipsToPixels(left, widget), twipsToPixels(top, widget),
+                        twipsToPixels(width, widget), twipsToPixels(height, widget));
+}
+
+void resizeTwips(QWidget *widget, int width, int height)
+{
+    widget->resize(twipsToPixels(width, widget), twipsToPixels(height, widget));
+}
+
+void fitLabel(QLabel *label)
+{
+    // The designed size is kept, so that a later, shorter text shrinks the
+    // label back to its design rather than leaving it at a wider size.
+    QVariant designed = label->property("designedSize");
+    if (!designed.isValid()) {
+        designed = label->size();
+        label->setProperty("designedSize", designed);
+    }
+    const QSize needed = label->sizeHint();
+    const QSize base = designed.toSize();
+    label->resize(qMax(base.width(), needed.width()), qMax(base.height(), needed.height()));
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int left, int top,
+                        int width, int height)
+{
+    auto *button = place(new QPushButton(text, parent), name, left, top, width, height);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
+                  int width, int height)
+{
+    auto *label = place(new QLabel(text, parent), name, left, top, width, height);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    fitLabel(label);
+    return label;
+}
+
+void showError(QWidget *parent, const QString &message)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ops!"), message, QMessageBox::Ok,
+                    parent);
+    box.setObjectName(QStringLiteral("opsBox"));
+    box.exec();
+}
+
+} // namespace ui
