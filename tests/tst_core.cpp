@@ -230,7 +230,7 @@ private slots:
         const QByteArray path = qgetenv("PATH");
         qputenv("PATH", onPath.bytes + ':' + path);
         const bool noFolder = error == Error::NoProgramFolder;
-        const core::Result<> started =
+        const core::Result<core::Conversion> started =
             core::startConversion(noFolder ? QString() : stub.folder(), bsp, "out");
         qputenv("PATH", path);
         QCOMPARE(started.error(), Error{error});
