@@ -158,6 +158,7 @@ Conversao::Conversao(const core::Conversion &conversion)
     showTimer->setSingleShot(true);
     showTimer->setInterval(50);
     connect(showTimer, &QTimer::timeout, this, &Conversao::showOutput);
+    connect(outputView->verticalScrollBar(), &QScrollBar::rangeChanged, this, &Conversao::followEnd);
     connect(conversion.run, &core::ToolRun::output, this, &Conversao::takeOutput);
     connect(conversion.run, &core::ToolRun::finished, this, &Conversao::showResult);
 }
@@ -224,16 +225,28 @@ void Conversao::showOutput()
     QScrollBar *bar = outputView->verticalScrollBar();
     // The view follows the end until the user scrolls away from it.
     const bool following = bar->value() == bar->maximum();
+    showing = true;
     if (clearView)
         outputView->clear();
     QTextCursor end(outputView->document());
     end.movePosition(QTextCursor::End);
     end.insertText(pending);
+    showing = false;
     pending.clear();
     pendingBreaks = 0;
     clearView = false;
     if (following)
         bar->setValue(bar->maximum());
+    shownEnd = bar->maximum();
+}
+
+void Conversao::followEnd(int, int maximum)
+{
+    // The view also follows when it grows or shrinks, as the result line
+    // takes a second line; not while output goes in, which moves it by itself.
+    if (!showing && outputView->verticalScrollBar()->value() == shownEnd)
+        outputView->verticalScrollBar()->setValue(maximum);
+    shownEnd = maximum;
 }
 
 void Conversao::showResult(const core::ToolExit &exit)

@@ -31,6 +31,7 @@ protected:
 private slots:
     void takeOutput(const QByteArray &bytes);
     void showOutput();
+    void followEnd(int minimum, int maximum);
     void showResult(const core::ToolExit &exit);
     void openFolder();
 
@@ -52,6 +53,8 @@ private:
     bool carriageReturn = false;
     qsizetype lineLength = 0;
     QTimer *showTimer;
+    bool showing = false;
+    int shownEnd = 0; // where the end of the output was when last seen
 
     QLabel *commandLine;
     QPlainTextEdit *outputView;

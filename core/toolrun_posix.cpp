@@ -200,8 +200,12 @@ void ToolRun::collectExit()
         // ECHILD: someone else collected it and its status is lost.
         exit.code = reaped > 0 ? WEXITSTATUS(status) : -1;
     }
+    // Nothing of the tool stays open here once it has gone.
     if (exitNotifier)
         exitNotifier->setEnabled(false);
+    if (exitFd >= 0)
+        ::close(exitFd);
+    exitFd = -1;
     if (exitPoll)
         exitPoll->stop();
     // What the tool wrote is in the pipe now. A child it left behind may hold

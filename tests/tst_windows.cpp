@@ -136,8 +136,15 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(chooser.get()));
     }
 
-    // QTemporaryDir cannot see names that are not UTF-8.
-    void cleanup() { fs::remove_all(core::encodeName(root).toStdString()); }
+    void cleanup()
+    {
+        // The conversion windows that Descompilar opened; they belong to no one.
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == "Conversao")
+                delete top;
+        // QTemporaryDir cannot see names that are not UTF-8.
+        fs::remove_all(core::encodeName(root).toStdString());
+    }
 
     void layout_data()
     {
@@ -247,6 +254,9 @@ private slots:
         BoxWatcher boxes;
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(boxes.seen, QStringList(box.arg(stub->folder() + "/bspc.exe")));
+        // A start that failed opens no conversion window.
+        for (QWidget *top : QApplication::topLevelWidgets())
+            QVERIFY(!box.contains("%1") || top->objectName() != "Conversao");
         // The fields keep their text, and the window still answers input.
         QTest::keyClicks(field("txtBSP"), "!");
         QCOMPARE(field("txtBSP")->text(), "a.bsp!");
