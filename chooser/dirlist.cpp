@@ -103,7 +103,6 @@ private:
     }
 };
 
-
 } // namespace
 
 DirList::DirList(QWidget *parent)

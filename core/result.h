@@ -17,8 +17,7 @@ struct Error {
 };
 
 // What every function that can fail returns: its value, or why it failed.
-template <typename T = std::monostate>
-class [[nodiscard]] Result {
+template <typename T = std::monostate> class [[nodiscard]] Result {
 public:
     Result(T value = {})
         : state(std::move(value))

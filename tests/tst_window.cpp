@@ -60,11 +60,14 @@ private slots:
         // Beside the stub, so that the program finds it as its bspc.exe.
         QFile::copy(qEnvironmentVariable("VOSTRAND_EXE"), stub.folder() + "/vostrand");
         program.start(stub.folder() + "/vostrand", {});
-        const QString main = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quelm BSP"});
+        const QString main =
+            run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quelm BSP"});
         QVERIFY(!main.isEmpty());
+        run("xdotool", {"windowfocus", "--sync", main}); // a window that has focus takes clicks
         for (const QString mode : {"bsp", "map"}) {
             click(main, 328, mode == "bsp" ? 50 : 98, scale); // "..." beside the field
-            const QString chooser = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Abrir$"});
+            const QString chooser =
+                run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Abrir$"});
             QVERIFY(!chooser.isEmpty());
             if (mode == "bsp")
                 click(chooser, 228, 32, scale); // the first file
@@ -72,13 +75,15 @@ private slots:
             run("xdotool", {"key", "--window", chooser, "Return", "Escape"});
             QVERIFY(screenshot(chooser, QString("chooser-%1-%2x").arg(mode).arg(scale)));
             click(chooser, 482, 38, scale); // "OK"
-            QTRY_VERIFY_WITH_TIMEOUT(run("xdotool", {"search", "--onlyvisible", "--name", "^Abrir$"}).isEmpty(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                run("xdotool", {"search", "--onlyvisible", "--name", "^Abrir$"}).isEmpty(), 10000);
         }
         QVERIFY(screenshot(main, QString("main-%1x").arg(scale)));
         click(main, 162, 132, scale); // "Descompilar"
         QVERIFY(stub.waitForRecords(1));
         const StubRecord r = stub.records().first();
-        QCOMPARE(r.argv.mid(1), QList<QByteArray>({"-bsp2map", cwd.toUtf8() + "/arena.bsp", "-output", cwd.toUtf8()}));
+        QCOMPARE(r.argv.mid(1), QList<QByteArray>({"-bsp2map", cwd.toUtf8() + "/arena.bsp",
+                                                   "-output", cwd.toUtf8()}));
         QVERIFY(QFile::remove(stub.folder() + QString("/bspc-%1.rec").arg(r.pid)));
         program.kill();
         program.waitForFinished();

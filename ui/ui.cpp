@@ -63,8 +63,8 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int le
 
 void showError(QWidget *parent, const QString &message)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ops!"), message,
-                    QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ops!"), message, QMessageBox::Ok,
+                    parent);
     box.setObjectName(QStringLiteral("opsBox"));
     box.exec();
 }
