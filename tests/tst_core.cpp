@@ -78,27 +78,15 @@ private slots:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("resolved");
-        QTest::newRow("absolute") << "/base"
-                                  << "/a/b"
-                                  << "/a/b";
-        QTest::newRow("relative") << "/base"
-                                  << "a"
-                                  << "/base/a";
-        QTest::newRow("dots") << "/base/"
-                              << "./a/./b/../c"
-                              << "/base/a/c";
-        QTest::newRow("above the root") << "/"
-                                        << "../../x/.."
-                                        << "/";
-        QTest::newRow("doubled separators") << "/base"
-                                            << "//a//b//"
-                                            << "/a/b";
-        QTest::newRow("only separators") << ""
-                                         << "//"
-                                         << "/";
-        QTest::newRow("working directory") << ""
-                                           << "sub/.."
-                                           << "$cwd";
+        auto row = [](const char *tag, const QString &base, const QString &path,
+                      const QString &resolved) { QTest::newRow(tag) << base << path << resolved; };
+        row("absolute", "/base", "/a/b", "/a/b");
+        row("relative", "/base", "a", "/base/a");
+        row("dots", "/base/", "./a/./b/../c", "/base/a/c");
+        row("above the root", "/", "../../x/..", "/");
+        row("doubled separators", "/base", "//a//b//", "/a/b");
+        row("only separators", "", "//", "/");
+        row("working directory", "", "sub/..", "$cwd");
     }
 
     void paths()
@@ -116,22 +104,17 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("drive");
-        QTest::newRow("root") << "/home/x"
-                              << "/";
-        QTest::newRow("the drive itself") << "/media/usb"
-                                          << "/media/usb";
-        QTest::newRow("inside") << "/media/usb/maps"
-                                << "/media/usb";
-        QTest::newRow("longer of two") << "/media/usb2/a"
-                                       << "/media/usb2";
-        QTest::newRow("same start, no separator") << "/media/usbkey"
-                                                  << "/";
-        QTest::newRow("drive ending in separator") << "/mnt/x/y"
-                                                   << "/mnt/x/";
-        QTest::newRow("case matters") << "/MEDIA/usb"
-                                      << "/";
-        QTest::newRow("relative") << "media/usb"
-                                  << "";
+        auto row = [](const char *tag, const QString &path, const QString &drive) {
+            QTest::newRow(tag) << path << drive;
+        };
+        row("root", "/home/x", "/");
+        row("the drive itself", "/media/usb", "/media/usb");
+        row("inside", "/media/usb/maps", "/media/usb");
+        row("longer of two", "/media/usb2/a", "/media/usb2");
+        row("same start, no separator", "/media/usbkey", "/");
+        row("drive ending in separator", "/mnt/x/y", "/mnt/x/");
+        row("case matters", "/MEDIA/usb", "/");
+        row("relative", "media/usb", "");
     }
 
     void longestDrive()
@@ -164,14 +147,12 @@ private slots:
     {
         QFETCH(QString, pattern);
         QFETCH(QStringList, files);
-        const core::Listing entries{
-            {"README", false},      {"x.bspx", false},
-            {"c.Bsp", false},       {"ARENA.BSP", false},
-            {"arena.bsp", false},   {"ab.map", false},
-            {".hidden.bsp", false}, {"a1.map", false},
-            {"maps.bsp", true},     {core::decodeName("mapa\xe7\xe3o.bsp"), false},
-            {".git", true},         {"Beta", true},
-            {"alpha", true}};
+        core::Listing entries;
+        for (const QString &name :
+             QStringList{"README", "x.bspx", "c.Bsp", "ARENA.BSP", "arena.bsp", "ab.map",
+                         ".hidden.bsp", "a1.map", "maps.bsp/", ".git/", "Beta/", "alpha/"})
+            entries.append({name.chopped(name.endsWith('/')), name.endsWith('/')});
+        entries.append({core::decodeName("mapa\xe7\xe3o.bsp"), false});
         // Hidden names and folders never show; case only breaks ties.
         QCOMPARE(core::matchingFiles(entries, pattern), files);
         QCOMPARE(core::sortedSubdirectories(entries), QStringList({"alpha", "Beta", "maps.bsp"}));

@@ -286,29 +286,26 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QString>("bsp"); // below the tree when it starts with "maps"
         QTest::addColumn<QString>("map");
-        const QString odd = core::decodeName(oddFile), old = "old.map";
-        QTest::newRow("BSP ok") << QStringList{"ok"} << "" << old;
-        QTest::newRow("BSP focus only") << QStringList{"focus", "ok"} << "" << old;
-        QTest::newRow("BSP typed")
-            << QStringList{"type /x/a \"b\" ção.bsp", "ok"} << "/x/a \"b\" ção.bsp" << old;
-        QTest::newRow("BSP click, open a folder")
-            << QStringList{"click " + odd, "open", "ok"} << "maps/" + odd << old;
-        QTest::newRow("BSP click the current row")
-            << QStringList{"focus", "click arena.bsp", "ok"} << "maps/arena.bsp" << old;
-        QTest::newRow("BSP arrow") << QStringList{"focus", "key down", "ok"} << "maps/B.BSP" << old;
-        QTest::newRow("BSP space")
-            << QStringList{"focus", "key space", "ok"} << "maps/arena.bsp" << old;
-        QTest::newRow("BSP double-click")
-            << QStringList{"click c.Bsp", "double c.Bsp", "ok"} << "maps/c.Bsp" << old;
-        QTest::newRow("BSP cancel") << QStringList{"click c.Bsp", "cancel"} << "old.bsp" << old;
-        QTest::newRow("BSP close") << QStringList{"close"} << "old.bsp" << old;
-        QTest::newRow("BSP escape") << QStringList{"escape"} << "old.bsp" << old;
-        QTest::newRow("MAP ok") << QStringList{"ok"} << "old.bsp"
-                                << "maps";
-        QTest::newRow("MAP open") << QStringList{"double maps/" + core::decodeName(oddFolder), "ok"}
-                                  << "old.bsp"
-                                  << "maps/" + core::decodeName(oddFolder);
-        QTest::newRow("MAP cancel") << QStringList{"double maps/sub", "cancel"} << "old.bsp" << old;
+        auto row = [](const char *tag, const QStringList &steps, const QString &bsp,
+                      const QString &map = "old.map") {
+            QTest::newRow(tag) << steps << bsp << map;
+        };
+        const QString odd = core::decodeName(oddFile),
+                      folder = "maps/" + core::decodeName(oddFolder);
+        row("BSP ok", {"ok"}, "");
+        row("BSP focus only", {"focus", "ok"}, "");
+        row("BSP typed", {"type /x/a \"b\" ção.bsp", "ok"}, "/x/a \"b\" ção.bsp");
+        row("BSP click, open a folder", {"click " + odd, "open", "ok"}, "maps/" + odd);
+        row("BSP click the current row", {"focus", "click arena.bsp", "ok"}, "maps/arena.bsp");
+        row("BSP arrow", {"focus", "key down", "ok"}, "maps/B.BSP");
+        row("BSP space", {"focus", "key space", "ok"}, "maps/arena.bsp");
+        row("BSP double-click", {"click c.Bsp", "double c.Bsp", "ok"}, "maps/c.Bsp");
+        row("BSP cancel", {"click c.Bsp", "cancel"}, "old.bsp");
+        row("BSP close", {"close"}, "old.bsp");
+        row("BSP escape", {"escape"}, "old.bsp");
+        row("MAP ok", {"ok"}, "old.bsp", "maps");
+        row("MAP open", {"double " + folder, "ok"}, "old.bsp", folder);
+        row("MAP cancel", {"double maps/sub", "cancel"}, "old.bsp");
     }
 
     void handBack()
@@ -366,16 +363,19 @@ private slots:
         QTest::addColumn<QString>("reason"); // in the error box, "" for none
         QTest::addColumn<QString>("shown");  // the folder then listed
         QTest::addColumn<QStringList>("listed");
+        auto row = [](const char *tag, const QString &target, const QString &reason,
+                      const QString &shown, const QStringList &listed) {
+            QTest::newRow(tag) << target << reason << shown << listed;
+        };
         const QString gone = "arquivo não encontrado", refused = "permissão negada";
-        QTest::newRow("drive readable") << "other" << QString() << "other" << QStringList();
-        QTest::newRow("drive of the working dir") << "" << QString() << "maps" << bspFiles;
-        QTest::newRow("drive missing") << "/nonexistent/usb" << gone << "maps" << bspFiles;
-        QTest::newRow("drive refused") << "locked" << refused << "maps" << bspFiles;
-        QTest::newRow("drive removed while shown") << "maps/sub" << gone << "maps" << bspFiles;
-        QTest::newRow("folder removed while shown") << "maps/sub" << gone << "maps" << bspFiles;
-        QTest::newRow("folder refused") << "maps/locked" << refused << "maps" << bspFiles;
-        QTest::newRow("current folder removed")
-            << "maps/sub" << gone << "maps/sub" << QStringList("deep.bsp");
+        row("drive readable", "other", "", "other", {});
+        row("drive of the working dir", "", "", "maps", bspFiles);
+        row("drive missing", "/nonexistent/usb", gone, "maps", bspFiles);
+        row("drive refused", "locked", refused, "maps", bspFiles);
+        row("drive removed while shown", "maps/sub", gone, "maps", bspFiles);
+        row("folder removed while shown", "maps/sub", gone, "maps", bspFiles);
+        row("folder refused", "maps/locked", refused, "maps", bspFiles);
+        row("current folder removed", "maps/sub", gone, "maps/sub", {"deep.bsp"});
     }
 
     void opening()
@@ -388,8 +388,10 @@ private slots:
         const QString path = target.startsWith('/') ? target : at(target).chopped(target.isEmpty());
         core::setDirectoryReader(lockedReader);
         auto *drives = chooser->findChild<DriveList *>("Drive1");
-        if (how == "drive")
+        if (how == "drive") { // the user comes from "/"
             drives->setDrives({"/", path});
+            drives->setDrive("/");
+        }
         if (how == "current")
             clickRow(dirs(), path, true);
         if (target.endsWith("sub"))
@@ -427,23 +429,17 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("bsp"); // "" when the drop is refused
         QTest::addColumn<QString>("map");
-        const QString file = "file://$/maps/arena.bsp";
-        QTest::newRow("file on the window") << QStringList{file} << "Form1"
-                                            << "$/maps/arena.bsp"
-                                            << "old.map";
-        QTest::newRow("folder on txtBSP") << QStringList{"file://$"} << "txtBSP"
-                                          << "old.bsp"
-                                          << "$";
-        QTest::newRow("folder, file, more of both")
-            << QStringList{"file://$", file, "file://$/other", "file://$/maps/B.BSP"} << "txtMAP"
-            << "$/maps/arena.bsp"
-            << "$";
-        QTest::newRow("name not in UTF-8")
-            << QStringList{"file://$/maps/mapa%E7%E3o.bsp"} << "txtBSP"
-            << "$/maps/" + core::decodeName(oddFile) << "old.map";
-        QTest::newRow("local and web") << QStringList{file, "https://example.org/x"} << "Form1"
-                                       << ""
-                                       << "";
+        auto row = [](const char *tag, const QStringList &urls, const QString &target,
+                      const QString &bsp,
+                      const QString &map) { QTest::newRow(tag) << urls << target << bsp << map; };
+        const QString tree = "file://$", file = tree + "/maps/arena.bsp";
+        row("file on the window", {file}, "Form1", "$/maps/arena.bsp", "old.map");
+        row("folder on txtBSP", {tree}, "txtBSP", "old.bsp", "$");
+        row("folder, file, more of both", {tree, file, tree + "/other", tree + "/maps/B.BSP"},
+            "txtMAP", "$/maps/arena.bsp", "$");
+        row("name not in UTF-8", {tree + "/maps/mapa%E7%E3o.bsp"}, "txtBSP",
+            "$/maps/" + core::decodeName(oddFile), "old.map");
+        row("local and web", {file, "https://example.org/x"}, "Form1", "", "");
     }
 
     void dropsFillThePathFields()
