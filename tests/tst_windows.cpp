@@ -10,12 +10,14 @@
 #include "testkit.h"
 #include "ui.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 
 #include <functional>
 #include <stdexcept>
@@ -35,11 +37,12 @@ core::Result<core::Listing> lockedReader(const QString &path)
     return result;
 }
 
+// 15 twips a pixel at 96 DPI, 12 at 120 DPI.
 QRect pixels(const QRect &t)
 {
-    using ui::twipsToPixels;
-    return {twipsToPixels(t.x()), twipsToPixels(t.y()), twipsToPixels(t.width()),
-            twipsToPixels(t.height())};
+    const qreal dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    const auto px = [dpi](int twips) { return qRound(twips * dpi / 1440.0); };
+    return {px(t.x()), px(t.y()), px(t.width()), px(t.height())};
 }
 
 // The exact names a list holds (Qt::UserRole), or what it shows.
