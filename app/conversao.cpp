@@ -124,7 +124,8 @@ Conversao::Conversao(const core::Conversion &conversion)
     outputView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     outputView->setMaximumBlockCount(maxLines);
 
-    resultLine = new QLabel(QStringLiteral("%1 em execução…").arg(QLatin1String(core::toolName)), this);
+    resultLine =
+        new QLabel(QStringLiteral("%1 em execução…").arg(QLatin1String(core::toolName)), this);
     resultLine->setObjectName(QStringLiteral("resultLine"));
     resultLine->setAccessibleName(QStringLiteral("Resultado"));
     resultLine->setTextFormat(Qt::PlainText);
@@ -158,7 +159,8 @@ Conversao::Conversao(const core::Conversion &conversion)
     showTimer->setSingleShot(true);
     showTimer->setInterval(50);
     connect(showTimer, &QTimer::timeout, this, &Conversao::showOutput);
-    connect(outputView->verticalScrollBar(), &QScrollBar::rangeChanged, this, &Conversao::followEnd);
+    connect(outputView->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+            &Conversao::followEnd);
     connect(conversion.run, &core::ToolRun::output, this, &Conversao::takeOutput);
     connect(conversion.run, &core::ToolRun::finished, this, &Conversao::showResult);
 }

@@ -74,7 +74,8 @@ MapFiles::MapFiles(const QString &bspFile, const QString &outputFolder)
 QList<WrittenMap> MapFiles::written() const
 {
     QList<WrittenMap> maps;
-    for (const QString &path : expectedMap.isEmpty() ? mapsIn(outputFolder) : QStringList{expectedMap}) {
+    for (const QString &path :
+         expectedMap.isEmpty() ? mapsIn(outputFolder) : QStringList{expectedMap}) {
         const std::optional<FileStamp> stamp = fileStamp(path);
         const auto old = before.constFind(path);
         if (stamp && (old == before.cend() || *old != *stamp))

@@ -64,7 +64,8 @@ std::optional<FileStamp> fileStamp(const QString &path)
         return std::nullopt;
     // The change time, not the modification time: no one can set it back.
     return FileStamp{quint64(st.st_dev), quint64(st.st_ino),
-                     qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec, qint64(st.st_size)};
+                     qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec,
+                     qint64(st.st_size)};
 }
 
 Result<Listing> platform::readDirectory(const QString &path)

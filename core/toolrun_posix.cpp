@@ -98,8 +98,8 @@ Result<Spawned> spawn(const QString &program, const QStringList &arguments)
     std::signal(SIGPIPE, SIG_IGN);
 
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(),
-                               startEnvironment.pointers.data());
+    const int rc =
+        posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), startEnvironment.pointers.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);

@@ -17,10 +17,10 @@
 // Only libc, so that its own start weighs little in the bench.
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -81,7 +81,8 @@ int main(int argc, char **argv)
     if (*output)
         std::snprintf(outFolder, sizeof outFolder, "%s", output);
     else
-        std::snprintf(outFolder, sizeof outFolder, "%.*s", base == bsp ? 1 : int(base - bsp), base == bsp ? "." : bsp);
+        std::snprintf(outFolder, sizeof outFolder, "%.*s", base == bsp ? 1 : int(base - bsp),
+                      base == bsp ? "." : bsp);
     char map[PATH_MAX + 64];
     std::snprintf(map, sizeof map, "%s/%.*s.map", outFolder, stem, base);
     const auto writeFile = [](const char *path, long size) {

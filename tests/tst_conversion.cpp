@@ -54,8 +54,7 @@ bool toolsEnded()
     return qApp->findChildren<core::ToolRun *>(Qt::FindDirectChildrenOnly).isEmpty();
 }
 
-template <typename T = QWidget>
-T *part(QWidget *window, const char *name)
+template <typename T = QWidget> T *part(QWidget *window, const char *name)
 {
     return window->findChild<T *>(name);
 }
@@ -104,9 +103,15 @@ class TestConversion : public QObject {
     UrlCatcher fileManager;
 
     QString at(QString path) const { return path.replace('$', root); }
-    void setMode(const char *mode) { std::ofstream(stub->bytes.toStdString() + "/stub-mode") << mode; }
+    void setMode(const char *mode)
+    {
+        std::ofstream(stub->bytes.toStdString() + "/stub-mode") << mode;
+    }
     void release() { std::ofstream(stub->bytes.toStdString() + "/go"); }
-    QString doneFile(qint64 pid) const { return stub->folder() + QString("/bspc-%1.done").arg(pid); }
+    QString doneFile(qint64 pid) const
+    {
+        return stub->folder() + QString("/bspc-%1.done").arg(pid);
+    }
 
     // Descompilar with these fields; returns the window that it opened.
     Conversao *press(const QString &bsp, const QString &out)
@@ -151,49 +156,62 @@ private slots:
     void results_data()
     {
         QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("bsp"); // $ stands for a fresh folder, the working directory
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("old");    // a .map file there before the start
         QTest::addColumn<QString>("result"); // {s} stands for the seconds
         QTest::addColumn<QStringList>("output");
+        QTest::addColumn<QString>("old"); // a .map file there before the start
+        QTest::addColumn<QString>("bsp"); // $ is a fresh folder, the working directory
+        QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("folder"); // that "Abrir pasta" opens
-        const QString done = "Concluído em {s} s: ", bsp = "$/maps/arena.bsp", odd = core::decodeName("$/sa\xed" "da");
-        const QStringList talk{"saída 1", "erro 1", "saída 2", "erro 2", "saída 3", "erro 3", "fim"};
-        auto row = [](const char *tag, const QString &mode, const QString &bsp, const QString &out, const QString &old,
-                      const QString &result, const QStringList &output, const QString &folder) {
-            QTest::newRow(tag) << mode << bsp << out << old << result << output << folder;
+        auto row = [](const char *tag, const QString &mode, const QString &result,
+                      const QStringList &output, const QString &old = "",
+                      const QString &bsp = "$/maps/arena.bsp", const QString &out = "$/saida",
+                      const QString &folder = "") {
+            QTest::newRow(tag) << mode << result << output << old << bsp << out
+                               << (folder.isEmpty() ? out : folder);
         };
-        row("map written, output of both streams", "talk 531456", bsp, "$/saida", "", done + "$/saida/arena.map (519 KB)", talk, "$/saida");
-        row("empty map", "talk 0", bsp, "$/saida", "", done + "$/saida/arena.map (0 KB)", talk, "$/saida");
-        row("one byte is 1 KB", "talk 1", bsp, "$/saida", "", done + "$/saida/arena.map (1 KB)", talk, "$/saida");
-        row("1535 bytes round down", "talk 1535", bsp, "$/saida", "", done + "$/saida/arena.map (1 KB)", talk, "$/saida");
-        row("1536 bytes round up", "talk 1536", bsp, "$/saida", "", done + "$/saida/arena.map (2 KB)", talk, "$/saida");
-        row("empty output field: beside the BSP", "talk 2048", bsp, "", "", done + "$/maps/arena.map (2 KB)", talk, "$/maps");
-        row("relative paths", "talk 2048", "maps/arena.bsp", "saida", "", done + "$/saida/arena.map (2 KB)", talk, "$/saida");
-        row("relative BSP, empty output field", "talk 2048", "arena.bsp", "", "", done + "$/arena.map (2 KB)", talk, "$");
-        row("only the last extension goes; odd bytes", "talk 4096", "$/maps/a.b.bsp", odd, "",
-            done + "$/sa\uFFFDda/a.b.map (4 KB)", talk, odd);
-        row("old map rewritten", "talk 2048", bsp, "$/saida", "$/saida/arena.map", done + "$/saida/arena.map (2 KB)", talk, "$/saida");
-        row("old map left as it was", "quiet", bsp, "$/saida", "$/saida/arena.map",
-            "bspc.exe terminou sem escrever $/saida/arena.map", {"nada a fazer"}, "$/saida");
-        row("no map", "quiet", bsp, "$/saida", "", "bspc.exe terminou sem escrever $/saida/arena.map", {"nada a fazer"}, "$/saida");
-        row("exit code", "exit 3", bsp, "$/saida", "", "bspc.exe terminou com o código 3", {"falhou"}, "$/saida");
-        row("signal", "signal 11", bsp, "$/saida", "", "bspc.exe foi encerrado pelo sinal 11 (Segmentation fault)", {""}, "$/saida");
-        row("pk3: the maps it wrote", "pk3 12", "$/maps/pak0.pk3", "$/saida", "$/saida/velho.map", done + "12 mapas em $/saida", {""}, "$/saida");
-        row("pk3 in capitals, one map", "pk3 1", "$/maps/PAK1.PK3", "$/saida", "", done + "1 mapa em $/saida", {""}, "$/saida");
-        row("pk3 without maps", "quiet", "$/maps/pak0.pk3", "$/saida", "$/saida/velho.map",
-            "bspc.exe terminou sem escrever mapas em $/saida", {"nada a fazer"}, "$/saida");
-        row("a child holds the output open", "fork", bsp, "$/saida", "", done + "$/saida/arena.map (1 KB)", {"pai"}, "$/saida");
+        const QString done = "Concluído em {s} s: ", none = "bspc.exe terminou sem escrever ";
+        const QString map = "$/saida/arena.map", odd = core::decodeName("$/sa\xed"
+                                                                        "da");
+        const QStringList talk{"saída 1", "erro 1", "saída 2", "erro 2",
+                               "saída 3", "erro 3", "fim"};
+        row("map, both streams", "talk 531456", done + map + " (519 KB)", talk);
+        row("empty map", "talk 0", done + map + " (0 KB)", talk);
+        row("one byte is 1 KB", "talk 1", done + map + " (1 KB)", talk);
+        row("1535 bytes round down", "talk 1535", done + map + " (1 KB)", talk);
+        row("1536 bytes round up", "talk 1536", done + map + " (2 KB)", talk);
+        row("old map rewritten", "talk 2048", done + map + " (2 KB)", talk, map);
+        row("old map left alone", "quiet", none + map, {"nada a fazer"}, map);
+        row("no map", "quiet", none + map, {"nada a fazer"});
+        row("exit code", "exit 3", "bspc.exe terminou com o código 3", {"falhou"});
+        row("signal", "signal 11", "bspc.exe foi encerrado pelo sinal 11 (Segmentation fault)",
+            {""});
+        row("a child holds the output", "fork", done + map + " (1 KB)", {"pai"});
+        row("pk3", "pk3 12", done + "12 mapas em $/saida", {""}, "$/saida/velho.map",
+            "$/maps/a.pk3");
+        row("pk3 in capitals, one map", "pk3 1", done + "1 mapa em $/saida", {""}, "",
+            "$/maps/B.PK3");
+        row("pk3, no map", "quiet", none + "mapas em $/saida", {"nada a fazer"}, map,
+            "$/maps/a.pk3");
+        // An empty output field: beside the BSP file; relative paths: from the working directory.
+        const QString beside = done + "$/maps/arena.map (2 KB)";
+        row("no output folder", "talk 2048", beside, talk, "", "$/maps/arena.bsp", "", "$/maps");
+        row("relative paths", "talk 2048", done + map + " (2 KB)", talk, "", "maps/arena.bsp",
+            "saida", "$/saida");
+        row("relative, no output", "talk 2048", done + "$/arena.map (2 KB)", talk, "", "arena.bsp",
+            "", "$");
+        // Only the last extension goes; bytes that are not UTF-8 show as U+FFFD.
+        const QString oddMap = done + "$/sa\uFFFDda/a.b.map (4 KB)";
+        row("odd bytes, two dots", "talk 4096", oddMap, talk, "", "$/maps/a.b.bsp", odd);
     }
 
     void results()
     {
         QFETCH(QString, mode);
-        QFETCH(QString, bsp);
-        QFETCH(QString, out);
-        QFETCH(QString, old);
         QFETCH(QString, result);
         QFETCH(QStringList, output);
+        QFETCH(QString, old);
+        QFETCH(QString, bsp);
+        QFETCH(QString, out);
         QFETCH(QString, folder);
         setMode(mode.toUtf8());
         if (!out.isEmpty())
@@ -207,8 +225,11 @@ private slots:
         const qint64 pid = stub->records().first().pid;
         QTRY_VERIFY_WITH_TIMEOUT(toolsEnded(), 20000);
         const QString text = part<QLabel>(conversion, "resultLine")->text();
-        const QString pattern = QRegularExpression::escape(at(result)).replace(QRegularExpression::escape("{s}"), "\\d+,\\d");
-        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(text).hasMatch(), qPrintable(text));
+        const QString pattern = QRegularExpression::escape(at(result))
+                                    .replace(QRegularExpression::escape("{s}"), "\\d+,\\d");
+        QVERIFY2(
+            QRegularExpression(QRegularExpression::anchoredPattern(pattern)).match(text).hasMatch(),
+            qPrintable(text));
         QCOMPARE(part<QPlainTextEdit>(conversion, "outputView")->toPlainText().split('\n'), output);
         // Collected, and nothing of it left open here.
         QVERIFY(!QFile::exists(QString("/proc/%1").arg(pid)));
@@ -229,19 +250,31 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("shown"); // the top line; $ is the program folder
         // The program folder's quotes are escaped too.
-        QTest::newRow("ordinary") << QByteArray() << "/maps/arena.bsp" << "/saida" << "Descompilando arena.bsp"
-                                  << "\"$/bspc.exe\" \"-bsp2map\" \"/maps/arena.bsp\" \"-output\" \"/saida\"";
-        QTest::newRow("empty fields") << QByteArray() << "" << "" << "Descompilando "
+        QTest::newRow("ordinary")
+            << QByteArray() << "/maps/arena.bsp"
+            << "/saida"
+            << "Descompilando arena.bsp"
+            << "\"$/bspc.exe\" \"-bsp2map\" \"/maps/arena.bsp\" \"-output\" \"/saida\"";
+        QTest::newRow("empty fields") << QByteArray() << ""
+                                      << ""
+                                      << "Descompilando "
                                       << "\"$/bspc.exe\" \"-bsp2map\" \"\" \"-output\" \"\"";
         QTest::newRow("blanks, quotes, backslashes")
-            << QByteArray("o \"nosso\" programa") << "/m/o \"meu\" mapa.bsp" << " s\\a " << "Descompilando o \"meu\" mapa.bsp"
+            << QByteArray("o \"nosso\" programa") << "/m/o \"meu\" mapa.bsp"
+            << " s\\a "
+            << "Descompilando o \"meu\" mapa.bsp"
             << "\"$/bspc.exe\" \"-bsp2map\" \"/m/o \\\"meu\\\" mapa.bsp\" \"-output\" \" s\\\\a \"";
         QTest::newRow("control characters")
-            << QByteArray() << "/m/a\nb\tc\x01.bsp" << "/s\x7f" << "Descompilando a\nb\tc\x01.bsp"
+            << QByteArray() << "/m/a\nb\tc\x01.bsp"
+            << "/s\x7f"
+            << "Descompilando a\nb\tc\x01.bsp"
             << "\"$/bspc.exe\" \"-bsp2map\" \"/m/a\\nb\\tc\\x01.bsp\" \"-output\" \"/s\\x7f\"";
-        QTest::newRow("not UTF-8") << QByteArray("programa\xe7\xe3o") << core::decodeName("/mapa\xe7\xe3o.bsp")
-                                   << core::decodeName("/sa\xed" "da") << "Descompilando mapa\uFFFD\uFFFDo.bsp"
-                                   << "\"$/bspc.exe\" \"-bsp2map\" \"/mapa\uFFFD\uFFFDo.bsp\" \"-output\" \"/sa\uFFFDda\"";
+        QTest::newRow("not UTF-8")
+            << QByteArray("programa\xe7\xe3o") << core::decodeName("/mapa\xe7\xe3o.bsp")
+            << core::decodeName("/sa\xed"
+                                "da")
+            << "Descompilando mapa\uFFFD\uFFFDo.bsp"
+            << "\"$/bspc.exe\" \"-bsp2map\" \"/mapa\uFFFD\uFFFDo.bsp\" \"-output\" \"/sa\uFFFDda\"";
     }
 
     void commandLine()
@@ -268,12 +301,30 @@ private slots:
         QTest::addColumn<QString>("accessible");
         QTest::addColumn<QString>("tabWhileRunning"); // where Tab goes; "" when it takes no focus
         QTest::addColumn<QString>("tabAfterwards");
-        QTest::newRow("window") << "Conversao" << "Descompilando arena.bsp" << "" << "";
-        QTest::newRow("command line") << "commandLine" << "Comando iniciado" << "" << "";
-        QTest::newRow("output") << "outputView" << "Saída do bspc.exe" << "closeButton" << "openFolderButton";
-        QTest::newRow("result") << "resultLine" << "Resultado" << "" << "";
-        QTest::newRow("open folder") << "openFolderButton" << "Abrir pasta" << "" << "closeButton";
-        QTest::newRow("close") << "closeButton" << "Fechar" << "outputView" << "outputView";
+        QTest::newRow("window") << "Conversao"
+                                << "Descompilando arena.bsp"
+                                << ""
+                                << "";
+        QTest::newRow("command line") << "commandLine"
+                                      << "Comando iniciado"
+                                      << ""
+                                      << "";
+        QTest::newRow("output") << "outputView"
+                                << "Saída do bspc.exe"
+                                << "closeButton"
+                                << "openFolderButton";
+        QTest::newRow("result") << "resultLine"
+                                << "Resultado"
+                                << ""
+                                << "";
+        QTest::newRow("open folder") << "openFolderButton"
+                                     << "Abrir pasta"
+                                     << ""
+                                     << "closeButton";
+        QTest::newRow("close") << "closeButton"
+                               << "Fechar"
+                               << "outputView"
+                               << "outputView";
     }
 
     void keyboardAndNames()
@@ -293,7 +344,8 @@ private slots:
         QCOMPARE(control->accessibleName(), accessible);
         for (const bool running : {true, false}) {
             const QString &next = running ? tabWhileRunning : tabAfterwards;
-            QCOMPARE(part<QLabel>(conversion, "resultLine")->text() == "bspc.exe em execução…", running);
+            QCOMPARE(part<QLabel>(conversion, "resultLine")->text() == "bspc.exe em execução…",
+                     running);
             QCOMPARE(part(conversion, "openFolderButton")->isVisible(), !running);
             QVERIFY(part(conversion, "closeButton")->isVisible());
             if (!next.isEmpty()) {
@@ -311,7 +363,7 @@ private slots:
 
     void aToolOutlivesItsWindow_data()
     {
-        QTest::addColumn<QString>("action"); // halfway through the run
+        QTest::addColumn<QString>("action");   // halfway through the run
         QTest::addColumn<int>("failedWrites"); // of the 20000 lines that follow
         QTest::newRow("none: the view follows the end") << "none" << 0;
         QTest::newRow("the user scrolls up") << "scroll" << 0;
@@ -376,7 +428,8 @@ private slots:
         const QStringList shown = view->toPlainText().split('\n');
         QCOMPARE(shown.size(), Conversao::maxLines);
         QCOMPARE(shown.last(), "depois 20000: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx");
-        QCOMPARE(view->verticalScrollBar()->value() == view->verticalScrollBar()->maximum(), action != "scroll");
+        QCOMPARE(view->verticalScrollBar()->value() == view->verticalScrollBar()->maximum(),
+                 action != "scroll");
     }
 
     void aFloodKeepsBothWindowsAnswering()
@@ -386,9 +439,11 @@ private slots:
         QVERIFY(flood);
         QObject context;
         qint64 received = 0, receivedAtPress = -1;
-        const QList<core::ToolRun *> runs = qApp->findChildren<core::ToolRun *>(Qt::FindDirectChildrenOnly);
+        const QList<core::ToolRun *> runs =
+            qApp->findChildren<core::ToolRun *>(Qt::FindDirectChildrenOnly);
         QCOMPARE(runs.size(), 1);
-        connect(runs.first(), &core::ToolRun::output, &context, [&](const QByteArray &bytes) { received += bytes.size(); });
+        connect(runs.first(), &core::ToolRun::output, &context,
+                [&](const QByteArray &bytes) { received += bytes.size(); });
         QVERIFY(stub->waitForRecords(1));
         setMode("quiet"); // for the second press
         auto *button = part<QPushButton>(window.get(), "Command3");
@@ -396,9 +451,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(received > 1 << 20, 20000);
         // Through the event queue, as a user's press comes.
         const QPointF centre = button->rect().center();
-        QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonPress, centre, button->mapToGlobal(centre),
+        QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonPress, centre,
+                                                            button->mapToGlobal(centre),
                                                             Qt::LeftButton, Qt::LeftButton, {}));
-        QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, centre, button->mapToGlobal(centre),
+        QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, centre,
+                                                            button->mapToGlobal(centre),
                                                             Qt::LeftButton, Qt::NoButton, {}));
         QTRY_VERIFY_WITH_TIMEOUT(receivedAtPress >= 0, 60000);
         const qint64 lines = 50 * 1024 * 1024 / 100, total = lines * 100 + 2500;
@@ -407,12 +464,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(toolsEnded(), 120000);
         QCOMPARE(received, total);
         // The last lines whole, and the last, with no line break, in pieces.
-        const QStringList shown = part<QPlainTextEdit>(flood, "outputView")->toPlainText().split('\n');
+        const QStringList shown =
+            part<QPlainTextEdit>(flood, "outputView")->toPlainText().split('\n');
         QCOMPARE(shown.size(), Conversao::maxLines);
         const qsizetype numbered = Conversao::maxLines - 3;
         for (qsizetype i = 0; i < numbered; ++i) {
             const QString number = QString("%1").arg(lines - numbered + i, 8, 10, QLatin1Char('0'));
-            QVERIFY2(shown[i].size() == 99 && shown[i].startsWith("linha " + number + ' '), qPrintable(shown[i]));
+            QVERIFY2(shown[i].size() == 99 && shown[i].startsWith("linha " + number + ' '),
+                     qPrintable(shown[i]));
         }
         const QString y = QString(Conversao::maxLineLength, 'y');
         QCOMPARE(shown.mid(numbered), QStringList({y, y, QString(2500 - 2 * y.size(), 'y')}));

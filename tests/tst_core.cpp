@@ -289,14 +289,16 @@ private slots:
         QFETCH(int, code);
         StubFolder stub;
         std::ofstream(stub.bytes.toStdString() + "/stub-mode") << mode.toStdString();
-        const core::Result<core::Conversion> started = core::startConversion(stub.folder(), "a.bsp", "out");
+        const core::Result<core::Conversion> started =
+            core::startConversion(stub.folder(), "a.bsp", "out");
         QVERIFY(started.ok());
         int pidfds = 0;
         for (const fs::directory_entry &fd : fs::directory_iterator("/proc/self/fd"))
             pidfds += fs::read_symlink(fd.path(), stub.ignored) == "anon_inode:[pidfd]";
         QCOMPARE(pidfds, pidfdsRefused ? 0 : 1);
         std::optional<core::ToolExit> exit;
-        connect(started.value().run, &core::ToolRun::finished, [&](const core::ToolExit &e) { exit = e; });
+        connect(started.value().run, &core::ToolRun::finished,
+                [&](const core::ToolExit &e) { exit = e; });
         QTRY_VERIFY_WITH_TIMEOUT(exit.has_value(), 10000);
         QCOMPARE(exit->bySignal, bySignal);
         QCOMPARE(exit->code, code);

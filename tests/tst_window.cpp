@@ -101,8 +101,8 @@ private slots:
                                                    "-output", cwd.toUtf8()}));
         QVERIFY(QFile::remove(stub.folder() + QString("/bspc-%1.rec").arg(r.pid)));
         // The conversion's own window, with the tool's output and its result.
-        const QString conversion = run(
-            "xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Descompilando arena.bsp$"});
+        const QString conversion = run("xdotool", {"search", "--sync", "--onlyvisible", "--name",
+                                                   "^Descompilando arena.bsp$"});
         QVERIFY(!conversion.isEmpty());
         run("xdotool", {"windowfocus", "--sync", conversion});
         const QStringList size =
@@ -110,11 +110,14 @@ private slots:
         const int width = size.filter("WIDTH=").value(0).mid(6).toInt(),
                   height = size.filter("HEIGHT=").value(0).mid(7).toInt();
         QString result;
-        const QRegularExpression done(
-            QRegularExpression::anchoredPattern("Concluído em \\d+,\\d s: " +
-                                                QRegularExpression::escape(cwd) + "/arena.map \\(519 KB\\)"));
+        const QRegularExpression done(QRegularExpression::anchoredPattern(
+            "Concluído em \\d+,\\d s: " + QRegularExpression::escape(cwd) +
+            "/arena.map \\(519 KB\\)"));
         const bool finished = QTest::qWaitFor(
-            [&] { return done.match(result = copy(conversion, 20 * scale, height - 20 * scale)).hasMatch(); },
+            [&] {
+                return done.match(result = copy(conversion, 20 * scale, height - 20 * scale))
+                    .hasMatch();
+            },
             10000);
         QVERIFY2(finished, qPrintable(result));
         QCOMPARE(copy(conversion, width / 2, height / 2),
