@@ -148,7 +148,7 @@ Conversao::Conversao(const core::Conversion &conversion)
     layout->addLayout(bottom);
     setTabOrder(outputView, openFolderButton);
     setTabOrder(openFolderButton, closeButton);
-    // About 90 columns by 25 lines of output.
+    // About 90 columns wide and 30 lines high.
     const QFontMetrics metrics(outputView->font());
     resize(metrics.horizontalAdvance(QLatin1Char('x')) * 90, metrics.lineSpacing() * 30);
     outputView->setFocus();
