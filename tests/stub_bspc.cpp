@@ -10,7 +10,7 @@
 //   signal n   kills itself with signal n
 //   pk3 n      n maps and a text file in the output folder, exit 0
 //   flood n    n MiB of numbered lines and a last line of 2500 characters
-//   wait       200 lines, waits for a "go" file beside it, 20000 more lines,
+//   wait       200 lines, waits for a "go" file beside it, 9900 more lines,
 //              then bspc-<pid>.done with how many writes failed
 //   fork       a line, leaves a child that holds the output open until "go",
 //              writes <name>.map of 10 bytes, exit 0
@@ -133,6 +133,8 @@ int main(int argc, char **argv)
         std::snprintf(map, sizeof map, "%s/leia.txt", outFolder);
         writeFile(map, 10);
     } else if (std::strcmp(mode, "flood") == 0) {
+        // A pipe this large still holds much at the exit: the reader must drain it.
+        fcntl(1, F_SETPIPE_SZ, 1024 * 1024);
         static char text[100];
         std::memset(text, 'x', sizeof text);
         text[sizeof text - 1] = '\n';
@@ -149,7 +151,7 @@ int main(int argc, char **argv)
         for (long i = 1; i <= 200; ++i)
             say(1, "antes %ld\n", i);
         waitForGo();
-        for (long i = 1; i <= 20000; ++i)
+        for (long i = 1; i <= 9900; ++i)
             say(i % 2 + 1, "depois %ld: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", i);
         std::snprintf(name, sizeof name, "%.*sbspc-%d.done.part", folder, exe, int(getpid()));
         const int done = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0644);

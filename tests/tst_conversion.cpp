@@ -17,9 +17,6 @@
 #include <QScrollBar>
 
 #include <csignal>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -174,11 +171,10 @@ private slots:
                                                                         "da");
         const QStringList talk{"saída 1", "erro 1", "saída 2", "erro 2",
                                "saída 3", "erro 3", "fim"};
-        row("map, both streams", "talk 531456", done + map + " (519 KB)", talk);
-        row("empty map", "talk 0", done + map + " (0 KB)", talk);
+        // Sizes to the nearest KB, halves up, and at least 1 KB for a byte.
+        row("map, both streams", "talk 531967", done + map + " (519 KB)", talk);
         row("one byte is 1 KB", "talk 1", done + map + " (1 KB)", talk);
-        row("1535 bytes round down", "talk 1535", done + map + " (1 KB)", talk);
-        row("1536 bytes round up", "talk 1536", done + map + " (2 KB)", talk);
+        row("1536 bytes are 2 KB", "talk 1536", done + map + " (2 KB)", talk);
         row("old map rewritten", "talk 2048", done + map + " (2 KB)", talk, map);
         row("old map left alone", "quiet", none + map, {"nada a fazer"}, map);
         row("no map", "quiet", none + map, {"nada a fazer"});
@@ -244,54 +240,47 @@ private slots:
 
     void commandLine_data()
     {
-        QTest::addColumn<QByteArray>("subfolder"); // of the program
+        QTest::addColumn<QByteArray>("folder"); // of the program, in a temporary one
         QTest::addColumn<QString>("bsp");
         QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("shown"); // the top line; $ is the program folder
-        // The program folder's quotes are escaped too.
-        QTest::newRow("ordinary")
-            << QByteArray() << "/maps/arena.bsp"
-            << "/saida"
-            << "Descompilando arena.bsp"
-            << "\"$/bspc.exe\" \"-bsp2map\" \"/maps/arena.bsp\" \"-output\" \"/saida\"";
-        QTest::newRow("empty fields") << QByteArray() << ""
-                                      << ""
-                                      << "Descompilando "
-                                      << "\"$/bspc.exe\" \"-bsp2map\" \"\" \"-output\" \"\"";
-        QTest::newRow("blanks, quotes, backslashes")
-            << QByteArray("o \"nosso\" programa") << "/m/o \"meu\" mapa.bsp"
-            << " s\\a "
-            << "Descompilando o \"meu\" mapa.bsp"
-            << "\"$/bspc.exe\" \"-bsp2map\" \"/m/o \\\"meu\\\" mapa.bsp\" \"-output\" \" s\\\\a \"";
-        QTest::newRow("control characters")
-            << QByteArray() << "/m/a\nb\tc\x01.bsp"
-            << "/s\x7f"
-            << "Descompilando a\nb\tc\x01.bsp"
-            << "\"$/bspc.exe\" \"-bsp2map\" \"/m/a\\nb\\tc\\x01.bsp\" \"-output\" \"/s\\x7f\"";
-        QTest::newRow("not UTF-8")
-            << QByteArray("programa\xe7\xe3o") << core::decodeName("/mapa\xe7\xe3o.bsp")
-            << core::decodeName("/sa\xed"
-                                "da")
-            << "Descompilando mapa\uFFFD\uFFFDo.bsp"
-            << "\"$/bspc.exe\" \"-bsp2map\" \"/mapa\uFFFD\uFFFDo.bsp\" \"-output\" \"/sa\uFFFDda\"";
+        QTest::addColumn<QString>("name");     // in the title
+        QTest::addColumn<QString>("shownBsp"); // between the quotes of the top line
+        QTest::addColumn<QString>("shownOut");
+        auto row = [](const char *tag, const QByteArray &folder, const QString &bsp,
+                      const QString &out, const QString &name, const QString &shownBsp,
+                      const QString &shownOut) {
+            QTest::newRow(tag) << folder << bsp << out << name << shownBsp << shownOut;
+        };
+        const QString odd = core::decodeName("/mapa\xe7\xe3o.bsp"),
+                      oddOut = core::decodeName("/\xed");
+        row("ordinary", "", "/m/arena.bsp", "/s", "arena.bsp", "/m/arena.bsp", "/s");
+        row("empty fields", "", "", "", "", "", "");
+        row("quotes, backslashes", "o \"nosso\" x", "/o \"a\".bsp", " \\ ", "o \"a\".bsp",
+            "/o \\\"a\\\".bsp", " \\\\ ");
+        row("control characters", "", "/a\nb\tc\x01.bsp", "\x7f", "a\nb\tc\x01.bsp",
+            "/a\\nb\\tc\\x01.bsp", "\\x7f");
+        row("not UTF-8", "x\xe7\xe3o", odd, oddOut, "mapa\uFFFD\uFFFDo.bsp",
+            "/mapa\uFFFD\uFFFDo.bsp", "/\uFFFD");
     }
 
     void commandLine()
     {
-        QFETCH(QByteArray, subfolder);
+        QFETCH(QByteArray, folder);
         QFETCH(QString, bsp);
         QFETCH(QString, out);
-        QFETCH(QString, title);
-        QFETCH(QString, shown);
-        StubFolder program(subfolder);
+        QFETCH(QString, name);
+        QFETCH(QString, shownBsp);
+        QFETCH(QString, shownOut);
+        StubFolder program(folder);
         window = std::make_unique<Form1>(program.folder());
         window->show();
         Conversao *conversion = press(bsp, out);
         QVERIFY(conversion);
-        QCOMPARE(conversion->windowTitle(), title);
-        const QString folder = core::displayName(program.folder()).replace("\"", "\\\"");
-        QCOMPARE(part<QLabel>(conversion, "commandLine")->text(), shown.replace("$", folder));
+        QCOMPARE(conversion->windowTitle(), "Descompilando " + name);
+        const QString tool = core::displayName(program.folder()).replace("\"", "\\\"");
+        QCOMPARE(part<QLabel>(conversion, "commandLine")->text(),
+                 QString("\"%1/bspc.exe\" \"-bsp2map\" \"%2\" \"-output\" \"%3\"")
+                     .arg(tool, shownBsp, shownOut));
         QVERIFY(program.waitForRecords(1));
     }
 
@@ -301,30 +290,16 @@ private slots:
         QTest::addColumn<QString>("accessible");
         QTest::addColumn<QString>("tabWhileRunning"); // where Tab goes; "" when it takes no focus
         QTest::addColumn<QString>("tabAfterwards");
-        QTest::newRow("window") << "Conversao"
-                                << "Descompilando arena.bsp"
-                                << ""
-                                << "";
-        QTest::newRow("command line") << "commandLine"
-                                      << "Comando iniciado"
-                                      << ""
-                                      << "";
-        QTest::newRow("output") << "outputView"
-                                << "Saída do bspc.exe"
-                                << "closeButton"
-                                << "openFolderButton";
-        QTest::newRow("result") << "resultLine"
-                                << "Resultado"
-                                << ""
-                                << "";
-        QTest::newRow("open folder") << "openFolderButton"
-                                     << "Abrir pasta"
-                                     << ""
-                                     << "closeButton";
-        QTest::newRow("close") << "closeButton"
-                               << "Fechar"
-                               << "outputView"
-                               << "outputView";
+        auto row = [](const char *tag, const QString &name, const QString &accessible,
+                      const QString &running = "", const QString &afterwards = "") {
+            QTest::newRow(tag) << name << accessible << running << afterwards;
+        };
+        row("window", "Conversao", "Descompilando arena.bsp");
+        row("command line", "commandLine", "Comando iniciado");
+        row("output", "outputView", "Saída do bspc.exe", "closeButton", "openFolderButton");
+        row("result", "resultLine", "Resultado");
+        row("open folder", "openFolderButton", "Abrir pasta", "", "closeButton");
+        row("close", "closeButton", "Fechar", "outputView", "outputView");
     }
 
     void keyboardAndNames()
@@ -364,14 +339,14 @@ private slots:
     void aToolOutlivesItsWindow_data()
     {
         QTest::addColumn<QString>("action");   // halfway through the run
-        QTest::addColumn<int>("failedWrites"); // of the 20000 lines that follow
+        QTest::addColumn<int>("failedWrites"); // of the 9900 lines that follow
         QTest::newRow("none: the view follows the end") << "none" << 0;
         QTest::newRow("the user scrolls up") << "scroll" << 0;
         QTest::newRow("Fechar") << "Fechar" << 0;
         QTest::newRow("Escape") << "Escape" << 0;
         QTest::newRow("the main window closes") << "main" << 0;
         // Then nobody reads the pipe any more, and the tool must not die of it.
-        QTest::newRow("the program quits") << "quit" << 20000;
+        QTest::newRow("the program quits") << "quit" << 9900;
     }
 
     void aToolOutlivesItsWindow()
@@ -427,7 +402,7 @@ private slots:
         // The last lines, and the view at their end only if nobody scrolled away.
         const QStringList shown = view->toPlainText().split('\n');
         QCOMPARE(shown.size(), Conversao::maxLines);
-        QCOMPARE(shown.last(), "depois 20000: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx");
+        QCOMPARE(shown.last(), "depois 9900: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx");
         QCOMPARE(view->verticalScrollBar()->value() == view->verticalScrollBar()->maximum(),
                  action != "scroll");
     }
