@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "abrir.h"
+#include "conversao.h"
 #include "core.h"
 #include "launch.h"
 #include "ui.h"
@@ -150,9 +151,12 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
 
 void Form1::decompile()
 {
-    const core::Result<> started =
+    const core::Result<core::Conversion> started =
         core::startConversion(programFolder, txtBSP->text(), txtMAP->text());
-    if (!started.ok())
+    // Each start gets a window of its own; this one never waits for the tool.
+    if (started.ok())
+        Conversao::open(started.value());
+    else
         ui::showError(this, QStringLiteral("Não foi possível iniciar %1: %2")
                                 .arg(core::displayName(core::toolPath(programFolder)),
                                      ui::reasonText(started.error())));

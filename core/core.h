@@ -1,7 +1,8 @@
 // What the windows need of the OS, with Qt Core only: lossless names, paths,
 // directory listing and matching, drives, and the converter's start.
-// workingDirectory, localPath, isDirectory, drives and startDetached come from
-// the platform file that CMake picks for the OS.
+// workingDirectory, localPath, fileUrl, isDirectory, fileStamp, drives,
+// signalName and the tool's start (toolrun.h) come from the platform files that
+// CMake picks for the OS.
 #pragma once
 
 #include "result.h"
@@ -9,6 +10,8 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 class QUrl;
 
@@ -44,7 +47,20 @@ QString programFolder();
 // The local path that a file:// URL names, with its bytes kept exactly (a
 // file manager percent-encodes names that are not UTF-8); "" for other URLs.
 QString localPath(const QUrl &url);
+// The file:// URL of the absolute `path`, its bytes percent-encoded:
+// localPath() gives it back.
+QUrl fileUrl(const QString &path);
 bool isDirectory(const QString &path);
+
+// What tells one state of a file from another: which file it is, when it last
+// changed, and its size. A file rewritten in place or replaced gets a new one.
+struct FileStamp {
+    quint64 device = 0, inode = 0;
+    qint64 changedNs = 0, size = 0;
+    friend bool operator==(const FileStamp &, const FileStamp &) = default;
+};
+// The stamp of the plain file at `path` (links followed); nothing for anything else.
+std::optional<FileStamp> fileStamp(const QString &path);
 
 // --- Drives ------------------------------------------------------------------
 
@@ -76,9 +92,13 @@ QStringList sortedSubdirectories(const Listing &entries);
 
 // --- Processes ---------------------------------------------------------------
 
-// Starts `program` (an exact path: no PATH search, no shell) with `arguments`
-// and returns at once. The child inherits the working directory and only the
-// standard streams; nothing waits on it, yet it never stays a zombie.
-Result<> startDetached(const QString &program, const QStringList &arguments);
+// How a tool ended.
+struct ToolExit {
+    bool bySignal = false;
+    int code = 0;         // the exit status, or the number of the signal
+    qint64 elapsedNs = 0; // from its start to its exit
+};
+// The system's description of a signal, such as "Segmentation fault".
+QString signalName(int signal);
 
 } // namespace core

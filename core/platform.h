@@ -1,5 +1,5 @@
-// What a platform file supplies besides the functions of core.h marked as its
-// own (workingDirectory, localPath, isDirectory, drives, startDetached).
+// What a platform file supplies besides the functions of core.h and toolrun.h
+// marked as its own.
 // CMake compiles one set of platform files per OS.
 #pragma once
 
@@ -16,5 +16,9 @@ QChar separator();
 bool isSeparator(QChar c);
 // Length of the root at the start of `path`, 0 for a relative path.
 qsizetype rootLength(const QString &path);
+
+// A descriptor that turns readable once the child `pid` has exited, or -1
+// when the system has none to give.
+int exitDescriptor(qint64 pid);
 
 } // namespace core::platform

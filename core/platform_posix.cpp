@@ -1,4 +1,4 @@
-// POSIX: path syntax, the working directory, process start and directory reading.
+// POSIX: path syntax, the working directory, file URLs, stamps and directory reading.
 #include "platform.h"
 
 #include <QDir>
@@ -7,17 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <vector>
-
-extern char **environ;
 
 namespace core {
 
@@ -55,92 +46,26 @@ QString localPath(const QUrl &url)
     return decodeName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 }
 
-namespace {
-
-// The environment as the program received it, copied before main() runs, so
-// that whatever Qt or the program sets for itself later stays out of the tool.
-struct StartEnvironment {
-    StartEnvironment()
-    {
-        for (char **entry = environ; entry && *entry; ++entry)
-            storage.emplace_back(*entry);
-        for (std::string &entry : storage)
-            pointers.push_back(entry.data());
-        pointers.push_back(nullptr);
-    }
-    std::vector<std::string> storage;
-    std::vector<char *> pointers;
-};
-const StartEnvironment startEnvironment;
-
-// A thread per child only to collect its exit status, so that no zombie is
-// left while the window goes on; the window itself never waits.
-void reapInBackground(pid_t pid)
+QUrl fileUrl(const QString &path)
 {
-    std::thread([pid] {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
-}
-
-} // namespace
-
-Result<> startDetached(const QString &program, const QStringList &arguments)
-{
-    std::vector<QByteArray> storage;
-    storage.reserve(arguments.size() + 1);
-    storage.push_back(encodeName(program));
-    for (const QString &arg : arguments)
-        storage.push_back(encodeName(arg));
-    for (const QByteArray &bytes : storage) {
-        if (bytes.contains('\0'))
-            return Error{Error::NulInArgument};
-    }
-    std::vector<char *> argv;
-    argv.reserve(storage.size() + 1);
-    for (QByteArray &bytes : storage)
-        argv.push_back(bytes.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-#if defined(__GLIBC__)
-    // Only the standard streams reach the tool.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-#elif defined(__APPLE__)
-    flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
-    for (int fd = 0; fd < 3; ++fd)
-        posix_spawn_file_actions_addinherit_np(&actions, fd);
-#endif
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attr, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-        sigaddset(&defaults, sig);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, flags);
-
-    pid_t pid = 0;
-    const int rc =
-        posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), startEnvironment.pointers.data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return Error{rc};
-    reapInBackground(pid);
-    return {};
+    return QUrl::fromEncoded("file://" + encodeName(path).toPercentEncoding("/"));
 }
 
 bool isDirectory(const QString &path)
 {
     struct stat st;
     return stat(encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<FileStamp> fileStamp(const QString &path)
+{
+    struct stat st;
+    if (stat(encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    // The change time, not the modification time: no one can set it back.
+    return FileStamp{quint64(st.st_dev), quint64(st.st_ino),
+                     qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec,
+                     qint64(st.st_size)};
 }
 
 Result<Listing> platform::readDirectory(const QString &path)

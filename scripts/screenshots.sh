@@ -7,7 +7,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 ctest --preset default -R '^(xvfb_.*|tst_window)$'
 mkdir -p docs/screenshots
-for name in main-1x chooser-bsp-1x chooser-map-1x; do
+for name in main-1x chooser-bsp-1x chooser-map-1x conversion-1x; do
     cp "build/screenshots/$name.png" "docs/screenshots/$name.png"
     echo "==> docs/screenshots/$name.png"
 done

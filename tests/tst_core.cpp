@@ -4,10 +4,33 @@
 #include "testkit.h"
 
 #include <csignal>
+#include <cstddef>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 using core::Error;
+
+namespace {
+bool pidfdsRefused = false;
+
+// pidfd_open fails with ENOSYS from here on, as on Linux before 5.3.
+bool refusePidfds()
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{sizeof filter / sizeof *filter, filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+} // namespace
 
 class TestCore : public QObject {
     Q_OBJECT
@@ -215,7 +238,7 @@ private slots:
         qputenv("QT_QPA_PLATFORM", "set after start");
         const int leaked = ::open("/dev/null", O_RDONLY);
         // Every press starts a process of its own, and none is waited for.
-        QList<core::Result<>> presses;
+        QList<core::Result<core::Conversion>> presses;
         for (int press = 0; press < 2; ++press)
             presses << core::startConversion(
                 folder == "-" ? QString() : stub.folder() + (trailing ? "/" : ""), bsp, map);
@@ -236,7 +259,7 @@ private slots:
         // Once reaped, the pid is gone; a zombie would stay in /proc.
         for (const StubRecord &r : records)
             QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QString("/proc/%1").arg(r.pid)), 10000);
-        for (const core::Result<> &started : presses)
+        for (const core::Result<core::Conversion> &started : presses)
             QCOMPARE(started.error(), Error{error});
         QVERIFY(inWorkingDir.records().isEmpty() && onPath.records().isEmpty());
         QCOMPARE(records.size(), error ? 0 : 2);
@@ -249,7 +272,53 @@ private slots:
         }
         QVERIFY(!QFile::exists(inWorkingDir.folder() + "/pwned"));
     }
+
+    void theExitIsSeen_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<bool>("bySignal");
+        QTest::addColumn<int>("code");
+        QTest::newRow("exit code") << QByteArray("exit 3") << false << 3;
+        QTest::newRow("signal") << QByteArray("signal 9") << true << 9;
+    }
+
+    void theExitIsSeen()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(bool, bySignal);
+        QFETCH(int, code);
+        StubFolder stub;
+        std::ofstream(stub.bytes.toStdString() + "/stub-mode") << mode.toStdString();
+        const core::Result<core::Conversion> started =
+            core::startConversion(stub.folder(), "a.bsp", "out");
+        QVERIFY(started.ok());
+        int pidfds = 0;
+        for (const fs::directory_entry &fd : fs::directory_iterator("/proc/self/fd"))
+            pidfds += fs::read_symlink(fd.path(), stub.ignored) == "anon_inode:[pidfd]";
+        QCOMPARE(pidfds, pidfdsRefused ? 0 : 1);
+        std::optional<core::ToolExit> exit;
+        connect(started.value().run, &core::ToolRun::finished,
+                [&](const core::ToolExit &e) { exit = e; });
+        QTRY_VERIFY_WITH_TIMEOUT(exit.has_value(), 10000);
+        QCOMPARE(exit->bySignal, bySignal);
+        QCOMPARE(exit->code, code);
+        QVERIFY(!QFile::exists(QString("/proc/%1").arg(stub.records().value(0).pid)));
+    }
 };
 
-QTEST_GUILESS_MAIN(TestCore)
+int main(int argc, char **argv)
+{
+    // --no-pidfd: the tool's exit is then asked for instead.
+    if (argc > 1 && std::string_view(argv[1]) == "--no-pidfd") {
+        if (!refusePidfds())
+            return 2;
+        pidfdsRefused = true;
+        argv[1] = argv[0];
+        --argc;
+        ++argv;
+    }
+    QCoreApplication app(argc, argv);
+    TestCore test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_core.moc"

@@ -1,5 +1,6 @@
 // The built program in a real X window, driven as a user would with xdotool:
-// both choosers, then Descompilar, at 1x and 2x. It also takes the screenshots.
+// both choosers, then Descompilar and its conversion window, at 1x and 2x. It
+// also takes the screenshots.
 #include "testkit.h"
 
 #include <QProcess>
@@ -11,14 +12,26 @@ class TestWindow : public QObject {
     StubFolder stub;
     QProcess program;
 
-    // Runs xdotool or import on the virtual display; returns the first line printed.
-    QString run(const QString &tool, const QStringList &args)
+    // Runs xdotool, xclip or import on the virtual display; returns what it printed,
+    // or only the first line.
+    QString run(const QString &tool, const QStringList &args, bool firstLine = true)
     {
         QProcess process;
         process.setProcessEnvironment(program.processEnvironment());
         process.start(tool, args);
         process.waitForFinished(30000);
-        return QString::fromLocal8Bit(process.readAllStandardOutput()).section('\n', 0, 0);
+        const QString printed = QString::fromUtf8(process.readAllStandardOutput());
+        return firstLine ? printed.section('\n', 0, 0) : printed;
+    }
+
+    // What the control at (x, y) of `window` shows, copied with Ctrl+A, Ctrl+C.
+    QString copy(const QString &window, int x, int y)
+    {
+        // No --sync: it waits for a move, and the pointer may be there already.
+        run("xdotool", {"mousemove", "--window", window, QString::number(x), QString::number(y),
+                        "click", "1"});
+        run("xdotool", {"key", "ctrl+a", "ctrl+c"});
+        return run("xclip", {"-o", "-selection", "clipboard"}, false);
     }
 
     // Clicks at (x, y), pixels of the 1x design, inside `window`.
@@ -58,6 +71,7 @@ private slots:
         const QString cwd = QDir(workDir.path()).canonicalPath();
         program.setWorkingDirectory(cwd);
         QVERIFY(QFile(cwd + "/arena.bsp").open(QIODevice::WriteOnly));
+        std::ofstream(stub.bytes.toStdString() + "/stub-mode") << "talk 531456";
         // Beside the stub, so that the program finds it as its bspc.exe.
         QFile::copy(qEnvironmentVariable("VOSTRAND_EXE"), stub.folder() + "/vostrand");
         program.start(stub.folder() + "/vostrand", {});
@@ -86,6 +100,30 @@ private slots:
         QCOMPARE(r.argv.mid(1), QList<QByteArray>({"-bsp2map", cwd.toUtf8() + "/arena.bsp",
                                                    "-output", cwd.toUtf8()}));
         QVERIFY(QFile::remove(stub.folder() + QString("/bspc-%1.rec").arg(r.pid)));
+        // The conversion's own window, with the tool's output and its result.
+        const QString conversion = run("xdotool", {"search", "--sync", "--onlyvisible", "--name",
+                                                   "^Descompilando arena.bsp$"});
+        QVERIFY(!conversion.isEmpty());
+        run("xdotool", {"windowfocus", "--sync", conversion});
+        const QStringList size =
+            run("xdotool", {"getwindowgeometry", "--shell", conversion}, false).split('\n');
+        const int width = size.filter("WIDTH=").value(0).mid(6).toInt(),
+                  height = size.filter("HEIGHT=").value(0).mid(7).toInt();
+        QString result;
+        const QRegularExpression done(QRegularExpression::anchoredPattern(
+            "Concluído em \\d+,\\d s: " + QRegularExpression::escape(cwd) +
+            "/arena.map \\(519 KB\\)"));
+        const bool finished = QTest::qWaitFor(
+            [&] {
+                return done.match(result = copy(conversion, 20 * scale, height - 20 * scale))
+                    .hasMatch();
+            },
+            10000);
+        QVERIFY2(finished, qPrintable(result));
+        QCOMPARE(copy(conversion, width / 2, height / 2),
+                 "saída 1\nerro 1\nsaída 2\nerro 2\nsaída 3\nerro 3\nfim");
+        run("xdotool", {"key", "ctrl+End"}); // nothing selected in the picture
+        QVERIFY(screenshot(conversion, QString("conversion-%1x").arg(scale)));
         program.kill();
         program.waitForFinished();
     }

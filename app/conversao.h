@@ -1,0 +1,64 @@
+#pragma once
+
+#include "launch.h"
+
+#include <QStringDecoder>
+#include <QWidget>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+
+// The window of one started conversion: the command as started, the tool's
+// output as it arrives and, once the tool has ended, what became of the map.
+// Closing it leaves the tool alone; it runs on, watched by its ToolRun.
+class Conversao : public QWidget {
+    Q_OBJECT
+
+public:
+    // Opens a window for `conversion` and gives it the focus.
+    static Conversao *open(const core::Conversion &conversion);
+
+    // The lines kept, and the longest line before it is broken: a tool that
+    // prints gigabytes costs no more than this.
+    static constexpr int maxLines = 10000;
+    static constexpr qsizetype maxLineLength = 1024;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private slots:
+    void takeOutput(const QByteArray &bytes);
+    void showOutput();
+    void followEnd(int minimum, int maximum);
+    void showResult(const core::ToolExit &exit);
+    void openFolder();
+
+private:
+    explicit Conversao(const core::Conversion &conversion);
+    void append(QStringView text);
+    void breakLine();
+
+    core::MapFiles maps;
+    QStringDecoder decoder{QStringDecoder::Utf8};
+    // Output not shown yet. When it holds more lines than are kept, what the
+    // view shows is dropped with the oldest of it.
+    QString pending;
+    qsizetype pendingBreaks = 0;
+    bool clearView = false;
+    // A line break is shown only once the next line starts, so that the view
+    // never ends in an empty line.
+    bool heldBreak = false;
+    bool carriageReturn = false;
+    qsizetype lineLength = 0;
+    QTimer *showTimer;
+    bool showing = false;
+    int shownEnd = 0; // where the end of the output was when last seen
+
+    QLabel *commandLine;
+    QPlainTextEdit *outputView;
+    QLabel *resultLine;
+    QPushButton *openFolderButton;
+    QPushButton *closeButton;
+};
