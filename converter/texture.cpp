@@ -109,7 +109,9 @@ constexpr double kGoodEnough = 5e-4;
 // worst corner that an editor shows.
 void fitSmallestWorst(const std::vector<Sample> &points, double x[3])
 {
-    std::vector<double> weights(points.size(), 1.0);
+    // Kept between calls: a map fits thousands of faces.
+    thread_local std::vector<double> weights;
+    weights.assign(points.size(), 1.0);
     double best[3] = {x[0], x[1], x[2]};
     double bestWorst = worstError(points, best);
     double current[3];
@@ -223,9 +225,9 @@ double worstWithin(const std::vector<Projected> &tris, const double (&m)[2][3], 
 bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], double band, bool smallestWorst,
                 double ox, double oy, double (&out)[2][3], const std::vector<std::array<double, 2>> &without = {})
 {
-    std::vector<Sample> points[2];
-    points[0].reserve(3 * tris.size());
-    points[1].reserve(3 * tris.size());
+    thread_local std::vector<Sample> points[2];
+    points[0].clear();
+    points[1].clear();
     double errors[3], shifts[2];
     for (const Projected &p : tris) {
         cornerErrors(p, m, errors, shifts);
@@ -244,7 +246,8 @@ bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], dou
         if (smallestWorst) {
             fitSmallestWorst(points[row], x);
         } else {
-            std::vector<double> weights(points[row].size(), 1.0);
+            thread_local std::vector<double> weights;
+            weights.assign(points[row].size(), 1.0);
             if (!weightedFit(points[row], weights, 1, x))
                 return false;
         }
@@ -290,8 +293,8 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
 {
     Vec3 texS, texT;
     axisBase(normal, texS, texT);
-    std::vector<Projected> tris;
-    tris.reserve(samples.size());
+    thread_local std::vector<Projected> tris;
+    tris.clear();
     for (const TexSample &sample : samples) {
         Projected p;
         for (int k = 0; k < 3; ++k) {
@@ -333,8 +336,10 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     std::sort(tris.begin(), tris.end(),
               [](const Projected &a, const Projected &b) { return std::abs(a.det) > std::abs(b.det); });
 
-    std::vector<char> taken(tris.size(), 0);
-    std::vector<std::size_t> group, bestGroup;
+    thread_local std::vector<char> taken;
+    taken.assign(tris.size(), 0);
+    thread_local std::vector<std::size_t> group, bestGroup;
+    bestGroup.clear();
     double bestArea = -1;
     std::size_t bestLead = 0;
     for (int cluster = 0; cluster < kMaxClusters; ++cluster) {
@@ -377,7 +382,7 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     const Projected &ref = tris[bestLead];
     const double ox = ref.x[0], oy = ref.y[0];
     TexMatrix grouped;
-    std::vector<Sample> points;
+    thread_local std::vector<Sample> points;
     for (int row = 0; row < 2; ++row) {
         points.clear();
         for (std::size_t i : bestGroup) {
