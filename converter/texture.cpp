@@ -107,16 +107,20 @@ constexpr double kGoodEnough = 5e-4;
 // Least squares, then Lawson's reweighting towards the smallest worst error:
 // the compiler snaps vertices after computing their coordinates, and it is the
 // worst corner that an editor shows.
-void fitSmallestWorst(const std::vector<Sample> &points, double x[3])
+// Returns the worst error of the fit it keeps.
+double fitSmallestWorst(const std::vector<Sample> &points, double x[3])
 {
     // Kept between calls: a map fits thousands of faces.
     thread_local std::vector<double> weights;
     weights.assign(points.size(), 1.0);
     double best[3] = {x[0], x[1], x[2]};
     double bestWorst = worstError(points, best);
+    // The starting guess, one triangle's own mapping, often fits the rest already.
+    if (bestWorst < kGoodEnough)
+        return bestWorst;
     double current[3];
     if (!weightedFit(points, weights, 1, current))
-        return;
+        return bestWorst;
     for (int iteration = 0; iteration < 40; ++iteration) {
         // The errors, and the weights they give, in one pass.
         double worst = 0, sum = 0;
@@ -141,6 +145,7 @@ void fitSmallestWorst(const std::vector<Sample> &points, double x[3])
             break;
     }
     std::copy(best, best + 3, x);
+    return bestWorst;
 }
 
 // Corners within this of a projection, in repeats, count as reproduced.
@@ -383,6 +388,7 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     const double ox = ref.x[0], oy = ref.y[0];
     TexMatrix grouped;
     thread_local std::vector<Sample> points;
+    double groupedWorst = 0;
     for (int row = 0; row < 2; ++row) {
         points.clear();
         for (std::size_t i : bestGroup) {
@@ -394,8 +400,7 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
         }
         double x[3] = {ref.m[row][0], ref.m[row][1],
                        ref.m[row][2] + ref.m[row][0] * ox + ref.m[row][1] * oy};
-        if (bestGroup.size() >= 2)
-            fitSmallestWorst(points, x);
+        groupedWorst = std::max(groupedWorst, bestGroup.size() >= 2 ? fitSmallestWorst(points, x) : 0.0);
         grouped.m[row][0] = x[0];
         grouped.m[row][1] = x[1];
         grouped.m[row][2] = x[2] - x[0] * ox - x[1] * oy;
@@ -406,8 +411,15 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     // snapped vertex, or a triangle of a neighbouring face on the same plane,
     // then costs only its own corners instead of pulling every corner off.
     TexMatrix result = grouped;
-    Consensus best = consensusOf(tris, grouped.m);
     // Most faces are fitted whole by the grouped fit; they need nothing more.
+    // A group of every triangle within the tolerance under the lead's shifts
+    // is within it under each triangle's best shift too.
+    const bool wholeGroup = bestGroup.size() == tris.size() && groupedWorst < kTolerance;
+    Consensus best;
+    if (wholeGroup)
+        best.inliers = 3 * tris.size();
+    else
+        best = consensusOf(tris, grouped.m);
     const bool allFit = best.inliers == 3 * tris.size();
     const std::size_t candidates = allFit ? 0 : std::min(tris.size(), kCandidates);
     for (std::size_t c = 0; c < candidates; ++c) {
