@@ -270,10 +270,14 @@ void axisBase(Vec3 normal, Vec3 &texS, Vec3 &texT)
     for (int i = 0; i < 3; ++i)
         if (std::abs(normal[i]) < 1e-6)
             normal[i] = 0;
-    const double rotY = -std::atan2(normal.z, std::sqrt(normal.y * normal.y + normal.x * normal.x));
-    const double rotZ = std::atan2(normal.y, normal.x);
-    texS = {-std::sin(rotZ), std::cos(rotZ), 0};
-    texT = {-std::sin(rotY) * std::cos(rotZ), -std::sin(rotY) * std::sin(rotZ), -std::cos(rotY)};
+    // The editor turns by atan2 angles; their sines and cosines are the
+    // normal's own ratios, without the trigonometry.
+    const double across = std::sqrt(normal.y * normal.y + normal.x * normal.x);
+    const double whole = std::sqrt(across * across + normal.z * normal.z);
+    const double sinZ = across > 0 ? normal.y / across : 0, cosZ = across > 0 ? normal.x / across : 1;
+    const double sinY = whole > 0 ? -normal.z / whole : 0, cosY = whole > 0 ? across / whole : 1;
+    texS = {-sinZ, cosZ, 0};
+    texT = {-sinY * cosZ, -sinY * sinZ, -cosY};
 }
 
 TexMatrix defaultTexMatrix() { return {{{1.0 / 128, 0, 0}, {0, 1.0 / 128, 0}}}; }
