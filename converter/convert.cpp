@@ -183,7 +183,7 @@ void snapPoints(std::array<Vec3, 3> &p, const Plane &plane)
     bool changed = false;
     for (Vec3 &v : snapped)
         for (int k = 0; k < 3; ++k) {
-            const double r = std::round(v[k]);
+            const double r = nearest(v[k]);
             if (r != v[k] && std::abs(r - v[k]) < 1e-4) {
                 v[k] = r;
                 changed = true;

@@ -50,14 +50,6 @@ bool solve3(double a[3][3], double b[3], double out[3])
     return true;
 }
 
-// Nearest whole number, inline: the library call showed in profiles. Ties
-// may go either way, which no shift here depends on.
-double nearest(double v)
-{
-    constexpr double kMagic = 6755399441055744.0; // 1.5 * 2^52
-    return std::abs(v) < 1e15 ? (v + kMagic) - kMagic : std::round(v);
-}
-
 double shiftOf(double residual) { return nearest(residual); }
 
 struct Sample {
