@@ -30,23 +30,25 @@ std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, do
 {
     if (count == 0)
         return kUnclipped;
+    const Vec3 n = plane.normal;
+    const double d = plane.dist;
     bool anyFront = false, anyBack = false;
     for (std::size_t i = 0; i < count; ++i) {
-        dists[i] = plane.distanceTo(in[i]);
-        anyFront |= dists[i] > epsilon;
-        anyBack |= dists[i] < -epsilon;
+        const double dist = n.x * in[i].x + n.y * in[i].y + n.z * in[i].z - d;
+        dists[i] = dist;
+        anyFront |= dist > epsilon;
+        anyBack |= dist < -epsilon;
     }
     if (!anyFront)
         return kUnclipped;
     if (!anyBack)
         return 0;
     // On an axial plane the coordinate of a cut is known exactly.
-    bool exact[3];
-    double exactValue[3];
-    for (int k = 0; k < 3; ++k) {
-        exact[k] = plane.normal[k] == 1 || plane.normal[k] == -1;
-        exactValue[k] = plane.normal[k] == 1 ? plane.dist : -plane.dist;
-    }
+    int axis = -1;
+    for (int k = 0; k < 3; ++k)
+        if (n[k] == 1 || n[k] == -1)
+            axis = k;
+    const double axisValue = axis >= 0 && n[axis] == 1 ? d : -d;
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const Vec3 p = in[i];
@@ -66,9 +68,8 @@ std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, do
         const Vec3 q = in[j];
         const double t = dp / (dp - dn);
         Vec3 mid = p + (q - p) * t;
-        for (int k = 0; k < 3; ++k)
-            if (exact[k])
-                mid[k] = exactValue[k];
+        if (axis >= 0)
+            mid[axis] = axisValue;
         out[kept++] = mid;
     }
     return kept;
