@@ -1,4 +1,5 @@
-// Linux: the executable's path and the mounted file systems, from /proc.
+// Linux: the paths of the executable and of the working directory, and the
+// mounted file systems, all from /proc.
 #include "platform.h"
 
 #include <QFile>
@@ -10,20 +11,21 @@
 
 namespace core {
 
-QString platform::executablePath()
+namespace {
+
+// The target of a link under /proc, with its bytes as they are.
+QByteArray linkTarget(const char *link)
 {
     QByteArray buffer(PATH_MAX, Qt::Uninitialized);
     for (;;) {
-        const ssize_t n = readlink("/proc/self/exe", buffer.data(), size_t(buffer.size()));
+        const ssize_t n = readlink(link, buffer.data(), size_t(buffer.size()));
         if (n < 0)
             return {};
         if (n < buffer.size())
-            return decodeName(QByteArrayView(buffer.constData(), n));
+            return buffer.left(n);
         buffer.resize(buffer.size() * 2);
     }
 }
-
-namespace {
 
 // /proc/self/mounts writes blanks, tabs, newlines and backslashes as \ooo.
 QByteArray unescapeMountField(const QByteArray &field)
@@ -54,6 +56,21 @@ bool isPseudoType(const QByteArray &type)
 }
 
 } // namespace
+
+QString platform::executablePath()
+{
+    return decodeName(linkTarget("/proc/self/exe"));
+}
+
+QString platform::lostWorkingDirectory()
+{
+    // The kernel still knows a removed directory's path, and marks it so.
+    QByteArray path = linkTarget("/proc/self/cwd");
+    const QByteArray mark = " (deleted)";
+    if (path.endsWith(mark))
+        path.chop(mark.size());
+    return path.startsWith('/') ? decodeName(path) : QString();
+}
 
 QStringList drives()
 {

@@ -42,7 +42,7 @@ QString workingDirectory()
     QByteArray buffer(4096, Qt::Uninitialized);
     while (!getcwd(buffer.data(), size_t(buffer.size()))) {
         if (errno != ERANGE)
-            return QDir::currentPath();
+            return platform::lostWorkingDirectory();
         buffer.resize(buffer.size() * 2);
     }
     return decodeName(buffer.constData());
@@ -50,7 +50,9 @@ QString workingDirectory()
 
 QString localPath(const QUrl &url)
 {
-    if (!url.isLocalFile())
+    // A file on another host has no local path, whatever its path says.
+    const QString host = url.host();
+    if (!url.isLocalFile() || !(host.isEmpty() || host == QLatin1String("localhost")))
         return {};
     return decodeName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 }
@@ -132,7 +134,7 @@ Result<> startDetached(const QString &program, const QStringList &arguments)
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)
-        return Error{rc};
+        return platform::startFailure(storage.front(), rc);
     reapInBackground(pid);
     return {};
 }

@@ -1,5 +1,6 @@
 // The built program in a real X window, driven as a user would with xdotool:
-// both choosers, then Descompilar, at 1x and 2x. It also takes the screenshots.
+// both choosers, then Descompilar, at 1x and 2x, and files dragged onto it
+// from another program. It also takes the screenshots.
 #include "testkit.h"
 
 #include <QProcess>
@@ -32,11 +33,51 @@ class TestWindow : public QObject {
     {
         const QString file = qEnvironmentVariable("SCREENSHOT_DIR") + "/" + name + ".png";
         QFile::remove(file); // one from an earlier run proves nothing
+        QDir().mkpath(qEnvironmentVariable("SCREENSHOT_DIR"));
         run("import", {"-window", window, file});
         return QFile::exists(file);
     }
 
+    // Starts the program on the virtual display, in a folder holding arena.bsp;
+    // returns its main window.
+    QString start(int scale)
+    {
+        QFile display(qEnvironmentVariable("XVFB_STATE") + "/display");
+        if (!display.open(QIODevice::ReadOnly))
+            qFatal("no virtual display; run through ctest");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", ":" + QString::fromLatin1(display.readAll().trimmed()));
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("QT_SCALE_FACTOR", QString::number(scale));
+        program.setProcessEnvironment(env);
+        program.setWorkingDirectory(cwd());
+        QFile(cwd() + "/arena.bsp").open(QIODevice::WriteOnly);
+        // Beside the stub, so that the program finds it as its bspc.exe.
+        QFile::copy(qEnvironmentVariable("VOSTRAND_EXE"), stub.folder() + "/vostrand");
+        program.start(stub.folder() + "/vostrand", {});
+        return run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quelm BSP"});
+    }
+
+    QString cwd() const { return QDir(workDir.path()).canonicalPath(); }
+
+    // Presses "Descompilar" and returns the arguments that reached the tool.
+    QList<QByteArray> descompilar(const QString &main, int scale)
+    {
+        click(main, 162, 132, scale);
+        if (!stub.waitForRecords(1))
+            return {};
+        const StubRecord r = stub.records().first();
+        QFile::remove(stub.folder() + QString("/bspc-%1.rec").arg(r.pid));
+        return r.argv.mid(1);
+    }
+
 private slots:
+    void cleanup()
+    {
+        program.kill();
+        program.waitForFinished();
+    }
+
     void bothChoosersThenDescompilar_data()
     {
         QTest::addColumn<int>("scale");
@@ -47,25 +88,15 @@ private slots:
     void bothChoosersThenDescompilar()
     {
         QFETCH(int, scale);
-        QFile display(qEnvironmentVariable("XVFB_STATE") + "/display");
-        QVERIFY2(display.open(QIODevice::ReadOnly), "no virtual display; run through ctest");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", ":" + QString::fromLatin1(display.readAll().trimmed()));
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        env.insert("QT_SCALE_FACTOR", QString::number(scale));
-        program.setProcessEnvironment(env);
-        const QString cwd = QDir(workDir.path()).canonicalPath();
-        program.setWorkingDirectory(cwd);
-        QVERIFY(QFile(cwd + "/arena.bsp").open(QIODevice::WriteOnly));
-        // Beside the stub, so that the program finds it as its bspc.exe.
-        QFile::copy(qEnvironmentVariable("VOSTRAND_EXE"), stub.folder() + "/vostrand");
-        program.start(stub.folder() + "/vostrand", {});
-        const QString main = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quelm BSP"});
+        const QString main = start(scale);
         QVERIFY(!main.isEmpty());
         for (const QString mode : {"bsp", "map"}) {
             click(main, 328, mode == "bsp" ? 50 : 98, scale); // "..." beside the field
             const QString chooser = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Abrir$"});
             QVERIFY(!chooser.isEmpty());
+            // A child of the main window to the window manager too.
+            QCOMPARE(run("xprop", {"-id", chooser, "WM_TRANSIENT_FOR"}),
+                     QString("WM_TRANSIENT_FOR(WINDOW): window id # 0x%1").arg(main.toULong(), 0, 16));
             if (mode == "bsp")
                 click(chooser, 228, 32, scale); // the first file
             // Enter and Escape press nothing: the chooser stays open.
@@ -75,13 +106,39 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(run("xdotool", {"search", "--onlyvisible", "--name", "^Abrir$"}).isEmpty(), 10000);
         }
         QVERIFY(screenshot(main, QString("main-%1x").arg(scale)));
-        click(main, 162, 132, scale); // "Descompilar"
-        QVERIFY(stub.waitForRecords(1));
-        const StubRecord r = stub.records().first();
-        QCOMPARE(r.argv.mid(1), QList<QByteArray>({"-bsp2map", cwd.toUtf8() + "/arena.bsp", "-output", cwd.toUtf8()}));
-        QVERIFY(QFile::remove(stub.folder() + QString("/bspc-%1.rec").arg(r.pid)));
-        program.kill();
-        program.waitForFinished();
+        const QByteArray folder = cwd().toUtf8();
+        QCOMPARE(descompilar(main, scale), QList<QByteArray>({"-bsp2map", folder + "/arena.bsp", "-output", folder}));
+    }
+
+    void dropsAreNeverMoves_data()
+    {
+        QTest::addColumn<int>("offered"); // by the drag source, which would rather move
+        QTest::addColumn<int>("taken");   // what the drag source is told
+        QTest::newRow("copy, move or link") << int(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction) << int(Qt::CopyAction);
+        QTest::newRow("move or link") << int(Qt::MoveAction | Qt::LinkAction) << int(Qt::LinkAction);
+        QTest::newRow("move only") << int(Qt::MoveAction) << int(Qt::IgnoreAction);
+    }
+
+    // A file manager acts on the action it is told: after a move it deletes the original.
+    void dropsAreNeverMoves()
+    {
+        QFETCH(int, offered);
+        QFETCH(int, taken);
+        const QString main = start(1);
+        QVERIFY(!main.isEmpty());
+        QProcess source;
+        source.setProcessEnvironment(program.processEnvironment());
+        source.start(qEnvironmentVariable("DRAG_SOURCE"), {QString::number(offered), cwd() + "/arena.bsp"});
+        const QString from = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^drag source$"});
+        // Pressed on the source, carried onto txtBSP in steps as a hand does, and let go.
+        run("xdotool", {"mousemove", "--sync", "--window", from, "50", "50", "mousedown", "1", "sleep", "0.2",
+                        "mousemove", "--window", from, "60", "60", "sleep", "0.2", "mousemove", "--window", main,
+                        "100", "50", "sleep", "0.2", "mousemove", "--window", main, "102", "50", "sleep", "0.2", "mouseup", "1"});
+        QVERIFY(source.waitForReadyRead());
+        QCOMPARE(source.readAllStandardOutput().trimmed().toInt(), taken);
+        QCOMPARE(descompilar(main, 1).value(1), taken ? cwd().toUtf8() + "/arena.bsp" : "");
+        source.kill();
+        source.waitForFinished();
     }
 };
 

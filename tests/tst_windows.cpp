@@ -10,12 +10,16 @@
 #include "testkit.h"
 #include "ui.h"
 
+#include <QClipboard>
+#include <QComboBox>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include <functional>
 #include <stdexcept>
@@ -59,6 +63,14 @@ void clickRow(QAbstractItemView *view, const QString &row, bool twice = false)
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
     else
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+}
+
+// Picks drive `row` as a user does: opens the list, moves to the drive, presses Enter.
+void pickDrive(QComboBox *drives, int row)
+{
+    QTest::keyClick(drives, Qt::Key_F4);
+    drives->view()->setCurrentIndex(drives->model()->index(row, 0));
+    QTest::keyClick(drives->view(), Qt::Key_Return);
 }
 
 // Answers every message box that opens while it lives and keeps its text; one
@@ -187,7 +199,8 @@ private slots:
             QWidget *w = top.findChild<QWidget *>(tag[1]);
             QCOMPARE(w->property("text").toString(), text);
             QCOMPARE(w->accessibleName(), name);
-            QCOMPARE(w->toolTip(), text == "..." ? name : QString());
+            auto *drives = qobject_cast<QComboBox *>(w);
+            QCOMPARE(w->toolTip(), text == "..." ? name : drives ? drives->currentText() : "");
             QCOMPARE(w->isVisibleTo(&top), !twips.isNull());
             if (twips.isNull())
                 return;
@@ -202,7 +215,13 @@ private slots:
             if (auto *button = qobject_cast<QPushButton *>(w))
                 QVERIFY(!button->isDefault() && !button->autoDefault());
             if (!next.isEmpty()) {
-                w->setFocus();
+                // Focus shows: a control looks different once Shift+Tab gives it the focus.
+                top.activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(&top));
+                top.findChild<QWidget *>(next)->setFocus();
+                const QImage unfocused = w->grab().toImage();
+                QTest::keyClick(top.focusWidget(), Qt::Key_Backtab);
+                QVERIFY(w->hasFocus() && w->grab().toImage() != unfocused);
                 QTest::keyClick(w, Qt::Key_Tab);
                 QCOMPARE(top.focusWidget()->objectName(), next);
             }
@@ -230,26 +249,291 @@ private slots:
 
     void aFailedStartIsShown_data()
     {
-        QTest::addColumn<QString>("box");
-        QTest::newRow("missing tool") << "Não foi possível iniciar %1: arquivo não encontrado";
-        QTest::newRow("handler throws") << "Ocorreu um erro inesperado: disco cheio";
+        QTest::addColumn<QByteArray>("tool"); // what bspc.exe is: a script's text, or one of these
+        QTest::addColumn<QString>("reason"); // %1: the loader that the stub names
+        QTest::newRow("missing") << QByteArray("none") << "arquivo não encontrado";
+        QTest::newRow("not executable") << QByteArray("0644") << "permissão negada";
+        QTest::newRow("a directory") << QByteArray("folder") << "é um diretório";
+        QTest::newRow("script without its interpreter")
+            << QByteArray("#! /no/such/sh -e\nexit 0\n") << "o interpretador /no/such/sh não foi encontrado";
+        QTest::newRow("program without its loader") << QByteArray("elf") << "o carregador do programa, %1, não foi encontrado";
+        QTest::newRow("handler throws") << QByteArray("throw") << "";
     }
 
     void aFailedStartIsShown()
     {
-        QFETCH(QString, box);
+        QFETCH(QByteArray, tool);
+        QFETCH(QString, reason);
         auto *button = window->findChild<QPushButton *>("Command3");
-        if (box.contains("%1"))
-            QVERIFY(fs::remove(stub->tool().toStdString()));
-        else
+        const std::string path = stub->tool().toStdString();
+        QFile file(stub->tool());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        if (tool == "elf") { // the stub, its loader renamed to one that is not there
+            const qsizetype at = bytes.indexOf("/ld-"), start = bytes.lastIndexOf('\0', at) + 1;
+            reason = reason.arg(QString(bytes.mid(start, bytes.indexOf('\0', at) - start)).replace(1, 1, 'X'));
+            bytes[start + 1] = 'X';
+        }
+        QVERIFY(file.resize(0) && file.write(tool.startsWith("#!") ? tool : bytes) > 0);
+        file.close();
+        if (tool == "0644")
+            fs::permissions(path, fs::perms(0644));
+        else if (tool == "none" || tool == "folder")
+            QVERIFY(fs::remove(path) && (tool == "none" || fs::create_directory(path)));
+        else if (tool == "throw")
             connect(button, &QPushButton::clicked, [] { throw std::runtime_error("disco cheio"); });
         field("txtBSP")->setText("a.bsp");
         BoxWatcher boxes;
         QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(boxes.seen, QStringList(box.arg(stub->folder() + "/bspc.exe")));
+        QCOMPARE(boxes.seen, QStringList(reason.isEmpty() ? "Ocorreu um erro inesperado: disco cheio"
+                                                          : "Não foi possível iniciar " + stub->folder() + "/bspc.exe: " + reason));
         // The fields keep their text, and the window still answers input.
         QTest::keyClicks(field("txtBSP"), "!");
         QCOMPARE(field("txtBSP")->text(), "a.bsp!");
+    }
+
+    void fieldsTakeAnyLength_data()
+    {
+        QTest::addColumn<QString>("into"); // the field pasted into
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("reason"); // "" when the tool starts
+        QTest::newRow("txtBSP") << "txtBSP" << 33000 << "";
+        QTest::newRow("txtMAP") << "txtMAP" << 33000 << "";
+        QTest::newRow("chooser's name field") << "Text1" << 33000 << "";
+        QTest::newRow("too long for the OS") << "txtBSP" << 200000 << "lista de argumentos longa demais";
+    }
+
+    void fieldsTakeAnyLength()
+    {
+        QFETCH(QString, into);
+        QFETCH(int, length);
+        QFETCH(QString, reason);
+        const QString text = '/' + QString(length - 1, 'a');
+        QGuiApplication::clipboard()->setText(text);
+        if (into == "Text1")
+            QVERIFY(inChooser(*window, "Command1", [](Abrir &c) {
+                QTest::keySequence(c.findChild<QLineEdit *>("Text1"), QKeySequence::Paste);
+                c.findChild<QPushButton *>("cmbOk")->click();
+            }));
+        else
+            QTest::keySequence(field(qPrintable(into)), QKeySequence::Paste);
+        QLineEdit *filled = field(into == "txtMAP" ? "txtMAP" : "txtBSP");
+        QCOMPARE(filled->text(), text);
+        BoxWatcher boxes;
+        window->findChild<QPushButton *>("Command3")->click();
+        QCOMPARE(filled->text(), text);
+        if (reason.isEmpty()) {
+            QVERIFY(stub->waitForRecords(1));
+            QCOMPARE(stub->records().first().argv.value(filled == field("txtMAP") ? 4 : 2), text.toUtf8());
+        } else
+            QCOMPARE(boxes.seen, QStringList("Não foi possível iniciar " + stub->folder() + "/bspc.exe: " + reason));
+    }
+
+    void folderListStaysOnItsDrive_data()
+    {
+        // With maps as a drive: rows opened (by path, "drive" picks the drive
+        // shown again), then the folder open.
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("the drive's own row") << QStringList{"maps"} << "maps";
+        QTest::newRow("back up the chain") << QStringList{"maps/sub", "maps"} << "maps";
+        QTest::newRow("the shown drive again") << QStringList{"maps/sub", "drive"} << "maps";
+        QTest::newRow("down from the root again") << QStringList{"drive", "maps/locked"} << "maps/locked";
+    }
+
+    void folderListStaysOnItsDrive()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, shown);
+        auto *drives = chooser->findChild<DriveList *>("Drive1");
+        drives->setDrives({"/", at("maps")});
+        pickDrive(drives, 1);
+        for (const QString &step : steps) {
+            if (step == "drive")
+                pickDrive(drives, 1);
+            else
+                clickRow(dirs(), at(step), true);
+            // The chain starts at the drive: no row leads off it.
+            QCOMPARE(rows(dirs()).first(), at("maps"));
+            for (const QString &path : rows(dirs()))
+                QVERIFY2(path.startsWith(at("maps")), qPrintable(path));
+        }
+        QCOMPARE(dirs()->path(), at(shown));
+        QCOMPARE(drives->currentData(Qt::UserRole).toString(), at("maps"));
+    }
+
+    void vanishedFolders_data()
+    {
+        QTest::addColumn<QString>("cwd");     // below the tree
+        QTest::addColumn<QString>("removed"); // below the tree, before the chooser opens
+        QTest::addColumn<QString>("shown");   // once "OK" was pressed in MAP mode
+        QTest::addColumn<QString>("map");     // what txtMAP then holds
+        QTest::newRow("working directory") << "maps/sub" << "maps/sub" << "maps" << "maps";
+        QTest::newRow("with its parents") << "other/a/b" << "other" << "" << "";
+        QTest::newRow("open folder, while shown") << "maps" << "" << "maps" << "typed";
+    }
+
+    void vanishedFolders()
+    {
+        QFETCH(QString, cwd);
+        QFETCH(QString, removed);
+        QFETCH(QString, shown);
+        QFETCH(QString, map);
+        QVERIFY(QDir().mkpath(at(cwd)) && QDir::setCurrent(at(cwd)));
+        QVERIFY(removed.isEmpty() || QDir(at(removed)).removeRecursively());
+        field("txtMAP")->setText("typed");
+        BoxWatcher boxes;
+        QVERIFY(inChooser(*window, "Command2", [&](Abrir &c) {
+            auto *list = c.findChild<DirList *>("Dir1");
+            if (removed.isEmpty()) {
+                clickRow(list, at("maps/sub"), true);
+                QVERIFY(QDir(at("maps/sub")).removeRecursively());
+            }
+            c.findChild<QPushButton *>("cmbOk")->click();
+            // Never a folder that is gone: the list moves to what is left.
+            QCOMPARE(list->path(), at(shown).chopped(shown.isEmpty()));
+            QCOMPARE(rows(c.findChild<FileList *>("File1")), QStringList(shown == "maps" ? 1 : 0, "d.map"));
+        }));
+        QCOMPARE(field("txtMAP")->text(), map == "typed" ? map : at(map).chopped(map.isEmpty()));
+        QCOMPARE(boxes.seen, QStringList(map == "typed" ? 1 : 0, "O diretório " + at("maps/sub") + " não existe mais."));
+    }
+
+    void deepFolders_data()
+    {
+        QTest::addColumn<int>("depth"); // below the tree
+        QTest::addColumn<int>("nameLength");
+        QTest::addColumn<int>("subfolders");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("many subfolders") << 2 << 4 << 60 << "Command1";
+        QTest::newRow("many subfolders, MAP") << 2 << 4 << 60 << "Command2";
+        QTest::newRow("14 deep") << 14 << 4 << 0 << "Command1";
+        QTest::newRow("40 deep") << 40 << 4 << 3 << "Command1";
+        QTest::newRow("long names") << 3 << 14 << 0 << "Command1";
+    }
+
+    void deepFolders()
+    {
+        QFETCH(int, depth);
+        QFETCH(int, nameLength);
+        QFETCH(int, subfolders);
+        QFETCH(QString, button);
+        QString path = root;
+        for (int level = 0; level < depth; ++level)
+            path += '/' + QString(nameLength, QChar('a' + level % 26));
+        for (int i = 0; i <= subfolders; ++i)
+            QVERIFY(QDir().mkpath(path + QString("/sub%1").arg(i).left(i ? -1 : 0)));
+        QVERIFY(QDir::setCurrent(path));
+        QVERIFY(inChooser(*window, qPrintable(button), [&](Abrir &c) {
+            auto *list = c.findChild<DirList *>("Dir1");
+            const QModelIndex open = list->model()->index(int(rows(list).indexOf(path)), 0);
+            // In view, with as much of the chain above it as fits.
+            const QRect row = list->visualRect(open), view = list->viewport()->rect();
+            QVERIFY(row.top() >= 0 && row.bottom() <= view.bottom());
+            QVERIFY(list->verticalScrollBar()->value() == 0 || row.bottom() + row.height() > view.bottom());
+            // Its name drawn in full: the pixels in neither of the row's two
+            // backgrounds (the list's, the selection's) span the name's width,
+            // clear of both edges.
+            const QImage shot = list->viewport()->grab().toImage();
+            const QRgb plain = shot.pixel(0, row.center().y()), selected = shot.pixel(view.right(), row.center().y());
+            int left = view.right(), right = 0;
+            for (int x = 0; x <= view.right(); ++x)
+                for (int y = row.top(); y <= row.bottom(); ++y)
+                    if (shot.pixel(x, y) != plain && shot.pixel(x, y) != selected)
+                        left = qMin(left, x), right = qMax(right, x);
+            QVERIFY2(right - left >= list->fontMetrics().horizontalAdvance(path.section('/', -1)) && left > 0 && right < view.right() - 1,
+                     qPrintable(QString("%1..%2").arg(left).arg(right)));
+        }));
+    }
+
+    void largeFonts_data()
+    {
+        QTest::addColumn<int>("points"); // 0: the platform's default font
+        QTest::addColumn<QString>("button"); // "" for the main window, else the chooser's
+        for (const int points : {0, 14, 20})
+            for (const QString button : {"", "Command1", "Command2"})
+                QTest::addRow("%d pt %s", points, qPrintable(button)) << points << button;
+    }
+
+    void largeFonts()
+    {
+        QFETCH(int, points);
+        QFETCH(QString, button);
+        const QFont platform = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        QFont font = platform;
+        if (points)
+            font.setPointSize(points);
+        QApplication::setFont(font);
+        Form1 main(stub->folder());
+        main.show();
+        const auto check = [&](QWidget &top) {
+            // The design's own size at the default font; larger with a larger one.
+            const QSize designed = button.isEmpty() ? QSize(344, 154) : QSize(541, 282);
+            QVERIFY(points ? top.width() > designed.width() && top.height() > designed.height()
+                           : top.size() == designed);
+            const QList<QWidget *> controls = top.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+            for (QWidget *w : controls) {
+                if (!w->isVisibleTo(&top))
+                    continue;
+                // Nothing cut: a label has the room its text needs, a line of
+                // text fits inside any other frame, and so does a caption.
+                const int frame = 2 * w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+                if (qobject_cast<QLabel *>(w))
+                    QVERIFY(w->width() >= w->sizeHint().width() && w->height() >= w->sizeHint().height());
+                else
+                    QVERIFY2(w->fontMetrics().height() + frame <= w->height(), qPrintable(w->objectName()));
+                if (auto *b = qobject_cast<QPushButton *>(w))
+                    QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) + frame <= b->width(), qPrintable(b->text()));
+                for (QWidget *other : controls)
+                    QVERIFY2(other == w || !other->isVisibleTo(&top) || !w->geometry().intersects(other->geometry()),
+                             qPrintable(w->objectName() + " " + other->objectName()));
+            }
+        };
+        if (button.isEmpty())
+            check(main);
+        else
+            QVERIFY(inChooser(main, qPrintable(button), check));
+        QApplication::setFont(platform);
+    }
+
+    void driveList_data()
+    {
+        // A wheel notch down over the drive list, with "/" shown and a drive
+        // with a long mount path below it.
+        QTest::addColumn<bool>("focused");
+        QTest::addColumn<bool>("missing"); // the second drive cannot be opened
+        QTest::addColumn<int>("shown");    // the drive then shown
+        QTest::newRow("unfocused") << false << false << 0;
+        QTest::newRow("unfocused, missing drive") << false << true << 0;
+        QTest::newRow("focused") << true << false << 1;
+        QTest::newRow("focused, missing drive") << true << true << 0;
+    }
+
+    void driveList()
+    {
+        QFETCH(bool, focused);
+        QFETCH(bool, missing);
+        QFETCH(int, shown);
+        const QString mount = at("media/a drive with a rather long name for its mount point");
+        QVERIFY(missing || QDir().mkpath(mount));
+        auto *drives = chooser->findChild<DriveList *>("Drive1");
+        drives->setDrives({"/", mount});
+        chooser->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(chooser.get()));
+        if (focused)
+            drives->setFocus(Qt::TabFocusReason);
+        BoxWatcher boxes;
+        QWheelEvent notch(drives->rect().center(), drives->mapToGlobal(drives->rect().center()), {}, {0, -120},
+                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(drives, &notch);
+        QCOMPARE(boxes.seen.size(), int(focused && missing));
+        const QString drive = shown ? mount : "/";
+        QCOMPARE(drives->currentData(Qt::UserRole).toString(), drive);
+        QCOMPARE(dirs()->path(), shown ? mount : at("maps"));
+        // The whole of the shown drive in its tip, and of every drive in the open list.
+        QCOMPARE(drives->toolTip(), drive);
+        drives->showPopup();
+        QVERIFY(drives->view()->viewport()->width() >= drives->view()->sizeHintForColumn(0));
+        drives->hidePopup();
     }
 
     void handBack_data()
@@ -376,8 +660,8 @@ private slots:
         // A failed drive gives way to the lists' one.
         QCOMPARE(drives->currentData(Qt::UserRole).toString(), how == "drive" && reason.isEmpty() ? path : drive);
         // Still usable afterwards.
-        clickRow(dirs(), root, true);
-        QCOMPARE(dirs()->path(), root);
+        clickRow(dirs(), rows(dirs()).first(), true);
+        QCOMPARE(dirs()->path(), rows(dirs()).first());
     }
 
     void dropsFillThePathFields_data()
@@ -394,6 +678,8 @@ private slots:
         QTest::newRow("name not in UTF-8") << QStringList{"file://$/maps/mapa%E7%E3o.bsp"} << "txtBSP"
                                            << "$/maps/" + core::decodeName(oddFile) << "old.map";
         QTest::newRow("local and web") << QStringList{file, "https://example.org/x"} << "Form1" << "" << "";
+        QTest::newRow("on localhost") << QStringList{"file://localhost$/maps/arena.bsp"} << "txtMAP" << "$/maps/arena.bsp" << "old.map";
+        QTest::newRow("on another host") << QStringList{"file://otherhost$/maps/arena.bsp"} << "txtBSP" << "" << "";
     }
 
     void dropsFillThePathFields()
@@ -410,11 +696,14 @@ private slots:
             list << QUrl::fromEncoded(QString(url).replace("$", root).toLatin1());
         data.setUrls(list);
         QWidget *on = target == "Form1" ? window.get() : window->findChild<QWidget *>(target);
-        QDragEnterEvent enter(on->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        // Shift makes it a move, which is taken as a copy if at all.
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragEnterEvent enter(on->rect().center(), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(on, &enter);
         QCOMPARE(enter.isAccepted(), !bsp.isEmpty());
-        QDropEvent drop(on->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QDropEvent drop(on->rect().center(), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(on, &drop);
+        QVERIFY(!drop.isAccepted() || drop.dropAction() == Qt::CopyAction);
         QCOMPARE(field("txtBSP")->text(), bsp.isEmpty() ? "old.bsp" : bsp.replace("$", root));
         QCOMPARE(field("txtMAP")->text(), map.isEmpty() ? "old.map" : map.replace("$", root));
     }
