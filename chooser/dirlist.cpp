@@ -1,10 +1,11 @@
 #include "dirlist.h"
 
+#include "ui.h"
+
 #include <QAbstractListModel>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -213,12 +214,8 @@ void DirList::openRow(const QModelIndex &index)
 bool DirList::event(QEvent *event)
 {
     const bool handled = QListView::event(event);
-    // Styles draw no focus on a list, yet a keyboard user must see where it is.
-    if (event->type() == QEvent::Paint && hasFocus()) {
-        QPainter painter(this);
-        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
-        painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
-    }
+    if (event->type() == QEvent::Paint)
+        ui::drawFocusFrame(this);
     return handled;
 }
 

@@ -2,8 +2,6 @@
 
 #include "namelistmodel.h"
 
-#include <QAbstractItemView>
-#include <QScrollBar>
 #include <QWheelEvent>
 
 DriveList::DriveList(QWidget *parent)
@@ -25,10 +23,8 @@ DriveList::DriveList(QWidget *parent)
 
 void DriveList::setDrives(const QStringList &drives)
 {
+    // Qt opens the list as wide as its longest drive already.
     drivesModel->setNames(drives);
-    // The open list is as wide as its longest drive.
-    view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth() +
-                            view()->verticalScrollBar()->sizeHint().width());
     QString pick = driveOf(core::workingDirectory());
     if (pick.isEmpty() && !drives.isEmpty())
         pick = drives.first();

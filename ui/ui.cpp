@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QWidget>
@@ -75,6 +76,15 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int le
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     fitLabel(label);
     return label;
+}
+
+void drawFocusFrame(QWidget *widget)
+{
+    if (!widget->hasFocus())
+        return;
+    QPainter painter(widget);
+    painter.setPen(QPen(widget->palette().color(QPalette::Highlight), 2));
+    painter.drawRect(QRectF(widget->rect()).adjusted(1, 1, -1, -1));
 }
 
 void showError(QWidget *parent, const QString &message)

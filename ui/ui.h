@@ -44,6 +44,11 @@ QLineEdit *makeField(QWidget *parent, const char *name, int left, int top, int w
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
                   int width, int height);
 
+// Outlines `widget` in the highlight colour while it has the focus, for the
+// lists, on which the styles show no focus of their own. Call after the
+// widget has painted itself.
+void drawFocusFrame(QWidget *widget);
+
 // --- Messages ----------------------------------------------------------------
 
 // Modal box with the critical icon, one "OK" button and the title "Ops!".
