@@ -46,10 +46,11 @@ Form1::Form1(const QString &programFolder, QWidget *parent)
     Label1 =
         makeCaption(this, "Label1", QStringLiteral("Selecione arquivo BSP"), 180, 300, 1995, 255);
     Label2 = makeCaption(this, "Label2", QStringLiteral("Selecione o diretório destino"), 180, 1020,
-                       3195, 255);
+                         3195, 255);
     txtOperacao = ui::makeField(this, "txtOperacao", 120, 1800, 1035, 285);
     txtOperacao->hide();
-    Command3 = ui::makeButton(this, "Command3", QStringLiteral("Descompilar"), 1740, 1740, 1395, 495);
+    Command3 =
+        ui::makeButton(this, "Command3", QStringLiteral("Descompilar"), 1740, 1740, 1395, 495);
     connect(Command3, &QPushButton::clicked, this, &Form1::decompile);
 
     // Names for screen readers: a field is named by the label above it.

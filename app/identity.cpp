@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QIcon>
 #include <QImageReader>
-#include <QPixmap>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPixmap>
 #include <QTranslator>
 
 void setUpIdentity(QApplication &app)

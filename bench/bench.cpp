@@ -25,8 +25,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -117,7 +117,10 @@ int chooserChild(const QString &mode, qsizetype files)
         auto *model = dialog.findChild<QFileSystemModel *>();
         qint64 last = nowNs();
         bool loaded = false;
-        QObject::connect(model, &QFileSystemModel::directoryLoaded, [&] { loaded = true; last = nowNs(); });
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, [&] {
+            loaded = true;
+            last = nowNs();
+        });
         QObject::connect(model, &QAbstractItemModel::rowsInserted, [&] { last = nowNs(); });
         QObject::connect(model, &QAbstractItemModel::layoutChanged, [&] { last = nowNs(); });
         while (!(loaded && nowNs() - last > 500'000'000) && nowNs() - start < 120'000'000'000)
@@ -127,7 +130,10 @@ int chooserChild(const QString &mode, qsizetype files)
         say(QString("RESULT %1 %2 %3").arg((last - start) / 1e6).arg(peakRssMiB()).arg(rows));
         std::_Exit(0); // tearing down a model of a million nodes is not measured
     }
-    say(QString("RESULT %1 %2 %3").arg((nowNs() - start) / 1e6).arg(peakRssMiB()).arg(rows == files ? rows : -1));
+    say(QString("RESULT %1 %2 %3")
+            .arg((nowNs() - start) / 1e6)
+            .arg(peakRssMiB())
+            .arg(rows == files ? rows : -1));
     return 0;
 }
 
@@ -170,8 +176,8 @@ int launchChild(bool real, const QString &folder, int argc, char **argv)
                 QFile::remove(folder + '/' + old);
             const QByteArray tool = QFile::encodeName(folder + "/bspc.exe");
             char *toolArgv[] = {const_cast<char *>(tool.data()), const_cast<char *>("-bsp2map"),
-                                const_cast<char *>("a.bsp"), const_cast<char *>("-output"),
-                                const_cast<char *>("out"), nullptr};
+                                const_cast<char *>("a.bsp"),     const_cast<char *>("-output"),
+                                const_cast<char *>("out"),       nullptr};
             pid_t pid = 0;
             const qint64 start = nowNs();
             if (real)
@@ -179,12 +185,15 @@ int launchChild(bool real, const QString &folder, int argc, char **argv)
             else
                 posix_spawn(&pid, toolArgv[0], nullptr, nullptr, toolArgv, environ);
             QStringList records;
-            while ((records = QDir(folder).entryList({"bspc-*.rec"})).isEmpty() && nowNs() - start < 10'000'000'000)
+            while ((records = QDir(folder).entryList({"bspc-*.rec"})).isEmpty() &&
+                   nowNs() - start < 10'000'000'000)
                 usleep(200);
             if (pid > 0)
                 waitpid(pid, nullptr, 0);
             QFile record(folder + '/' + records.value(0));
-            const QList<QByteArray> fields = record.open(QIODevice::ReadOnly) ? record.readAll().split('\0') : QList<QByteArray>();
+            const QList<QByteArray> fields = record.open(QIODevice::ReadOnly)
+                                                 ? record.readAll().split('\0')
+                                                 : QList<QByteArray>();
             say(QString("LAUNCH %1 %2").arg(start).arg(fields.value(4).toLongLong()));
             QCoreApplication::quit();
         });
@@ -234,7 +243,8 @@ QString cell(double value, int decimals = 1)
 
 void chooserTable(const QList<qsizetype> &sizes, int runs)
 {
-    say("\n| N (+5,000 dirs) | raw ms | chooser ms | chooser/raw | QFileDialog ms | QFileDialog/raw | peak RSS MiB raw / chooser / QFileDialog |");
+    say("\n| N (+5,000 dirs) | raw ms | chooser ms | chooser/raw | QFileDialog ms | "
+        "QFileDialog/raw | peak RSS MiB raw / chooser / QFileDialog |");
     say("|---:|---:|---:|---:|---:|---:|---:|");
     for (const qsizetype n : sizes) {
         QTemporaryDir dir;
@@ -242,7 +252,9 @@ void chooserTable(const QList<qsizetype> &sizes, int runs)
         const int fd = open(path.constData(), O_RDONLY | O_DIRECTORY);
         // Half of them maps, every tenth of those in capitals.
         for (qsizetype i = 0; i < n; ++i) {
-            const QByteArray name = QByteArray::number(i) + (i % 2 ? ".txt" : i % 20 ? ".bsp" : ".BSP");
+            const QByteArray name = QByteArray::number(i) + (i % 2    ? ".txt"
+                                                             : i % 20 ? ".bsp"
+                                                                      : ".BSP");
             ::close(openat(fd, name.constData(), O_CREAT | O_WRONLY, 0644));
         }
         for (int i = 0; i < subfolders; ++i)
@@ -254,14 +266,20 @@ void chooserTable(const QList<qsizetype> &sizes, int runs)
             for (const QString mode : {"raw", "chooser", "dialog"}) {
                 if (mode == "dialog" && r > 0)
                     continue;
-                const QList<double> result = child({"chooser", mode, files}, dir.path(), true).words("RESULT");
+                const QList<double> result =
+                    child({"chooser", mode, files}, dir.path(), true).words("RESULT");
                 if (result.value(2, -1) >= 0) {
                     ms[mode] << result[0];
                     rss[mode] << result[1];
                 }
             }
-        const double raw = median(ms["raw"]), chooser = median(ms["chooser"]), dialog = median(ms["dialog"]);
-        say(QString("| %1 | %2 | %3 | %4 | %5 | %6 | %7 / %8 / %9 |").arg(n).arg(cell(raw), cell(chooser), cell(chooser / raw, 2), cell(dialog), cell(dialog / raw, 2), cell(median(rss["raw"]), 0), cell(median(rss["chooser"]), 0), cell(median(rss["dialog"]), 0)));
+        const double raw = median(ms["raw"]), chooser = median(ms["chooser"]),
+                     dialog = median(ms["dialog"]);
+        say(QString("| %1 | %2 | %3 | %4 | %5 | %6 | %7 / %8 / %9 |")
+                .arg(n)
+                .arg(cell(raw), cell(chooser), cell(chooser / raw, 2), cell(dialog),
+                     cell(dialog / raw, 2), cell(median(rss["raw"]), 0),
+                     cell(median(rss["chooser"]), 0), cell(median(rss["dialog"]), 0)));
         QProcess::execute("find", {dir.path(), "-mindepth", "1", "-delete"});
     }
 }
@@ -284,7 +302,9 @@ void startupTable(int runs, const QString &stub)
             values[side + "launch"] << (launch[1] - launch[0]) / 1e3;
         }
     }
-    say(QString("\nPlatform %1, median of %2 runs.\n").arg(qEnvironmentVariable("QT_QPA_PLATFORM")).arg(runs));
+    say(QString("\nPlatform %1, median of %2 runs.\n")
+            .arg(qEnvironmentVariable("QT_QPA_PLATFORM"))
+            .arg(runs));
     say("| metric | Vostrand | floor | ratio | target | met? |\n|---|---:|---:|---:|---:|:---:|");
     const QList<std::tuple<const char *, const char *, double, int>> rows{
         {"start-up: spawn to first paint (ms)", "start", 1.10, 1},
@@ -292,8 +312,11 @@ void startupTable(int runs, const QString &stub)
         {"peak RSS after 200 ms idle (MiB)", "idle", 1.10, 1},
         {"launch: click to tool running (µs)", "launch", 1.5, 0}};
     for (const auto &[metric, key, target, decimals] : rows) {
-        const double ours = median(values[QString("app") + key]), floor = median(values[QString("floor") + key]);
-        say(QString("| %1 | %2 | %3 | %4 | ≤ %5 | %6 |").arg(metric, cell(ours, decimals), cell(floor, decimals), cell(ours / floor, 2), cell(target, 2), ours / floor <= target ? "yes" : "no"));
+        const double ours = median(values[QString("app") + key]),
+                     floor = median(values[QString("floor") + key]);
+        say(QString("| %1 | %2 | %3 | %4 | ≤ %5 | %6 |")
+                .arg(metric, cell(ours, decimals), cell(floor, decimals), cell(ours / floor, 2),
+                     cell(target, 2), ours / floor <= target ? "yes" : "no"));
     }
 }
 
@@ -308,7 +331,8 @@ int main(int argc, char **argv)
         if (what == "startup" && argc > 3)
             return startupChild(argv[3] == std::string_view("app"), argc, argv);
         if (what == "launch" && argc > 4)
-            return launchChild(argv[3] == std::string_view("app"), QFile::decodeName(argv[4]), argc, argv);
+            return launchChild(argv[3] == std::string_view("app"), QFile::decodeName(argv[4]), argc,
+                               argv);
         return 2;
     }
     QCoreApplication app(argc, argv);

@@ -41,8 +41,8 @@ Abrir::Abrir(const QLineEdit *modeField, QWidget *owner)
     connect(Dir1, &DirList::openFailed, this, &Abrir::reportUnopenedDirectory);
     Drive1 = ui::place(new DriveList(this), "Drive1", 0, 0, 2775, 315);
     connect(Drive1, &DriveList::drivePicked, this, &Abrir::openDrive);
-    Label1 =
-        ui::makeLabel(this, "Label1", QStringLiteral("Selecione o arquivo BSP"), 2940, 60, 1875, 195);
+    Label1 = ui::makeLabel(this, "Label1", QStringLiteral("Selecione o arquivo BSP"), 2940, 60,
+                           1875, 195);
     Labe = ui::makeLabel(this, "Labe", QStringLiteral("Nome do Arquivo"), 0, 3540, 2775, 255);
 
     // Names for screen readers; a list or field is named by its caption.
@@ -92,8 +92,9 @@ void Abrir::confirm()
             const QString gone = Dir1->path();
             Dir1->setNearestPath(gone);
             Drive1->setDrive(Drive1->driveOf(Dir1->path()));
-            ui::showError(this, QStringLiteral("O diretório %1 não existe mais.")
-                                    .arg(core::displayName(gone)));
+            ui::showError(
+                this,
+                QStringLiteral("O diretório %1 não existe mais.").arg(core::displayName(gone)));
             return;
         }
         emit outputFolderChosen(Dir1->path());

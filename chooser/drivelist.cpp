@@ -16,8 +16,7 @@ DriveList::DriveList(QWidget *parent)
             emit drivePicked(drivesModel->names.at(index));
     });
     // A long mount path is cut in the closed list.
-    connect(this, &QComboBox::currentIndexChanged, this,
-            [this] { setToolTip(currentText()); });
+    connect(this, &QComboBox::currentIndexChanged, this, [this] { setToolTip(currentText()); });
     setDrives(core::drives());
 }
 

@@ -16,6 +16,6 @@ QStringList toolArguments(const QString &bspFile, const QString &outputFolder);
 
 // Starts the converter without waiting for it.
 Result<> startConversion(const QString &programFolder, const QString &bspFile,
-                        const QString &outputFolder);
+                         const QString &outputFolder);
 
 } // namespace core

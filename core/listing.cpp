@@ -89,7 +89,6 @@ QStringList sortedNames(std::vector<SortKey> &keys)
     return names;
 }
 
-
 } // namespace
 
 void setDirectoryReader(DirectoryReader reader)

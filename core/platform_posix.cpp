@@ -10,11 +10,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <string>
 #include <vector>
 
 extern char **environ;
@@ -129,8 +129,8 @@ Result<> startDetached(const QString &program, const QStringList &arguments)
     posix_spawnattr_setflags(&attr, flags);
 
     pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(),
-                               startEnvironment.pointers.data());
+    const int rc =
+        posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), startEnvironment.pointers.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)

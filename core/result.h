@@ -11,8 +11,8 @@ namespace core {
 // The windows put it into words.
 struct Error {
     enum Own : int {
-        NulInArgument = -1,   // an argument holds a NUL, which no C string can carry
-        NoProgramFolder = -2, // the tool would be looked up from the working directory
+        NulInArgument = -1,      // an argument holds a NUL, which no C string can carry
+        NoProgramFolder = -2,    // the tool would be looked up from the working directory
         MissingInterpreter = -3, // the "#!" line of the program names a missing file
         MissingLoader = -4,      // the ELF loader that the program names is missing
     };
@@ -27,8 +27,7 @@ struct Error {
 };
 
 // What every function that can fail returns: its value, or why it failed.
-template <typename T = std::monostate>
-class [[nodiscard]] Result {
+template <typename T = std::monostate> class [[nodiscard]] Result {
 public:
     Result(T value = {})
         : state(std::move(value))

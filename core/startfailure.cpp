@@ -32,8 +32,7 @@ QByteArray interpreterOf(int fd)
 }
 
 // The path in PT_INTERP, which the kernel loads before the program itself.
-template <typename Header, typename Segment>
-QByteArray loaderOf(int fd)
+template <typename Header, typename Segment> QByteArray loaderOf(int fd)
 {
     Header header;
     if (pread(fd, &header, sizeof header, 0) != ssize_t(sizeof header) ||

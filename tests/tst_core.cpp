@@ -55,13 +55,15 @@ private slots:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("resolved");
-        QTest::newRow("absolute") << "/base" << "/a/b" << "/a/b";
-        QTest::newRow("relative") << "/base" << "a" << "/base/a";
-        QTest::newRow("dots") << "/base/" << "./a/./b/../c" << "/base/a/c";
-        QTest::newRow("above the root") << "/" << "../../x/.." << "/";
-        QTest::newRow("doubled separators") << "/base" << "//a//b//" << "/a/b";
-        QTest::newRow("only separators") << "" << "//" << "/";
-        QTest::newRow("working directory") << "" << "sub/.." << "$cwd";
+        auto row = [](const char *tag, const QString &base, const QString &path,
+                      const QString &resolved) { QTest::newRow(tag) << base << path << resolved; };
+        row("absolute", "/base", "/a/b", "/a/b");
+        row("relative", "/base", "a", "/base/a");
+        row("dots", "/base/", "./a/./b/../c", "/base/a/c");
+        row("above the root", "/", "../../x/..", "/");
+        row("doubled separators", "/base", "//a//b//", "/a/b");
+        row("only separators", "", "//", "/");
+        row("working directory", "", "sub/..", "$cwd");
     }
 
     void paths()
@@ -79,14 +81,17 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("drive");
-        QTest::newRow("root") << "/home/x" << "/";
-        QTest::newRow("the drive itself") << "/media/usb" << "/media/usb";
-        QTest::newRow("inside") << "/media/usb/maps" << "/media/usb";
-        QTest::newRow("longer of two") << "/media/usb2/a" << "/media/usb2";
-        QTest::newRow("same start, no separator") << "/media/usbkey" << "/";
-        QTest::newRow("drive ending in separator") << "/mnt/x/y" << "/mnt/x/";
-        QTest::newRow("case matters") << "/MEDIA/usb" << "/";
-        QTest::newRow("relative") << "media/usb" << "";
+        auto row = [](const char *tag, const QString &path, const QString &drive) {
+            QTest::newRow(tag) << path << drive;
+        };
+        row("root", "/home/x", "/");
+        row("the drive itself", "/media/usb", "/media/usb");
+        row("inside", "/media/usb/maps", "/media/usb");
+        row("longer of two", "/media/usb2/a", "/media/usb2");
+        row("same start, no separator", "/media/usbkey", "/");
+        row("drive ending in separator", "/mnt/x/y", "/mnt/x/");
+        row("case matters", "/MEDIA/usb", "/");
+        row("relative", "media/usb", "");
     }
 
     void longestDrive()
@@ -101,12 +106,16 @@ private slots:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QStringList>("files");
         const QString odd = core::decodeName("mapa\xe7\xe3o.bsp");
-        QTest::newRow("suffix, any case") << "*.bsp" << QStringList{"ARENA.BSP", "arena.bsp", "c.Bsp", odd};
+        QTest::newRow("suffix, any case")
+            << "*.bsp" << QStringList{"ARENA.BSP", "arena.bsp", "c.Bsp", odd};
         QTest::newRow("*.* takes names without a dot")
-            << "*.*" << QStringList{"a1.map", "ab.map", "ARENA.BSP", "arena.bsp", "c.Bsp", odd, "README", "x.bspx"};
+            << "*.*" << QStringList{"a1.map", "ab.map", "ARENA.BSP", "arena.bsp",
+                                    "c.Bsp",  odd,      "README",    "x.bspx"};
         QTest::newRow("question mark") << "?1.MAP" << QStringList{"a1.map"};
-        QTest::newRow("list with blanks") << "*.map ; readme" << QStringList{"a1.map", "ab.map", "README"};
-        QTest::newRow("leading letter, any case") << "A*" << QStringList{"a1.map", "ab.map", "ARENA.BSP", "arena.bsp"};
+        QTest::newRow("list with blanks")
+            << "*.map ; readme" << QStringList{"a1.map", "ab.map", "README"};
+        QTest::newRow("leading letter, any case")
+            << "A*" << QStringList{"a1.map", "ab.map", "ARENA.BSP", "arena.bsp"};
         QTest::newRow("escaped bytes as one character each") << "mapa??o.*" << QStringList{odd};
         QTest::newRow("no match") << "*.pk3" << QStringList{};
     }
@@ -115,11 +124,12 @@ private slots:
     {
         QFETCH(QString, pattern);
         QFETCH(QStringList, files);
-        const core::Listing entries{{"README", false},       {"x.bspx", false},   {"c.Bsp", false},
-                                    {"ARENA.BSP", false},    {"arena.bsp", false}, {"ab.map", false},
-                                    {".hidden.bsp", false},  {"a1.map", false},   {"maps.bsp", true},
-                                    {core::decodeName("mapa\xe7\xe3o.bsp"), false}, {".git", true},
-                                    {"Beta", true},          {"alpha", true}};
+        core::Listing entries;
+        for (const QString &name :
+             QStringList{"README", "x.bspx", "c.Bsp", "ARENA.BSP", "arena.bsp", "ab.map",
+                         ".hidden.bsp", "a1.map", "maps.bsp/", ".git/", "Beta/", "alpha/"})
+            entries.append({name.chopped(name.endsWith('/')), name.endsWith('/')});
+        entries.append({core::decodeName("mapa\xe7\xe3o.bsp"), false});
         // Hidden names and folders never show; case only breaks ties.
         QCOMPARE(core::matchingFiles(entries, pattern), files);
         QCOMPARE(core::sortedSubdirectories(entries), QStringList({"alpha", "Beta", "maps.bsp"}));
@@ -127,10 +137,13 @@ private slots:
 
     void readingRealFolders()
     {
-        const fs::path dir = core::encodeName(workDir.path()).toStdString(), odd = dir / "sa\xed" "da";
+        const fs::path dir = core::encodeName(workDir.path()).toStdString(), odd = dir / "sa\xed"
+                                                                                         "da";
         fs::create_directory(odd);
         std::ofstream{dir / "mapa\xe7\xe3o.bsp"};
-        fs::create_symlink("sa\xed" "da", dir / "link");
+        fs::create_symlink("sa\xed"
+                           "da",
+                           dir / "link");
         fs::create_symlink("nowhere", dir / "gone.bsp");
         fs::create_symlink("loop", dir / "loop");
         const core::Result<core::Listing> read = core::readDirectory(workDir.path());
@@ -142,19 +155,21 @@ private slots:
         QCOMPARE(seen, QStringList({"link/", "mapa\uFFFD\uFFFDo.bsp", "sa\uFFFDda/"}));
         QCOMPARE(core::readDirectory(workDir.filePath("none")).error(), Error{ENOENT});
         QCOMPARE(core::readDirectory(workDir.filePath("link/x")).error(), Error{ENOENT});
-        QCOMPARE(core::readDirectory(core::decodeName((dir / "mapa\xe7\xe3o.bsp").c_str())).error(), Error{ENOTDIR});
+        QCOMPARE(core::readDirectory(core::decodeName((dir / "mapa\xe7\xe3o.bsp").c_str())).error(),
+                 Error{ENOTDIR});
         QVERIFY(::chdir(odd.c_str()) == 0);
         QCOMPARE(core::encodeName(core::workingDirectory()), QByteArray(odd.c_str()));
     }
 
-    void startsTheToolExactly_data()
+    void startingTheTool_data()
     {
-        QTest::addColumn<QByteArray>("subfolder");
+        QTest::addColumn<QByteArray>("folder"); // of the stub, in a temporary one
         QTest::addColumn<QString>("bsp");
         QTest::addColumn<QString>("map");
-        auto row = [](const char *name, const QByteArray &sub, const QString &bsp, const QString &map) {
-            QTest::newRow(name) << sub << bsp << map;
-        };
+        QTest::addColumn<int>("error"); // 0 when it starts
+        auto row = [](const char *name, const QByteArray &folder, const QString &bsp,
+                      const QString &map,
+                      int error = 0) { QTest::newRow(name) << folder << bsp << map << error; };
         row("ordinary", "", "/maps/arena.bsp", "/out");
         row("both empty", "", "", "");
         row("quotes, blanks, newlines", "", "/m/a\" -output \"/etc\n", " \"/o\"\t");
@@ -162,81 +177,77 @@ private slots:
         row("shell characters", "", "$(touch pwned);`id`|x&y", "'; rm -rf ~ #");
         row("32768 characters", "", '/' + QString(32767, 'b'), QString(32768, 'c'));
         row("right to left, combining, emoji", "", "/خريطة/ã̃e\u0301.bsp", "/🗺️/saída😀");
-        row("bytes that are not UTF-8", "", core::decodeName("/mapa\xe7\xe3o.bsp"), core::decodeName("/sa\xed" "da"));
+        row("bytes that are not UTF-8", "", core::decodeName("/mapa\xe7\xe3o.bsp"),
+            core::decodeName("/sa\xed"
+                             "da"));
         // A trailing "/" on the folder: one separator before the tool's name.
         row("folder with trailing separator", "tools/", "a.bsp", "out");
-        row("folder in latin-1 bytes, with quotes", "o \"nosso\" programa\xe7\xe3o", "a.bsp", "out");
-        row("tool that never exits", "", "a.bsp", "out");
+        row("folder in latin-1 bytes, with quotes", "o \"nosso\" programa\xe7\xe3o", "a.bsp",
+            "out");
+        row("tool that never exits", "sleep", "a.bsp", "out");
+        row("tool missing", "missing", "a.bsp", "out", ENOENT);
+        row("tool not executable", "0644", "a.bsp", "out", EACCES);
+        row("no program folder", "-", "a.bsp", "out", Error::NoProgramFolder);
+        // What the OS itself refuses is reported, never cut short.
+        row("NUL character", "", QString::fromLatin1("a\0b", 3), "out", Error::NulInArgument);
+        row("200000 characters", "", QString(200000, 'x'), "out", E2BIG);
     }
 
-    void startsTheToolExactly()
+    void startingTheTool()
     {
-        QFETCH(QByteArray, subfolder);
+        QFETCH(QByteArray, folder);
         QFETCH(QString, bsp);
         QFETCH(QString, map);
-        const bool trailing = subfolder.endsWith('/'), sleeps = QTest::currentDataTag()[0] == 't';
-        StubFolder stub(trailing ? subfolder.chopped(1) : subfolder);
+        QFETCH(int, error);
+        const bool trailing = folder.endsWith('/'), sleeps = folder == "sleep",
+                   named = !QList<QByteArray>{"sleep", "missing", "0644", "-"}.contains(folder);
+        StubFolder stub(named ? folder.chopped(trailing) : "",
+                        fs::perms(folder == "0644" ? 0644 : 0755)),
+            inWorkingDir, onPath;
+        if (folder == "missing")
+            QVERIFY(fs::remove(stub.tool().toStdString()));
         std::ofstream(stub.bytes.toStdString() + "/stub-mode") << (sleeps ? "sleep" : "");
-        // Every press starts a process of its own, and none is waited for. Only the
-        // standard streams and the environment as it was at start reach the tool.
-        const int leaked = ::open("/dev/null", O_RDONLY);
-        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        // Neither a bspc.exe in the working directory or on PATH, nor a descriptor
+        // or a variable set after start, ever reaches the tool.
+        QVERIFY(QDir::setCurrent(inWorkingDir.folder()));
+        const QByteArray path = qgetenv("PATH"), platform = qgetenv("QT_QPA_PLATFORM");
+        qputenv("PATH", onPath.bytes + ':' + path);
         qputenv("QT_QPA_PLATFORM", "set after start");
+        const int leaked = ::open("/dev/null", O_RDONLY);
+        // Every press starts a process of its own, and none is waited for.
+        QList<core::Result<>> presses;
         for (int press = 0; press < 2; ++press)
-            QVERIFY(core::startConversion(stub.folder() + (trailing ? "/" : ""), bsp, map).ok());
-        qputenv("QT_QPA_PLATFORM", platform);
+            presses << core::startConversion(
+                folder == "-" ? QString() : stub.folder() + (trailing ? "/" : ""), bsp, map);
         ::close(leaked);
-        QVERIFY(stub.waitForRecords(2));
+        qputenv("PATH", path);
+        qputenv("QT_QPA_PLATFORM", platform);
+        const bool recorded = error || stub.waitForRecords(2);
+        QTest::qWait(error ? 100 : 0);
+        // A tool that never exits is ended before anything here can fail.
         const QList<StubRecord> records = stub.records();
-        QCOMPARE(records.size(), 2);
-        QVERIFY(records[0].pid != records[1].pid);
+        QList<bool> running;
+        for (const StubRecord &r : records) {
+            running << QFile::exists(QString("/proc/%1").arg(r.pid));
+            if (sleeps)
+                ::kill(pid_t(r.pid), SIGKILL);
+        }
+        QVERIFY(recorded && (!sleeps || !running.contains(false)));
+        // Once reaped, the pid is gone; a zombie would stay in /proc.
+        for (const StubRecord &r : records)
+            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QString("/proc/%1").arg(r.pid)), 10000);
+        for (const core::Result<> &started : presses)
+            QCOMPARE(started.error(), Error{error});
+        QVERIFY(inWorkingDir.records().isEmpty() && onPath.records().isEmpty());
+        QCOMPARE(records.size(), error ? 0 : 2);
+        QVERIFY(error || records[0].pid != records[1].pid);
         for (const StubRecord &r : records) {
             QCOMPARE(r.exe, stub.tool());
-            QCOMPARE(r.argv, QList<QByteArray>({stub.tool(), "-bsp2map", core::encodeName(bsp), "-output", core::encodeName(map)}));
-            QCOMPARE(r.cwd, core::encodeName(workDir.path()));
-            QCOMPARE(r.fds + ' ' + r.env, "0,1,2 " + platform);
-            const QString proc = QString("/proc/%1").arg(r.pid);
-            if (sleeps && QFile::exists(proc))
-                ::kill(pid_t(r.pid), SIGKILL);
-            // Once reaped, the pid is gone; a zombie would stay in /proc.
-            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(proc), 10000);
+            QCOMPARE(r.argv, QList<QByteArray>({stub.tool(), "-bsp2map", core::encodeName(bsp),
+                                                "-output", core::encodeName(map)}));
+            QCOMPARE(r.cwd + ' ' + r.fds + ' ' + r.env, inWorkingDir.bytes + " 0,1,2 " + platform);
         }
-        QVERIFY(!QFile::exists(workDir.filePath("pwned")));
-    }
-
-    void aFailedStartIsReported_data()
-    {
-        QTest::addColumn<int>("mode"); // of the tool, -1 for none
-        QTest::addColumn<QString>("bsp");
-        QTest::addColumn<int>("error");
-        QTest::newRow("missing") << -1 << "a.bsp" << ENOENT;
-        QTest::newRow("not executable") << 0644 << "a.bsp" << EACCES;
-        QTest::newRow("empty folder") << 0755 << "a.bsp" << int(Error::NoProgramFolder);
-        // What the OS itself refuses is reported, never cut short.
-        QTest::newRow("NUL character") << 0755 << QString::fromLatin1("a\0b", 3) << int(Error::NulInArgument);
-        QTest::newRow("200000 characters") << 0755 << QString(200000, 'x') << E2BIG;
-    }
-
-    void aFailedStartIsReported()
-    {
-        QFETCH(int, mode);
-        QFETCH(QString, bsp);
-        QFETCH(int, error);
-        StubFolder stub({}, fs::perms(qMax(mode, 0))), inWorkingDir, onPath;
-        if (mode < 0)
-            QVERIFY(fs::remove(stub.tool().toStdString()));
-        // A bspc.exe in the working directory or on PATH must never stand in.
-        QVERIFY(QDir::setCurrent(inWorkingDir.folder()));
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", onPath.bytes + ':' + path);
-        const bool noFolder = error == Error::NoProgramFolder;
-        const core::Result<> started =
-            core::startConversion(noFolder ? QString() : stub.folder(), bsp, "out");
-        qputenv("PATH", path);
-        QCOMPARE(started.error(), Error{error});
-        QTest::qWait(100);
-        QVERIFY(stub.records().isEmpty() && inWorkingDir.records().isEmpty() &&
-                onPath.records().isEmpty());
+        QVERIFY(!QFile::exists(inWorkingDir.folder() + "/pwned"));
     }
 };
 

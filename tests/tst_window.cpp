@@ -90,32 +90,39 @@ private slots:
         QFETCH(int, scale);
         const QString main = start(scale);
         QVERIFY(!main.isEmpty());
+        run("xdotool", {"windowfocus", "--sync", main}); // a window that has focus takes clicks
         for (const QString mode : {"bsp", "map"}) {
             click(main, 328, mode == "bsp" ? 50 : 98, scale); // "..." beside the field
-            const QString chooser = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Abrir$"});
+            const QString chooser =
+                run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Abrir$"});
             QVERIFY(!chooser.isEmpty());
             // A child of the main window to the window manager too.
-            QCOMPARE(run("xprop", {"-id", chooser, "WM_TRANSIENT_FOR"}),
-                     QString("WM_TRANSIENT_FOR(WINDOW): window id # 0x%1").arg(main.toULong(), 0, 16));
+            QCOMPARE(
+                run("xprop", {"-id", chooser, "WM_TRANSIENT_FOR"}),
+                QString("WM_TRANSIENT_FOR(WINDOW): window id # 0x%1").arg(main.toULong(), 0, 16));
             if (mode == "bsp")
                 click(chooser, 228, 32, scale); // the first file
             // Enter and Escape press nothing: the chooser stays open.
             run("xdotool", {"key", "--window", chooser, "Return", "Escape"});
             QVERIFY(screenshot(chooser, QString("chooser-%1-%2x").arg(mode).arg(scale)));
             click(chooser, 482, 38, scale); // "OK"
-            QTRY_VERIFY_WITH_TIMEOUT(run("xdotool", {"search", "--onlyvisible", "--name", "^Abrir$"}).isEmpty(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                run("xdotool", {"search", "--onlyvisible", "--name", "^Abrir$"}).isEmpty(), 10000);
         }
         QVERIFY(screenshot(main, QString("main-%1x").arg(scale)));
         const QByteArray folder = cwd().toUtf8();
-        QCOMPARE(descompilar(main, scale), QList<QByteArray>({"-bsp2map", folder + "/arena.bsp", "-output", folder}));
+        QCOMPARE(descompilar(main, scale),
+                 QList<QByteArray>({"-bsp2map", folder + "/arena.bsp", "-output", folder}));
     }
 
     void dropsAreNeverMoves_data()
     {
         QTest::addColumn<int>("offered"); // by the drag source, which would rather move
         QTest::addColumn<int>("taken");   // what the drag source is told
-        QTest::newRow("copy, move or link") << int(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction) << int(Qt::CopyAction);
-        QTest::newRow("move or link") << int(Qt::MoveAction | Qt::LinkAction) << int(Qt::LinkAction);
+        QTest::newRow("copy, move or link")
+            << int(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction) << int(Qt::CopyAction);
+        QTest::newRow("move or link")
+            << int(Qt::MoveAction | Qt::LinkAction) << int(Qt::LinkAction);
         QTest::newRow("move only") << int(Qt::MoveAction) << int(Qt::IgnoreAction);
     }
 
@@ -128,12 +135,17 @@ private slots:
         QVERIFY(!main.isEmpty());
         QProcess source;
         source.setProcessEnvironment(program.processEnvironment());
-        source.start(qEnvironmentVariable("DRAG_SOURCE"), {QString::number(offered), cwd() + "/arena.bsp"});
-        const QString from = run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^drag source$"});
+        source.start(qEnvironmentVariable("DRAG_SOURCE"),
+                     {QString::number(offered), cwd() + "/arena.bsp"});
+        const QString from =
+            run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^drag source$"});
         // Pressed on the source, carried onto txtBSP in steps as a hand does, and let go.
-        run("xdotool", {"mousemove", "--sync", "--window", from, "50", "50", "mousedown", "1", "sleep", "0.2",
-                        "mousemove", "--window", from, "60", "60", "sleep", "0.2", "mousemove", "--window", main,
-                        "100", "50", "sleep", "0.2", "mousemove", "--window", main, "102", "50", "sleep", "0.2", "mouseup", "1"});
+        run("xdotool",
+            {"mousemove", "--sync", "--window", from,        "50",       "50", "mousedown",
+             "1",         "sleep",  "0.2",      "mousemove", "--window", from, "60",
+             "60",        "sleep",  "0.2",      "mousemove", "--window", main, "100",
+             "50",        "sleep",  "0.2",      "mousemove", "--window", main, "102",
+             "50",        "sleep",  "0.2",      "mouseup",   "1"});
         QVERIFY(source.waitForReadyRead());
         QCOMPARE(source.readAllStandardOutput().trimmed().toInt(), taken);
         QCOMPARE(descompilar(main, 1).value(1), taken ? cwd().toUtf8() + "/arena.bsp" : "");

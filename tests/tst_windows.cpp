@@ -13,19 +13,22 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 
 #include <functional>
 #include <stdexcept>
 
 namespace {
-const QByteArray oddFile("mapa\xe7\xe3o.bsp"), oddFolder("sa\xed" "da");
+const QByteArray oddFile("mapa\xe7\xe3o.bsp"), oddFolder("sa\xed"
+                                                         "da");
 
 // Fails every directory whose name ends in "locked", as a refused one would.
 core::Result<core::Listing> lockedReader(const QString &path)
@@ -38,10 +41,12 @@ core::Result<core::Listing> lockedReader(const QString &path)
     return result;
 }
 
+// 15 twips a pixel at 96 DPI, 12 at 120 DPI.
 QRect pixels(const QRect &t)
 {
-    using ui::twipsToPixels;
-    return {twipsToPixels(t.x()), twipsToPixels(t.y()), twipsToPixels(t.width()), twipsToPixels(t.height())};
+    const qreal dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
+    const auto px = [dpi](int twips) { return qRound(twips * dpi / 1440.0); };
+    return {px(t.x()), px(t.y()), px(t.width()), px(t.height())};
 }
 
 // The exact names a list holds (Qt::UserRole), or what it shows.
@@ -82,7 +87,8 @@ struct BoxWatcher {
     {
         QObject::connect(&timer, &QTimer::timeout, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                const bool ops = box->windowTitle() == "Ops!" && box->icon() == QMessageBox::Critical &&
+                const bool ops = box->windowTitle() == "Ops!" &&
+                                 box->icon() == QMessageBox::Critical &&
                                  box->standardButtons() == QMessageBox::Ok;
                 seen << (ops ? "" : "not the error box: ") + box->text();
                 box->reject();
@@ -137,7 +143,8 @@ private slots:
         const fs::path maps = core::encodeName(at("maps")).toStdString();
         for (const char *dir : {"sub", "x.bsp", "locked", "../other", oddFolder.data()})
             fs::create_directories(maps / dir);
-        for (const char *file : {"arena.bsp", "B.BSP", "c.Bsp", "d.map", "e.bspx", ".hidden.bsp", "sub/deep.bsp", oddFile.data()})
+        for (const char *file : {"arena.bsp", "B.BSP", "c.Bsp", "d.map", "e.bspx", ".hidden.bsp",
+                                 "sub/deep.bsp", oddFile.data()})
             std::ofstream{maps / file};
         QVERIFY(QDir::setCurrent(at("maps")));
         stub = std::make_unique<StubFolder>();
@@ -154,17 +161,20 @@ private slots:
     void layout_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QRect>("twips"); // null for a hidden control
+        QTest::addColumn<QRect>("twips");  // null for a hidden control
         QTest::addColumn<QString>("next"); // where Tab goes from it, "" if it takes no focus
         QTest::addColumn<QString>("name"); // for screen readers
         // Tagged with the window ("main", or the chooser's mode) and the control.
-        auto row = [](const QString &tag, const QString &text, const QRect &twips, const QString &next,
-                      const QString &name) { QTest::newRow(qPrintable(tag)) << text << twips << next << name; };
+        auto row = [](const QString &tag, const QString &text, const QRect &twips,
+                      const QString &next, const QString &name) {
+            QTest::newRow(qPrintable(tag)) << text << twips << next << name;
+        };
         const QString bsp = "Selecione arquivo BSP", folder = "Selecione o diretório destino";
         row("main txtBSP", "", {120, 600, 4575, 315}, "Command1", bsp);
         row("main Command1", "...", {4800, 600, 255, 315}, "txtMAP", "Escolher arquivo BSP");
         row("main txtMAP", "", {120, 1320, 4575, 315}, "Command2", folder);
-        row("main Command2", "...", {4800, 1320, 255, 315}, "Command3", "Escolher diretório destino");
+        row("main Command2", "...", {4800, 1320, 255, 315}, "Command3",
+            "Escolher diretório destino");
         row("main Label1", bsp, {180, 300, 1995, 255}, "", bsp);
         row("main Label2", folder, {180, 1020, 3195, 255}, "", folder);
         row("main txtOperacao", "", {}, "", "Modo do seletor");
@@ -175,12 +185,16 @@ private slots:
             const QString caption = map ? "Selecione o diretorio." : "Selecione o arquivo BSP";
             row(m + " cmbCanc", "Cancelar", {6480, 1020, 1515, 435}, "cmbOk", "Cancelar");
             row(m + " cmbOk", "OK", {6480, 360, 1515, 435}, map ? "Dir1" : "Text1", "OK");
-            row(m + " Text1", "", map ? QRect() : QRect(0, 3840, 6315, 315), "File1", "Nome do Arquivo");
-            row(m + " File1", "", map ? QRect() : QRect(2820, 360, 3495, 3015), "Dir1", "Selecione o arquivo BSP");
-            row(m + " Dir1", "", {0, 360, map ? 6315 : 2775, map ? 3795 : 3015}, "Drive1", "Diretórios");
+            row(m + " Text1", "", map ? QRect() : QRect(0, 3840, 6315, 315), "File1",
+                "Nome do Arquivo");
+            row(m + " File1", "", map ? QRect() : QRect(2820, 360, 3495, 3015), "Dir1",
+                "Selecione o arquivo BSP");
+            row(m + " Dir1", "", {0, 360, map ? 6315 : 2775, map ? 3795 : 3015}, "Drive1",
+                "Diretórios");
             row(m + " Drive1", "", {0, 0, 2775, 315}, "cmbCanc", "Unidades");
             row(m + " Label1", caption, {2940, 60, 1875, 195}, "", caption);
-            row(m + " Labe", "Nome do Arquivo", map ? QRect() : QRect(0, 3540, 2775, 255), "", "Nome do Arquivo");
+            row(m + " Labe", "Nome do Arquivo", map ? QRect() : QRect(0, 3540, 2775, 255), "",
+                "Nome do Arquivo");
         }
     }
 
@@ -194,7 +208,8 @@ private slots:
         const auto check = [&](QWidget &top) {
             const bool main = tag[0] == "main";
             QCOMPARE(top.windowTitle(), main ? "Quelm BSP to MAP" : "Abrir");
-            QCOMPARE(top.size(), pixels(main ? QRect(0, 0, 5160, 2310) : QRect(0, 0, 8115, 4230)).size());
+            QCOMPARE(top.size(),
+                     pixels(main ? QRect(0, 0, 5160, 2310) : QRect(0, 0, 8115, 4230)).size());
             QCOMPARE(top.focusWidget()->objectName(), main ? "txtBSP" : "cmbCanc");
             QWidget *w = top.findChild<QWidget *>(tag[1]);
             QCOMPARE(w->property("text").toString(), text);
@@ -207,11 +222,15 @@ private slots:
             // A label may only grow, and only as far as its text needs; it covers nothing.
             auto *label = qobject_cast<QLabel *>(w);
             const QRect designed = pixels(twips);
-            QCOMPARE(w->geometry(), QRect(designed.topLeft(), label ? designed.size().expandedTo(w->sizeHint()) : designed.size()));
+            QCOMPARE(w->geometry(),
+                     QRect(designed.topLeft(),
+                           label ? designed.size().expandedTo(w->sizeHint()) : designed.size()));
             for (QWidget *other : top.findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-                QVERIFY(!label || other == label || !other->isVisibleTo(&top) || !label->geometry().intersects(other->geometry()));
+                QVERIFY(!label || other == label || !other->isVisibleTo(&top) ||
+                        !label->geometry().intersects(other->geometry()));
             if (label && main)
-                QCOMPARE(label->palette().color(QPalette::WindowText), top.palette().color(QPalette::Highlight));
+                QCOMPARE(label->palette().color(QPalette::WindowText),
+                         top.palette().color(QPalette::Highlight));
             if (auto *button = qobject_cast<QPushButton *>(w))
                 QVERIFY(!button->isDefault() && !button->autoDefault());
             if (!next.isEmpty()) {
@@ -225,7 +244,9 @@ private slots:
                 int changed = 0; // on the control's outer edge
                 for (int x = 0; x < w->width(); ++x)
                     for (int y = 0; y < w->height(); ++y)
-                        changed += (x == 0 || y == 0 || x == w->width() - 1 || y == w->height() - 1) && focused.pixel(x, y) != unfocused.pixel(x, y);
+                        changed +=
+                            (x == 0 || y == 0 || x == w->width() - 1 || y == w->height() - 1) &&
+                            focused.pixel(x, y) != unfocused.pixel(x, y);
                 QVERIFY2(w->hasFocus() && changed > 0, qPrintable(QString::number(changed)));
                 QTest::keyClick(w, Qt::Key_Tab);
                 QCOMPARE(top.focusWidget()->objectName(), next);
@@ -238,7 +259,8 @@ private slots:
         if (tag[0] == "main")
             return check(*window);
         // The BSP design comes back in full after a MAP opening.
-        QVERIFY(inChooser(*window, "Command2", [&](Abrir &c) { tag[0] == "MAP" ? check(c) : void(); }));
+        QVERIFY(
+            inChooser(*window, "Command2", [&](Abrir &c) { tag[0] == "MAP" ? check(c) : void(); }));
         QVERIFY(tag[0] == "MAP" || inChooser(*window, "Command1", check));
     }
 
@@ -255,13 +277,15 @@ private slots:
     void aFailedStartIsShown_data()
     {
         QTest::addColumn<QByteArray>("tool"); // what bspc.exe is: a script's text, or one of these
-        QTest::addColumn<QString>("reason"); // %1: the loader that the stub names
+        QTest::addColumn<QString>("reason");  // %1: the loader that the stub names
         QTest::newRow("missing") << QByteArray("none") << "arquivo não encontrado";
         QTest::newRow("not executable") << QByteArray("0644") << "permissão negada";
         QTest::newRow("a directory") << QByteArray("folder") << "é um diretório";
         QTest::newRow("script without its interpreter")
-            << QByteArray("#! /no/such/sh -e\nexit 0\n") << "o interpretador /no/such/sh não foi encontrado";
-        QTest::newRow("program without its loader") << QByteArray("elf") << "o carregador do programa, %1, não foi encontrado";
+            << QByteArray("#! /no/such/sh -e\nexit 0\n")
+            << "o interpretador /no/such/sh não foi encontrado";
+        QTest::newRow("program without its loader")
+            << QByteArray("elf") << "o carregador do programa, %1, não foi encontrado";
         QTest::newRow("handler throws") << QByteArray("throw") << "";
     }
 
@@ -276,7 +300,8 @@ private slots:
         QByteArray bytes = file.readAll();
         if (tool == "elf") { // the stub, its loader renamed to one that is not there
             const qsizetype at = bytes.indexOf("/ld-"), start = bytes.lastIndexOf('\0', at) + 1;
-            reason = reason.arg(QString(bytes.mid(start, bytes.indexOf('\0', at) - start)).replace(1, 1, 'X'));
+            reason = reason.arg(
+                QString(bytes.mid(start, bytes.indexOf('\0', at) - start)).replace(1, 1, 'X'));
             bytes[start + 1] = 'X';
         }
         QVERIFY(file.resize(0) && file.write(tool.startsWith("#!") ? tool : bytes) > 0);
@@ -290,8 +315,10 @@ private slots:
         field("txtBSP")->setText("a.bsp");
         BoxWatcher boxes;
         QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(boxes.seen, QStringList(reason.isEmpty() ? "Ocorreu um erro inesperado: disco cheio"
-                                                          : "Não foi possível iniciar " + stub->folder() + "/bspc.exe: " + reason));
+        QCOMPARE(boxes.seen,
+                 QStringList(reason.isEmpty() ? "Ocorreu um erro inesperado: disco cheio"
+                                              : "Não foi possível iniciar " + stub->folder() +
+                                                    "/bspc.exe: " + reason));
         // The fields keep their text, and the window still answers input.
         QTest::keyClicks(field("txtBSP"), "!");
         QCOMPARE(field("txtBSP")->text(), "a.bsp!");
@@ -305,7 +332,8 @@ private slots:
         QTest::newRow("txtBSP") << "txtBSP" << 33000 << "";
         QTest::newRow("txtMAP") << "txtMAP" << 33000 << "";
         QTest::newRow("chooser's name field") << "Text1" << 33000 << "";
-        QTest::newRow("too long for the OS") << "txtBSP" << 200000 << "lista de argumentos longa demais";
+        QTest::newRow("too long for the OS")
+            << "txtBSP" << 200000 << "lista de argumentos longa demais";
     }
 
     void fieldsTakeAnyLength()
@@ -329,9 +357,11 @@ private slots:
         QCOMPARE(filled->text(), text);
         if (reason.isEmpty()) {
             QVERIFY(stub->waitForRecords(1));
-            QCOMPARE(stub->records().first().argv.value(filled == field("txtMAP") ? 4 : 2), text.toUtf8());
+            QCOMPARE(stub->records().first().argv.value(filled == field("txtMAP") ? 4 : 2),
+                     text.toUtf8());
         } else
-            QCOMPARE(boxes.seen, QStringList("Não foi possível iniciar " + stub->folder() + "/bspc.exe: " + reason));
+            QCOMPARE(boxes.seen, QStringList("Não foi possível iniciar " + stub->folder() +
+                                             "/bspc.exe: " + reason));
     }
 
     void folderListStaysOnItsDrive_data()
@@ -343,7 +373,8 @@ private slots:
         QTest::newRow("the drive's own row") << QStringList{"maps"} << "maps";
         QTest::newRow("back up the chain") << QStringList{"maps/sub", "maps"} << "maps";
         QTest::newRow("the shown drive again") << QStringList{"maps/sub", "drive"} << "maps";
-        QTest::newRow("down from the root again") << QStringList{"drive", "maps/locked"} << "maps/locked";
+        QTest::newRow("down from the root again")
+            << QStringList{"drive", "maps/locked"} << "maps/locked";
     }
 
     void folderListStaysOnItsDrive()
@@ -373,9 +404,18 @@ private slots:
         QTest::addColumn<QString>("removed"); // below the tree, before the chooser opens
         QTest::addColumn<QString>("shown");   // once "OK" was pressed in MAP mode
         QTest::addColumn<QString>("map");     // what txtMAP then holds
-        QTest::newRow("working directory") << "maps/sub" << "maps/sub" << "maps" << "maps";
-        QTest::newRow("with its parents") << "other/a/b" << "other" << "" << "";
-        QTest::newRow("open folder, while shown") << "maps" << "" << "maps" << "typed";
+        QTest::newRow("working directory") << "maps/sub"
+                                           << "maps/sub"
+                                           << "maps"
+                                           << "maps";
+        QTest::newRow("with its parents") << "other/a/b"
+                                          << "other"
+                                          << ""
+                                          << "";
+        QTest::newRow("open folder, while shown") << "maps"
+                                                  << ""
+                                                  << "maps"
+                                                  << "typed";
     }
 
     void vanishedFolders()
@@ -397,10 +437,12 @@ private slots:
             c.findChild<QPushButton *>("cmbOk")->click();
             // Never a folder that is gone: the list moves to what is left.
             QCOMPARE(list->path(), at(shown).chopped(shown.isEmpty()));
-            QCOMPARE(rows(c.findChild<FileList *>("File1")), QStringList(shown == "maps" ? 1 : 0, "d.map"));
+            QCOMPARE(rows(c.findChild<FileList *>("File1")),
+                     QStringList(shown == "maps" ? 1 : 0, "d.map"));
         }));
         QCOMPARE(field("txtMAP")->text(), map == "typed" ? map : at(map).chopped(map.isEmpty()));
-        QCOMPARE(boxes.seen, QStringList(map == "typed" ? 1 : 0, "O diretório " + at("maps/sub") + " não existe mais."));
+        QCOMPARE(boxes.seen, QStringList(map == "typed" ? 1 : 0,
+                                         "O diretório " + at("maps/sub") + " não existe mais."));
     }
 
     void deepFolders_data()
@@ -434,12 +476,14 @@ private slots:
             // In view, with as much of the chain above it as fits.
             const QRect row = list->visualRect(open), view = list->viewport()->rect();
             QVERIFY(row.top() >= 0 && row.bottom() <= view.bottom());
-            QVERIFY(list->verticalScrollBar()->value() == 0 || row.bottom() + row.height() > view.bottom());
+            QVERIFY(list->verticalScrollBar()->value() == 0 ||
+                    row.bottom() + row.height() > view.bottom());
             // The pixels of a row in neither of its two backgrounds (the list's,
             // the selection's) are its icon and name.
             QImage shot;
             const auto drawn = [&](const QRect &r) {
-                const QRgb plain = shot.pixel(0, r.center().y()), selected = shot.pixel(view.right(), r.center().y());
+                const QRgb plain = shot.pixel(0, r.center().y()),
+                           selected = shot.pixel(view.right(), r.center().y());
                 int left = view.right(), right = 0;
                 for (int x = 0; x <= view.right(); ++x)
                     for (int y = qMax(r.top(), 0); y <= qMin(r.bottom(), view.bottom()); ++y)
@@ -456,16 +500,18 @@ private slots:
                 shot = list->viewport()->grab().toImage();
                 for (int r = 0; r < list->model()->rowCount(); ++r)
                     if (list->visualRect(list->model()->index(r, 0)).intersects(view))
-                        QVERIFY2(drawn(list->visualRect(list->model()->index(r, 0))).second > 0, qPrintable(rows(list)[r]));
+                        QVERIFY2(drawn(list->visualRect(list->model()->index(r, 0))).second > 0,
+                                 qPrintable(rows(list)[r]));
             }
-            QVERIFY2(right - left >= list->fontMetrics().horizontalAdvance(path.section('/', -1)) && left > 0 && right < view.right() - 1,
+            QVERIFY2(right - left >= list->fontMetrics().horizontalAdvance(path.section('/', -1)) &&
+                         left > 0 && right < view.right() - 1,
                      qPrintable(QString("%1..%2").arg(left).arg(right)));
         }));
     }
 
     void largeFonts_data()
     {
-        QTest::addColumn<int>("points"); // 0: the platform's default font
+        QTest::addColumn<int>("points");     // 0: the platform's default font
         QTest::addColumn<QString>("button"); // "" for the main window, else the chooser's
         for (const int points : {0, 14, 20})
             for (const QString button : {"", "Command1", "Command2"})
@@ -488,7 +534,8 @@ private slots:
             const QSize designed = button.isEmpty() ? QSize(344, 154) : QSize(541, 282);
             QVERIFY(points ? top.width() > designed.width() && top.height() > designed.height()
                            : top.size() == designed);
-            const QList<QWidget *> controls = top.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+            const QList<QWidget *> controls =
+                top.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
             for (QWidget *w : controls) {
                 if (!w->isVisibleTo(&top))
                     continue;
@@ -496,13 +543,17 @@ private slots:
                 // text fits inside any other frame, and so does a caption.
                 const int frame = 2 * w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
                 if (qobject_cast<QLabel *>(w))
-                    QVERIFY(w->width() >= w->sizeHint().width() && w->height() >= w->sizeHint().height());
+                    QVERIFY(w->width() >= w->sizeHint().width() &&
+                            w->height() >= w->sizeHint().height());
                 else
-                    QVERIFY2(w->fontMetrics().height() + frame <= w->height(), qPrintable(w->objectName()));
+                    QVERIFY2(w->fontMetrics().height() + frame <= w->height(),
+                             qPrintable(w->objectName()));
                 if (auto *b = qobject_cast<QPushButton *>(w))
-                    QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) + frame <= b->width(), qPrintable(b->text()));
+                    QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) + frame <= b->width(),
+                             qPrintable(b->text()));
                 for (QWidget *other : controls)
-                    QVERIFY2(other == w || !other->isVisibleTo(&top) || !w->geometry().intersects(other->geometry()),
+                    QVERIFY2(other == w || !other->isVisibleTo(&top) ||
+                                 !w->geometry().intersects(other->geometry()),
                              qPrintable(w->objectName() + " " + other->objectName()));
             }
         };
@@ -540,8 +591,8 @@ private slots:
         if (focused)
             drives->setFocus(Qt::TabFocusReason);
         BoxWatcher boxes;
-        QWheelEvent notch(drives->rect().center(), drives->mapToGlobal(drives->rect().center()), {}, {0, -120},
-                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QWheelEvent notch(drives->rect().center(), drives->mapToGlobal(drives->rect().center()), {},
+                          {0, -120}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
         QApplication::sendEvent(drives, &notch);
         QCOMPARE(boxes.seen.size(), int(focused && missing));
         const QString drive = shown ? mount : "/";
@@ -550,7 +601,8 @@ private slots:
         // The whole of the shown drive in its tip, and of every drive in the open list.
         QCOMPARE(drives->toolTip(), drive);
         drives->showPopup();
-        QVERIFY(drives->view()->viewport()->width() > drives->fontMetrics().horizontalAdvance(mount));
+        QVERIFY(drives->view()->viewport()->width() >
+                drives->fontMetrics().horizontalAdvance(mount));
         drives->hidePopup();
     }
 
@@ -560,22 +612,26 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QString>("bsp"); // below the tree when it starts with "maps"
         QTest::addColumn<QString>("map");
-        const QString odd = core::decodeName(oddFile), old = "old.map";
-        QTest::newRow("BSP ok") << QStringList{"ok"} << "" << old;
-        QTest::newRow("BSP focus only") << QStringList{"focus", "ok"} << "" << old;
-        QTest::newRow("BSP typed") << QStringList{"type /x/a \"b\" ção.bsp", "ok"} << "/x/a \"b\" ção.bsp" << old;
-        QTest::newRow("BSP click, open a folder") << QStringList{"click " + odd, "open", "ok"} << "maps/" + odd << old;
-        QTest::newRow("BSP click the current row") << QStringList{"focus", "click arena.bsp", "ok"} << "maps/arena.bsp" << old;
-        QTest::newRow("BSP arrow") << QStringList{"focus", "key down", "ok"} << "maps/B.BSP" << old;
-        QTest::newRow("BSP space") << QStringList{"focus", "key space", "ok"} << "maps/arena.bsp" << old;
-        QTest::newRow("BSP double-click") << QStringList{"click c.Bsp", "double c.Bsp", "ok"} << "maps/c.Bsp" << old;
-        QTest::newRow("BSP cancel") << QStringList{"click c.Bsp", "cancel"} << "old.bsp" << old;
-        QTest::newRow("BSP close") << QStringList{"close"} << "old.bsp" << old;
-        QTest::newRow("BSP escape") << QStringList{"escape"} << "old.bsp" << old;
-        QTest::newRow("MAP ok") << QStringList{"ok"} << "old.bsp" << "maps";
-        QTest::newRow("MAP open") << QStringList{"double maps/" + core::decodeName(oddFolder), "ok"} << "old.bsp"
-                                  << "maps/" + core::decodeName(oddFolder);
-        QTest::newRow("MAP cancel") << QStringList{"double maps/sub", "cancel"} << "old.bsp" << old;
+        auto row = [](const char *tag, const QStringList &steps, const QString &bsp,
+                      const QString &map = "old.map") {
+            QTest::newRow(tag) << steps << bsp << map;
+        };
+        const QString odd = core::decodeName(oddFile),
+                      folder = "maps/" + core::decodeName(oddFolder);
+        row("BSP ok", {"ok"}, "");
+        row("BSP focus only", {"focus", "ok"}, "");
+        row("BSP typed", {"type /x/a \"b\" ção.bsp", "ok"}, "/x/a \"b\" ção.bsp");
+        row("BSP click, open a folder", {"click " + odd, "open", "ok"}, "maps/" + odd);
+        row("BSP click the current row", {"focus", "click arena.bsp", "ok"}, "maps/arena.bsp");
+        row("BSP arrow", {"focus", "key down", "ok"}, "maps/B.BSP");
+        row("BSP space", {"focus", "key space", "ok"}, "maps/arena.bsp");
+        row("BSP double-click", {"click c.Bsp", "double c.Bsp", "ok"}, "maps/c.Bsp");
+        row("BSP cancel", {"click c.Bsp", "cancel"}, "old.bsp");
+        row("BSP close", {"close"}, "old.bsp");
+        row("BSP escape", {"escape"}, "old.bsp");
+        row("MAP ok", {"ok"}, "old.bsp", "maps");
+        row("MAP open", {"double " + folder, "ok"}, "old.bsp", folder);
+        row("MAP cancel", {"double maps/sub", "cancel"}, "old.bsp");
     }
 
     void handBack()
@@ -598,8 +654,7 @@ private slots:
                 else if (verb == "focus") { // by Tab: the first row becomes current, not selected
                     QFocusEvent tab(QEvent::FocusIn, Qt::TabFocusReason);
                     QApplication::sendEvent(list, &tab);
-                }
-                else if (verb == "key")
+                } else if (verb == "key")
                     QTest::keyClick(list, what == "down" ? Qt::Key_Down : Qt::Key_Space);
                 else if (verb == "type") // key presses carrying any character
                     for (const QChar ch : what)
@@ -622,7 +677,9 @@ private slots:
         // Both fields reach the tool byte for byte.
         window->findChild<QPushButton *>("Command3")->click();
         QVERIFY(stub->waitForRecords(1));
-        QCOMPARE(stub->records().first().argv.mid(1), QList<QByteArray>({"-bsp2map", core::encodeName(bsp), "-output", core::encodeName(map)}));
+        QCOMPARE(stub->records().first().argv.mid(1),
+                 QList<QByteArray>(
+                     {"-bsp2map", core::encodeName(bsp), "-output", core::encodeName(map)}));
     }
 
     void opening_data()
@@ -632,15 +689,19 @@ private slots:
         QTest::addColumn<QString>("reason"); // in the error box, "" for none
         QTest::addColumn<QString>("shown");  // the folder then listed
         QTest::addColumn<QStringList>("listed");
+        auto row = [](const char *tag, const QString &target, const QString &reason,
+                      const QString &shown, const QStringList &listed) {
+            QTest::newRow(tag) << target << reason << shown << listed;
+        };
         const QString gone = "arquivo não encontrado", refused = "permissão negada";
-        QTest::newRow("drive readable") << "other" << QString() << "other" << QStringList();
-        QTest::newRow("drive of the working dir") << "" << QString() << "maps" << bspFiles;
-        QTest::newRow("drive missing") << "/nonexistent/usb" << gone << "maps" << bspFiles;
-        QTest::newRow("drive refused") << "locked" << refused << "maps" << bspFiles;
-        QTest::newRow("drive removed while shown") << "maps/sub" << gone << "maps" << bspFiles;
-        QTest::newRow("folder removed while shown") << "maps/sub" << gone << "maps" << bspFiles;
-        QTest::newRow("folder refused") << "maps/locked" << refused << "maps" << bspFiles;
-        QTest::newRow("current folder removed") << "maps/sub" << gone << "maps/sub" << QStringList("deep.bsp");
+        row("drive readable", "other", "", "other", {});
+        row("drive of the working dir", "", "", "maps", bspFiles);
+        row("drive missing", "/nonexistent/usb", gone, "maps", bspFiles);
+        row("drive refused", "locked", refused, "maps", bspFiles);
+        row("drive removed while shown", "maps/sub", gone, "maps", bspFiles);
+        row("folder removed while shown", "maps/sub", gone, "maps", bspFiles);
+        row("folder refused", "maps/locked", refused, "maps", bspFiles);
+        row("current folder removed", "maps/sub", gone, "maps/sub", {"deep.bsp"});
     }
 
     void opening()
@@ -653,8 +714,10 @@ private slots:
         const QString path = target.startsWith('/') ? target : at(target).chopped(target.isEmpty());
         core::setDirectoryReader(lockedReader);
         auto *drives = chooser->findChild<DriveList *>("Drive1");
-        if (how == "drive")
+        if (how == "drive") { // the user comes from "/"
             drives->setDrives({"/", path});
+            drives->setDrive("/");
+        }
         if (how == "current")
             clickRow(dirs(), path, true);
         if (target.endsWith("sub"))
@@ -670,13 +733,16 @@ private slots:
             else
                 QTest::keyClick(dirs(), Qt::Key_Return);
         }
-        const QString box = QString("Não foi possível abrir %1 %2: %3").arg(how == "drive" ? "a unidade" : "o diretório", path, reason);
+        const QString box = QString("Não foi possível abrir %1 %2: %3")
+                                .arg(how == "drive" ? "a unidade" : "o diretório", path, reason);
         QCOMPARE(boxes.seen, QStringList(reason.isEmpty() ? 0 : 2, box));
         QCOMPARE(dirs()->path(), at(shown));
         QCOMPARE(rows(files()), listed);
-        QCOMPARE(rows(files(), Qt::DisplayRole).filter(QString(QChar::ReplacementCharacter)).size(), listed.size() / 4);
+        QCOMPARE(rows(files(), Qt::DisplayRole).filter(QString(QChar::ReplacementCharacter)).size(),
+                 listed.size() / 4);
         // A failed drive gives way to the lists' one.
-        QCOMPARE(drives->currentData(Qt::UserRole).toString(), how == "drive" && reason.isEmpty() ? path : drive);
+        QCOMPARE(drives->currentData(Qt::UserRole).toString(),
+                 how == "drive" && reason.isEmpty() ? path : drive);
         // Still usable afterwards.
         clickRow(dirs(), rows(dirs()).first(), true);
         QCOMPARE(dirs()->path(), rows(dirs()).first());
@@ -684,20 +750,25 @@ private slots:
 
     void dropsFillThePathFields_data()
     {
-        QTest::addColumn<QStringList>("urls"); // $ stands for the tree, made only when the test runs
+        QTest::addColumn<QStringList>(
+            "urls"); // $ stands for the tree, made only when the test runs
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("bsp"); // "" when the drop is refused
         QTest::addColumn<QString>("map");
-        const QString file = "file://$/maps/arena.bsp";
-        QTest::newRow("file on the window") << QStringList{file} << "Form1" << "$/maps/arena.bsp" << "old.map";
-        QTest::newRow("folder on txtBSP") << QStringList{"file://$"} << "txtBSP" << "old.bsp" << "$";
-        QTest::newRow("folder, file, more of both")
-            << QStringList{"file://$", file, "file://$/other", "file://$/maps/B.BSP"} << "txtMAP" << "$/maps/arena.bsp" << "$";
-        QTest::newRow("name not in UTF-8") << QStringList{"file://$/maps/mapa%E7%E3o.bsp"} << "txtBSP"
-                                           << "$/maps/" + core::decodeName(oddFile) << "old.map";
-        QTest::newRow("local and web") << QStringList{file, "https://example.org/x"} << "Form1" << "" << "";
-        QTest::newRow("on localhost") << QStringList{"file://localhost$/maps/arena.bsp"} << "txtMAP" << "$/maps/arena.bsp" << "old.map";
-        QTest::newRow("on another host") << QStringList{"file://otherhost$/maps/arena.bsp"} << "txtBSP" << "" << "";
+        auto row = [](const char *tag, const QStringList &urls, const QString &target,
+                      const QString &bsp,
+                      const QString &map) { QTest::newRow(tag) << urls << target << bsp << map; };
+        const QString tree = "file://$", file = tree + "/maps/arena.bsp";
+        row("file on the window", {file}, "Form1", "$/maps/arena.bsp", "old.map");
+        row("folder on txtBSP", {tree}, "txtBSP", "old.bsp", "$");
+        row("folder, file, more of both", {tree, file, tree + "/other", tree + "/maps/B.BSP"},
+            "txtMAP", "$/maps/arena.bsp", "$");
+        row("name not in UTF-8", {tree + "/maps/mapa%E7%E3o.bsp"}, "txtBSP",
+            "$/maps/" + core::decodeName(oddFile), "old.map");
+        row("local and web", {file, "https://example.org/x"}, "Form1", "", "");
+        row("on localhost", {"file://localhost$/maps/arena.bsp"}, "txtMAP", "$/maps/arena.bsp",
+            "old.map");
+        row("on another host", {"file://otherhost$/maps/arena.bsp"}, "txtBSP", "", "");
     }
 
     void dropsFillThePathFields()
@@ -716,7 +787,8 @@ private slots:
         QWidget *on = target == "Form1" ? window.get() : window->findChild<QWidget *>(target);
         // Shift makes it a move, which is taken as a copy if at all.
         const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
-        QDragEnterEvent enter(on->rect().center(), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        QDragEnterEvent enter(on->rect().center(), offered, &data, Qt::LeftButton,
+                              Qt::ShiftModifier);
         QApplication::sendEvent(on, &enter);
         QCOMPARE(enter.isAccepted(), !bsp.isEmpty());
         QDropEvent drop(on->rect().center(), offered, &data, Qt::LeftButton, Qt::ShiftModifier);

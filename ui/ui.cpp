@@ -89,8 +89,8 @@ void drawFocusFrame(QWidget *widget)
 
 void showError(QWidget *parent, const QString &message)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ops!"), message,
-                    QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ops!"), message, QMessageBox::Ok,
+                    parent);
     box.setObjectName(QStringLiteral("opsBox"));
     box.exec();
 }
