@@ -91,7 +91,7 @@ void Abrir::confirm()
         if (!core::isDirectory(Dir1->path())) {
             const QString gone = Dir1->path();
             Dir1->setNearestPath(gone);
-            Drive1->setDrive(Drive1->driveOf(Dir1->path()));
+            Drive1->setDrive(Dir1->drive());
             ui::showError(
                 this,
                 QStringLiteral("O diretório %1 não existe mais.").arg(core::displayName(gone)));

@@ -173,7 +173,7 @@ void DirList::setNearestPath(QString path)
     }
     entries = read.ok() ? std::move(read.value()) : core::Listing();
     display(path);
-    emit listingRead(openPath);
+    emit listingRead(path);
 }
 
 void DirList::display(const QString &path)

@@ -1,7 +1,7 @@
-// A drag source as a file manager is one: pressed, it drags the file:// URLs
-// of its arguments with the actions that its first argument names (a number,
-// Qt::DropActions), moving by default, and prints the action the target took.
-// It runs until it is ended.
+// A drag source as a file manager is one: a press drags the files named after
+// its first argument, with the actions that argument holds (Qt::DropActions as
+// a number), moving by default. It prints the action the target took and runs
+// on until it is ended, as the target may still be reading the data.
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
@@ -11,19 +11,17 @@
 #include <cstdio>
 
 class DragSource : public QWidget {
-public:
-    Qt::DropActions offered;
-    QList<QUrl> urls;
-
 protected:
     void mousePressEvent(QMouseEvent *) override
     {
-        auto *drag = new QDrag(this);
+        const QStringList args = QCoreApplication::arguments();
         auto *data = new QMimeData;
-        data->setUrls(urls);
+        for (const QString &file : args.mid(2))
+            data->setUrls(data->urls() << QUrl::fromLocalFile(file));
+        auto *drag = new QDrag(this);
         drag->setMimeData(data);
-        std::printf("%d\n", int(drag->exec(offered, Qt::MoveAction)));
-        // The target may still be reading the data, so it stays until ended.
+        std::printf("%d\n",
+                    int(drag->exec(Qt::DropActions(args.value(1).toInt()), Qt::MoveAction)));
         std::fflush(stdout);
     }
 };
@@ -32,9 +30,6 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     DragSource source;
-    source.offered = Qt::DropActions(QByteArray(argc > 1 ? argv[1] : "").toInt());
-    for (int i = 2; i < argc; ++i)
-        source.urls.append(QUrl::fromLocalFile(QString::fromLocal8Bit(argv[i])));
     source.setWindowTitle(QStringLiteral("drag source"));
     source.setGeometry(600, 600, 100, 100);
     source.show();

@@ -11,6 +11,7 @@ class TestWindow : public QObject {
     QTemporaryDir workDir;
     StubFolder stub;
     QProcess program;
+    QProcess source; // of drags
 
     // Runs xdotool or import on the virtual display; returns the first line printed.
     QString run(const QString &tool, const QStringList &args)
@@ -20,6 +21,18 @@ class TestWindow : public QObject {
         process.start(tool, args);
         process.waitForFinished(30000);
         return QString::fromLocal8Bit(process.readAllStandardOutput()).section('\n', 0, 0);
+    }
+
+    // The first shown window whose name matches `pattern`; `wait` waits for one.
+    // xdotool gives up when a window vanishes while it looks, so it looks again.
+    QString find(const QString &pattern, bool wait = false)
+    {
+        QString id;
+        const auto look = [&] {
+            id = run("xdotool", {"search", "--onlyvisible", "--name", pattern});
+            return !id.isEmpty();
+        };
+        return QTest::qWaitFor(look, wait ? 30000 : 0) ? id : QString();
     }
 
     // Clicks at (x, y), pixels of the 1x design, inside `window`.
@@ -55,7 +68,7 @@ class TestWindow : public QObject {
         // Beside the stub, so that the program finds it as its bspc.exe.
         QFile::copy(qEnvironmentVariable("VOSTRAND_EXE"), stub.folder() + "/vostrand");
         program.start(stub.folder() + "/vostrand", {});
-        return run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Quelm BSP"});
+        return find("^Quelm BSP", true);
     }
 
     QString cwd() const { return QDir(workDir.path()).canonicalPath(); }
@@ -72,10 +85,14 @@ class TestWindow : public QObject {
     }
 
 private slots:
+    // Both programs ended, and their windows gone before the next test looks for its own.
     void cleanup()
     {
-        program.kill();
-        program.waitForFinished();
+        for (QProcess *p : {&program, &source}) {
+            p->kill();
+            p->waitForFinished();
+        }
+        QVERIFY(QTest::qWaitFor([&] { return find("^(Quelm BSP|drag source)").isEmpty(); }));
     }
 
     void bothChoosersThenDescompilar_data()
@@ -93,8 +110,7 @@ private slots:
         run("xdotool", {"windowfocus", "--sync", main}); // a window that has focus takes clicks
         for (const QString mode : {"bsp", "map"}) {
             click(main, 328, mode == "bsp" ? 50 : 98, scale); // "..." beside the field
-            const QString chooser =
-                run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Abrir$"});
+            const QString chooser = find("^Abrir$", true);
             QVERIFY(!chooser.isEmpty());
             // A child of the main window to the window manager too.
             QCOMPARE(
@@ -106,8 +122,7 @@ private slots:
             run("xdotool", {"key", "--window", chooser, "Return", "Escape"});
             QVERIFY(screenshot(chooser, QString("chooser-%1-%2x").arg(mode).arg(scale)));
             click(chooser, 482, 38, scale); // "OK"
-            QTRY_VERIFY_WITH_TIMEOUT(
-                run("xdotool", {"search", "--onlyvisible", "--name", "^Abrir$"}).isEmpty(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(find("^Abrir$").isEmpty(), 10000);
         }
         QVERIFY(screenshot(main, QString("main-%1x").arg(scale)));
         const QByteArray folder = cwd().toUtf8();
@@ -133,24 +148,19 @@ private slots:
         QFETCH(int, taken);
         const QString main = start(1);
         QVERIFY(!main.isEmpty());
-        QProcess source;
         source.setProcessEnvironment(program.processEnvironment());
         source.start(qEnvironmentVariable("DRAG_SOURCE"),
                      {QString::number(offered), cwd() + "/arena.bsp"});
-        const QString from =
-            run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^drag source$"});
+        const QString from = find("^drag source$", true);
         // Pressed on the source, carried onto txtBSP in steps as a hand does, and let go.
-        run("xdotool",
-            {"mousemove", "--sync", "--window", from,        "50",       "50", "mousedown",
-             "1",         "sleep",  "0.2",      "mousemove", "--window", from, "60",
-             "60",        "sleep",  "0.2",      "mousemove", "--window", main, "100",
-             "50",        "sleep",  "0.2",      "mousemove", "--window", main, "102",
-             "50",        "sleep",  "0.2",      "mouseup",   "1"});
+        run("xdotool", QString("mousemove --sync --window %1 50 50 mousedown 1 sleep 0.2 "
+                               "mousemove --window %1 60 60 sleep 0.2 mousemove --window %2 100 50 "
+                               "sleep 0.2 mousemove --window %2 102 50 sleep 0.2 mouseup 1")
+                           .arg(from, main)
+                           .split(' '));
         QVERIFY(source.waitForReadyRead());
         QCOMPARE(source.readAllStandardOutput().trimmed().toInt(), taken);
         QCOMPARE(descompilar(main, 1).value(1), taken ? cwd().toUtf8() + "/arena.bsp" : "");
-        source.kill();
-        source.waitForFinished();
     }
 };
 
