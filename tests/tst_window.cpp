@@ -44,6 +44,7 @@ class TestWindow : public QObject {
 
     bool screenshot(const QString &window, const QString &name)
     {
+        QDir().mkpath(qEnvironmentVariable("SCREENSHOT_DIR"));
         const QString file = qEnvironmentVariable("SCREENSHOT_DIR") + "/" + name + ".png";
         QFile::remove(file); // one from an earlier run proves nothing
         QDir().mkpath(qEnvironmentVariable("SCREENSHOT_DIR"));
