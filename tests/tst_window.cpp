@@ -47,7 +47,6 @@ class TestWindow : public QObject {
         QDir().mkpath(qEnvironmentVariable("SCREENSHOT_DIR"));
         const QString file = qEnvironmentVariable("SCREENSHOT_DIR") + "/" + name + ".png";
         QFile::remove(file); // one from an earlier run proves nothing
-        QDir().mkpath(qEnvironmentVariable("SCREENSHOT_DIR"));
         run("import", {"-window", window, file});
         return QFile::exists(file);
     }
