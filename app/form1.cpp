@@ -38,17 +38,17 @@ Form1::Form1(const QString &programFolder, QWidget *parent)
     ui::resizeTwips(this, 5160, 2310);
 
     // Created in tab order; no layout, so nothing moves when the window does.
-    txtBSP = ui::place(new QLineEdit(this), "txtBSP", 120, 600, 4575, 315);
+    txtBSP = ui::makeField(this, "txtBSP", 120, 600, 4575, 315);
     Command1 = ui::makeButton(this, "Command1", QStringLiteral("..."), 4800, 600, 255, 315);
     connect(Command1, &QPushButton::clicked, this, [this] { openChooser(QStringLiteral("BSP")); });
-    txtMAP = ui::place(new QLineEdit(this), "txtMAP", 120, 1320, 4575, 315);
+    txtMAP = ui::makeField(this, "txtMAP", 120, 1320, 4575, 315);
     Command2 = ui::makeButton(this, "Command2", QStringLiteral("..."), 4800, 1320, 255, 315);
     connect(Command2, &QPushButton::clicked, this, [this] { openChooser(QStringLiteral("MAP")); });
     Label1 =
         makeCaption(this, "Label1", QStringLiteral("Selecione arquivo BSP"), 180, 300, 1995, 255);
     Label2 = makeCaption(this, "Label2", QStringLiteral("Selecione o diretório destino"), 180, 1020,
                          3195, 255);
-    txtOperacao = ui::place(new QLineEdit(this), "txtOperacao", 120, 1800, 1035, 285);
+    txtOperacao = ui::makeField(this, "txtOperacao", 120, 1800, 1035, 285);
     txtOperacao->hide();
     Command3 =
         ui::makeButton(this, "Command3", QStringLiteral("Descompilar"), 1740, 1740, 1395, 495);
@@ -132,11 +132,17 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
         }
         paths.append(path);
     }
-    if (paths.isEmpty()) {
+    // Never a move: the file manager would then delete the user's original.
+    const Qt::DropActions offered = event->possibleActions();
+    const Qt::DropAction action = offered & Qt::CopyAction   ? Qt::CopyAction
+                                  : offered & Qt::LinkAction ? Qt::LinkAction
+                                                             : Qt::IgnoreAction;
+    if (paths.isEmpty() || action == Qt::IgnoreAction) {
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    event->setDropAction(action);
+    event->accept();
     if (!drop)
         return;
     // The first folder is the output, the first file the map to convert.

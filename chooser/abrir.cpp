@@ -18,7 +18,7 @@ const QString mapMode = QStringLiteral("MAP");
 } // namespace
 
 Abrir::Abrir(const QLineEdit *modeField, QWidget *owner)
-    : QDialog(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    : QDialog(owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint)
     , modeField(modeField)
 {
@@ -31,7 +31,7 @@ Abrir::Abrir(const QLineEdit *modeField, QWidget *owner)
     connect(cmbCanc, &QPushButton::clicked, this, &QDialog::reject);
     cmbOk = ui::makeButton(this, "cmbOk", QStringLiteral("OK"), 6480, 360, 1515, 435);
     connect(cmbOk, &QPushButton::clicked, this, &Abrir::confirm);
-    Text1 = ui::place(new QLineEdit(this), "Text1", 0, 3840, 6315, 315);
+    Text1 = ui::makeField(this, "Text1", 0, 3840, 6315, 315);
     File1 = ui::place(new FileList(this), "File1", 2820, 360, 3495, 3015);
     File1->setPattern(QStringLiteral("*.map"));
     connect(File1, &FileList::fileClicked, this, &Abrir::takeClickedFile);
@@ -40,7 +40,7 @@ Abrir::Abrir(const QLineEdit *modeField, QWidget *owner)
     connect(Dir1, &DirList::listingRead, this, &Abrir::followDirectory);
     connect(Dir1, &DirList::openFailed, this, &Abrir::reportUnopenedDirectory);
     Drive1 = ui::place(new DriveList(this), "Drive1", 0, 0, 2775, 315);
-    connect(Drive1, &DriveList::driveChanged, this, &Abrir::changeDrive);
+    connect(Drive1, &DriveList::drivePicked, this, &Abrir::openDrive);
     Label1 = ui::makeLabel(this, "Label1", QStringLiteral("Selecione o arquivo BSP"), 2940, 60,
                            1875, 195);
     Labe = ui::makeLabel(this, "Labe", QStringLiteral("Nome do Arquivo"), 0, 3540, 2775, 255);
@@ -60,6 +60,8 @@ Abrir::Abrir(const QLineEdit *modeField, QWidget *owner)
     setTabOrder(File1, Dir1);
     setTabOrder(Dir1, Drive1);
 
+    // The folder list's chain starts at the drive shown.
+    Dir1->setDrive(Drive1->driveOf(Dir1->path()));
     load();
     // The file list starts on the directory list's folder, from the same pass.
     File1->setListing(Dir1->path(), Dir1->listing());
@@ -84,6 +86,17 @@ void Abrir::load()
 void Abrir::confirm()
 {
     if (modeField->text() == mapMode) {
+        // A folder removed while shown is no output: the list goes to the nearest
+        // one that is left, for the user to see and confirm.
+        if (!core::isDirectory(Dir1->path())) {
+            const QString gone = Dir1->path();
+            Dir1->setNearestPath(gone);
+            Drive1->setDrive(Dir1->drive());
+            ui::showError(
+                this,
+                QStringLiteral("O diretório %1 não existe mais.").arg(core::displayName(gone)));
+            return;
+        }
         emit outputFolderChosen(Dir1->path());
         accept();
     }
@@ -93,11 +106,13 @@ void Abrir::confirm()
     }
 }
 
-void Abrir::changeDrive(const QString &drive)
+void Abrir::openDrive(const QString &drive)
 {
-    // A drive opens on the working directory when that lies on it, else on its root.
+    // Another drive opens on the working directory when that lies on it, else
+    // on its root; the drive already shown goes back to its root.
     const QString cwd = core::workingDirectory();
-    const core::Result<> opened = Dir1->setPath(Drive1->driveOf(cwd) == drive ? cwd : drive);
+    const bool onCwd = drive != Dir1->drive() && Drive1->driveOf(cwd) == drive;
+    const core::Result<> opened = Dir1->setPath(onCwd ? cwd : drive, drive);
     if (opened.ok())
         return;
     ui::showError(this, QStringLiteral("Não foi possível abrir a unidade %1: %2")

@@ -27,7 +27,7 @@ signals:
 
 private slots:
     void confirm();
-    void changeDrive(const QString &drive);
+    void openDrive(const QString &drive);
     void followDirectory(const QString &path);
     void takeClickedFile();
     void reportUnopenedDirectory(const QString &path, core::Error error);

@@ -1,6 +1,7 @@
 #include "filelist.h"
 
 #include "namelistmodel.h"
+#include "ui.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -31,6 +32,14 @@ void FileList::setPattern(const QString &pattern)
 void FileList::refilter()
 {
     rows->setNames(core::matchingFiles(entries, filter));
+}
+
+bool FileList::event(QEvent *event)
+{
+    const bool handled = QListView::event(event);
+    if (event->type() == QEvent::Paint)
+        ui::drawFocusFrame(this);
+    return handled;
 }
 
 QString FileList::fileName() const

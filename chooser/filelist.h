@@ -24,6 +24,7 @@ signals:
     void fileClicked();
 
 protected:
+    bool event(QEvent *event) override;
     void currentChanged(const QModelIndex &now, const QModelIndex &before) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

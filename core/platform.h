@@ -9,8 +9,16 @@ namespace core::platform {
 
 // Full path of the running executable, as the OS reports it.
 QString executablePath();
+// Where the working directory was when getcwd cannot tell, as after it was
+// removed; "" when that is unknown.
+QString lostWorkingDirectory();
 // One pass over a directory, as core::readDirectory describes.
 Result<Listing> readDirectory(const QString &path);
+
+// Why starting `program` failed with `error`, found by looking at the file
+// afterwards: a directory, or a missing "#!" interpreter or ELF loader, which
+// the OS reports as the program itself being missing or refused.
+Error startFailure(const QByteArray &program, int error);
 
 QChar separator();
 bool isSeparator(QChar c);

@@ -1,5 +1,5 @@
-// Linux: the executable's path and the mounted file systems, from /proc, and
-// pidfds for the tool's exit.
+// Linux: the paths of the executable and of the working directory, and the
+// mounted file systems, all from /proc; and pidfds for the tool's exit.
 #include "platform.h"
 
 #include <QFile>
@@ -11,19 +11,6 @@
 #include <unistd.h>
 
 namespace core {
-
-QString platform::executablePath()
-{
-    QByteArray buffer(PATH_MAX, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t n = readlink("/proc/self/exe", buffer.data(), size_t(buffer.size()));
-        if (n < 0)
-            return {};
-        if (n < buffer.size())
-            return decodeName(QByteArrayView(buffer.constData(), n));
-        buffer.resize(buffer.size() * 2);
-    }
-}
 
 int platform::exitDescriptor(qint64 pid)
 {
@@ -39,6 +26,20 @@ int platform::exitDescriptor(qint64 pid)
 }
 
 namespace {
+
+// The target of a link under /proc, with its bytes as they are.
+QByteArray linkTarget(const char *link)
+{
+    QByteArray buffer(PATH_MAX, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = readlink(link, buffer.data(), size_t(buffer.size()));
+        if (n < 0)
+            return {};
+        if (n < buffer.size())
+            return buffer.left(n);
+        buffer.resize(buffer.size() * 2);
+    }
+}
 
 // /proc/self/mounts writes blanks, tabs, newlines and backslashes as \ooo.
 QByteArray unescapeMountField(const QByteArray &field)
@@ -69,6 +70,21 @@ bool isPseudoType(const QByteArray &type)
 }
 
 } // namespace
+
+QString platform::executablePath()
+{
+    return decodeName(linkTarget("/proc/self/exe"));
+}
+
+QString platform::lostWorkingDirectory()
+{
+    // The kernel still knows a removed directory's path, and marks it so.
+    QByteArray path = linkTarget("/proc/self/cwd");
+    const QByteArray mark = " (deleted)";
+    if (path.endsWith(mark))
+        path.chop(mark.size());
+    return path.startsWith('/') ? decodeName(path) : QString();
+}
 
 QStringList drives()
 {

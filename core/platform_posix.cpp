@@ -33,7 +33,7 @@ QString workingDirectory()
     QByteArray buffer(4096, Qt::Uninitialized);
     while (!getcwd(buffer.data(), size_t(buffer.size()))) {
         if (errno != ERANGE)
-            return QDir::currentPath();
+            return platform::lostWorkingDirectory();
         buffer.resize(buffer.size() * 2);
     }
     return decodeName(buffer.constData());
@@ -41,7 +41,9 @@ QString workingDirectory()
 
 QString localPath(const QUrl &url)
 {
-    if (!url.isLocalFile())
+    // A file on another host has no local path, whatever its path says.
+    const QString host = url.host();
+    if (!url.isLocalFile() || !(host.isEmpty() || host == QLatin1String("localhost")))
         return {};
     return decodeName(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
 }

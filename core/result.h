@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <utility>
 #include <variant>
 
@@ -9,10 +11,18 @@ namespace core {
 // The windows put it into words.
 struct Error {
     enum Own : int {
-        NulInArgument = -1,   // an argument holds a NUL, which no C string can carry
-        NoProgramFolder = -2, // the tool would be looked up from the working directory
+        NulInArgument = -1,      // an argument holds a NUL, which no C string can carry
+        NoProgramFolder = -2,    // the tool would be looked up from the working directory
+        MissingInterpreter = -3, // the "#!" line of the program names a missing file
+        MissingLoader = -4,      // the ELF loader that the program names is missing
     };
-    int code = 0;
+    explicit Error(int code = 0, QString subject = {})
+        : code(code)
+        , subject(std::move(subject))
+    {
+    }
+    int code;
+    QString subject; // the file that the reason names, when it names one
     friend bool operator==(Error, Error) = default;
 };
 

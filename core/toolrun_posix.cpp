@@ -105,7 +105,7 @@ Result<Spawned> spawn(const QString &program, const QStringList &arguments)
     ::close(pipeEnds[1]);
     if (rc != 0) {
         ::close(pipeEnds[0]);
-        return Error{rc};
+        return platform::startFailure(QByteArray(argv[0]), rc);
     }
     return Spawned{pid, pipeEnds[0]};
 }

@@ -8,7 +8,7 @@ packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
     qt6-translations-l10n
-    xvfb xdotool imagemagick
+    xvfb xdotool imagemagick x11-utils
     desktop-file-utils appstream dpkg-dev file lintian man-db
     libzip-dev openarena-081-maps clang libclang-rt-14-dev xclip
 )

@@ -10,6 +10,9 @@
 #include "testkit.h"
 #include "ui.h"
 
+#include <QClipboard>
+#include <QComboBox>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +21,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 
 #include <functional>
 #include <stdexcept>
@@ -64,6 +68,14 @@ void clickRow(QAbstractItemView *view, const QString &row, bool twice = false)
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
     else
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+}
+
+// Picks drive `row` as a user does: opens the list, moves to the drive, presses Enter.
+void pickDrive(QComboBox *drives, int row)
+{
+    QTest::keyClick(drives, Qt::Key_F4);
+    drives->view()->setCurrentIndex(drives->model()->index(row, 0));
+    QTest::keyClick(drives->view(), Qt::Key_Return);
 }
 
 // Answers every message box that opens while it lives and keeps its text; one
@@ -209,7 +221,8 @@ private slots:
             QWidget *w = top.findChild<QWidget *>(tag[1]);
             QCOMPARE(w->property("text").toString(), text);
             QCOMPARE(w->accessibleName(), name);
-            QCOMPARE(w->toolTip(), text == "..." ? name : QString());
+            auto *drives = qobject_cast<QComboBox *>(w);
+            QCOMPARE(w->toolTip(), text == "..." ? name : drives ? drives->currentText() : "");
             QCOMPARE(w->isVisibleTo(&top), !twips.isNull());
             if (twips.isNull())
                 return;
@@ -228,7 +241,20 @@ private slots:
             if (auto *button = qobject_cast<QPushButton *>(w))
                 QVERIFY(!button->isDefault() && !button->autoDefault());
             if (!next.isEmpty()) {
-                w->setFocus();
+                // Focus shows: a control looks different once Shift+Tab gives it the focus.
+                top.activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(&top));
+                top.findChild<QWidget *>(next)->setFocus();
+                const QImage unfocused = w->grab().toImage();
+                QTest::keyClick(top.focusWidget(), Qt::Key_Backtab);
+                const QImage focused = w->grab().toImage();
+                int changed = 0; // on the control's outer edge
+                for (int x = 0; x < w->width(); ++x)
+                    for (int y = 0; y < w->height(); ++y)
+                        changed +=
+                            (x == 0 || y == 0 || x == w->width() - 1 || y == w->height() - 1) &&
+                            focused.pixel(x, y) != unfocused.pixel(x, y);
+                QVERIFY2(w->hasFocus() && changed > 0, qPrintable(QString::number(changed)));
                 QTest::keyClick(w, Qt::Key_Tab);
                 QCOMPARE(top.focusWidget()->objectName(), next);
             }
@@ -257,30 +283,319 @@ private slots:
 
     void aFailedStartIsShown_data()
     {
-        QTest::addColumn<QString>("box");
-        QTest::newRow("missing tool") << "Não foi possível iniciar %1: arquivo não encontrado";
-        QTest::newRow("handler throws") << "Ocorreu um erro inesperado: disco cheio";
+        QTest::addColumn<QByteArray>("tool"); // what bspc.exe is: a script's text, or one of these
+        QTest::addColumn<QString>("reason");  // %1: the loader that the stub names
+        QTest::newRow("missing") << QByteArray("none") << "arquivo não encontrado";
+        QTest::newRow("not executable") << QByteArray("0644") << "permissão negada";
+        QTest::newRow("a directory") << QByteArray("folder") << "é um diretório";
+        QTest::newRow("script without its interpreter")
+            << QByteArray("#! /no/such/sh -e\nexit 0\n")
+            << "o interpretador /no/such/sh não foi encontrado";
+        QTest::newRow("program without its loader")
+            << QByteArray("elf") << "o carregador do programa, %1, não foi encontrado";
+        QTest::newRow("handler throws") << QByteArray("throw") << "";
     }
 
     void aFailedStartIsShown()
     {
-        QFETCH(QString, box);
+        QFETCH(QByteArray, tool);
+        QFETCH(QString, reason);
         auto *button = window->findChild<QPushButton *>("Command3");
-        if (box.contains("%1"))
-            QVERIFY(fs::remove(stub->tool().toStdString()));
-        else
+        const std::string path = stub->tool().toStdString();
+        QFile file(stub->tool());
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        if (tool == "elf") { // the stub, its loader renamed to one that is not there
+            const qsizetype at = bytes.indexOf("/ld-"), start = bytes.lastIndexOf('\0', at) + 1;
+            reason = reason.arg(
+                QString(bytes.mid(start, bytes.indexOf('\0', at) - start)).replace(1, 1, 'X'));
+            bytes[start + 1] = 'X';
+        }
+        QVERIFY(file.resize(0) && file.write(tool.startsWith("#!") ? tool : bytes) > 0);
+        file.close();
+        if (tool == "0644")
+            fs::permissions(path, fs::perms(0644));
+        else if (tool == "none" || tool == "folder")
+            QVERIFY(fs::remove(path) && (tool == "none" || fs::create_directory(path)));
+        else if (tool == "throw")
             connect(button, &QPushButton::clicked, [] { throw std::runtime_error("disco cheio"); });
         field("txtBSP")->setText("a.bsp");
         BoxWatcher boxes;
         QTest::mouseClick(button, Qt::LeftButton);
-        const bool failedStart = box.contains("%1");
-        QCOMPARE(boxes.seen, QStringList(box.replace("%1", stub->folder() + "/bspc.exe")));
+        QCOMPARE(boxes.seen,
+                 QStringList(reason.isEmpty() ? "Ocorreu um erro inesperado: disco cheio"
+                                              : "Não foi possível iniciar " + stub->folder() +
+                                                    "/bspc.exe: " + reason));
         // A start that failed opens no conversion window.
         for (QWidget *top : QApplication::topLevelWidgets())
-            QVERIFY(!failedStart || top->objectName() != "Conversao");
+            QVERIFY(reason.isEmpty() || top->objectName() != "Conversao");
         // The fields keep their text, and the window still answers input.
         QTest::keyClicks(field("txtBSP"), "!");
         QCOMPARE(field("txtBSP")->text(), "a.bsp!");
+    }
+
+    void fieldsTakeAnyLength_data()
+    {
+        QTest::addColumn<QString>("into"); // the field pasted into
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("reason"); // "" when the tool starts
+        QTest::newRow("txtBSP") << "txtBSP" << 33000 << "";
+        QTest::newRow("txtMAP") << "txtMAP" << 33000 << "";
+        QTest::newRow("chooser's name field") << "Text1" << 33000 << "";
+        QTest::newRow("too long for the OS")
+            << "txtBSP" << 200000 << "lista de argumentos longa demais";
+    }
+
+    void fieldsTakeAnyLength()
+    {
+        QFETCH(QString, into);
+        QFETCH(int, length);
+        QFETCH(QString, reason);
+        const QString text = '/' + QString(length - 1, 'a');
+        QGuiApplication::clipboard()->setText(text);
+        if (into == "Text1")
+            QVERIFY(inChooser(*window, "Command1", [](Abrir &c) {
+                QTest::keySequence(c.findChild<QLineEdit *>("Text1"), QKeySequence::Paste);
+                c.findChild<QPushButton *>("cmbOk")->click();
+            }));
+        else
+            QTest::keySequence(field(qPrintable(into)), QKeySequence::Paste);
+        QLineEdit *filled = field(into == "txtMAP" ? "txtMAP" : "txtBSP");
+        BoxWatcher boxes;
+        window->findChild<QPushButton *>("Command3")->click();
+        QCOMPARE(filled->text(), text);
+        if (reason.isEmpty()) {
+            QVERIFY(stub->waitForRecords(1));
+            QCOMPARE(stub->records().first().argv.value(filled == field("txtMAP") ? 4 : 2),
+                     text.toUtf8());
+        } else
+            QCOMPARE(boxes.seen, QStringList("Não foi possível iniciar " + stub->folder() +
+                                             "/bspc.exe: " + reason));
+    }
+
+    void folderListStaysOnItsDrive_data()
+    {
+        // With maps as a drive: rows opened (by path, "drive" picks the drive
+        // shown again), then the folder open.
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("the drive's own row") << QStringList{"maps"} << "maps";
+        QTest::newRow("back up the chain") << QStringList{"maps/sub", "maps"} << "maps";
+        QTest::newRow("the shown drive again") << QStringList{"maps/sub", "drive"} << "maps";
+        QTest::newRow("down from the root again")
+            << QStringList{"drive", "maps/locked"} << "maps/locked";
+    }
+
+    void folderListStaysOnItsDrive()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, shown);
+        auto *drives = chooser->findChild<DriveList *>("Drive1");
+        drives->setDrives({"/", at("maps")});
+        pickDrive(drives, 1);
+        for (const QString &step : steps) {
+            if (step == "drive")
+                pickDrive(drives, 1);
+            else
+                clickRow(dirs(), at(step), true);
+            // The chain starts at the drive: no row leads off it.
+            QCOMPARE(rows(dirs()).first(), at("maps"));
+            for (const QString &path : rows(dirs()))
+                QVERIFY2(path.startsWith(at("maps")), qPrintable(path));
+        }
+        QCOMPARE(dirs()->path(), at(shown));
+        QCOMPARE(drives->currentData(Qt::UserRole).toString(), at("maps"));
+    }
+
+    void vanishedFolders_data()
+    {
+        QTest::addColumn<QString>("cwd");     // below the tree
+        QTest::addColumn<QString>("removed"); // below the tree, before the chooser opens
+        QTest::addColumn<QString>("shown");   // once "OK" was pressed in MAP mode
+        QTest::addColumn<QString>("map");     // what txtMAP then holds
+        auto row = [](const char *tag, const char *cwd, const char *removed, const char *shown,
+                      const char *map) { QTest::newRow(tag) << cwd << removed << shown << map; };
+        row("working directory", "maps/sub", "maps/sub", "maps", "maps");
+        row("with its parents", "other/a/b", "other", "", "");
+        row("open folder, while shown", "maps", "", "maps", "typed");
+    }
+
+    void vanishedFolders()
+    {
+        QFETCH(QString, cwd);
+        QFETCH(QString, removed);
+        QFETCH(QString, shown);
+        QFETCH(QString, map);
+        QVERIFY(QDir().mkpath(at(cwd)) && QDir::setCurrent(at(cwd)));
+        QVERIFY(removed.isEmpty() || QDir(at(removed)).removeRecursively());
+        field("txtMAP")->setText("typed");
+        BoxWatcher boxes;
+        QVERIFY(inChooser(*window, "Command2", [&](Abrir &c) {
+            auto *list = c.findChild<DirList *>("Dir1");
+            if (removed.isEmpty()) {
+                clickRow(list, at("maps/sub"), true);
+                QVERIFY(QDir(at("maps/sub")).removeRecursively());
+            }
+            c.findChild<QPushButton *>("cmbOk")->click();
+            // Never a folder that is gone: the list moves to what is left.
+            QCOMPARE(list->path(), at(shown).chopped(shown.isEmpty()));
+            QCOMPARE(rows(c.findChild<FileList *>("File1")),
+                     QStringList(shown == "maps" ? 1 : 0, "d.map"));
+        }));
+        QCOMPARE(field("txtMAP")->text(), map == "typed" ? map : at(map).chopped(map.isEmpty()));
+        QCOMPARE(boxes.seen, QStringList(map == "typed" ? 1 : 0,
+                                         "O diretório " + at("maps/sub") + " não existe mais."));
+    }
+
+    void deepFolders_data()
+    {
+        QTest::addColumn<int>("depth"); // below the tree
+        QTest::addColumn<int>("nameLength");
+        QTest::addColumn<int>("subfolders");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("many subfolders") << 2 << 4 << 60 << "Command1";
+        QTest::newRow("many subfolders, MAP") << 2 << 4 << 60 << "Command2";
+        QTest::newRow("14 deep") << 14 << 4 << 0 << "Command1";
+        QTest::newRow("40 deep") << 40 << 4 << 3 << "Command1";
+        QTest::newRow("long names") << 3 << 17 << 0 << "Command1";
+    }
+
+    void deepFolders()
+    {
+        QFETCH(int, depth);
+        QFETCH(int, nameLength);
+        QFETCH(int, subfolders);
+        QFETCH(QString, button);
+        QString path = root;
+        for (int level = 0; level < depth; ++level)
+            path += '/' + QString(nameLength, QChar('a' + level % 26));
+        for (int i = 0; i <= subfolders; ++i)
+            QVERIFY(QDir().mkpath(path + QString("/sub%1").arg(i).left(i ? -1 : 0)));
+        QVERIFY(QDir::setCurrent(path));
+        QVERIFY(inChooser(*window, qPrintable(button), [&](Abrir &c) {
+            auto *list = c.findChild<DirList *>("Dir1");
+            const QModelIndex open = list->model()->index(int(rows(list).indexOf(path)), 0);
+            // In view, with as much of the chain above it as fits.
+            const QRect row = list->visualRect(open), view = list->viewport()->rect();
+            QVERIFY(row.top() >= 0 && row.bottom() <= view.bottom());
+            QVERIFY(list->verticalScrollBar()->value() == 0 ||
+                    row.bottom() + row.height() > view.bottom());
+            // A row's icon and name: its pixels in neither of its two backgrounds
+            // (the list's, the selection's).
+            const auto drawn = [&](const QRect &r) {
+                const QImage shot = list->viewport()->grab().toImage();
+                const QRgb plain = shot.pixel(0, r.center().y()),
+                           selected = shot.pixel(view.right(), r.center().y());
+                int left = view.right(), right = 0;
+                for (int x = 0; x <= view.right(); ++x)
+                    for (int y = qMax(r.top(), 0); y <= qMin(r.bottom(), view.bottom()); ++y)
+                        if (shot.pixel(x, y) != plain && shot.pixel(x, y) != selected)
+                            left = qMin(left, x), right = qMax(right, x);
+                return std::pair(left, right);
+            };
+            const auto [left, right] = drawn(row); // the whole name, clear of both edges
+            QVERIFY2(right - left >= list->fontMetrics().horizontalAdvance(path.section('/', -1)) &&
+                         left > 0 && right < view.right() - 1,
+                     qPrintable(QString("%1..%2").arg(left).arg(right)));
+            // Scrolled up to the drive, no row is blank.
+            list->verticalScrollBar()->setValue(0);
+            for (int r = 0; r < rows(list).size() &&
+                            list->visualRect(list->model()->index(r, 0)).top() < view.bottom();
+                 ++r)
+                QVERIFY2(drawn(list->visualRect(list->model()->index(r, 0))).second > 0,
+                         qPrintable(rows(list).value(r)));
+        }));
+    }
+
+    void largeFonts_data()
+    {
+        QTest::addColumn<int>("points");     // 0: the platform's default font
+        QTest::addColumn<QString>("button"); // "" for the main window, else the chooser's
+        for (const int points : {0, 14, 20})
+            for (const QString button : {"", "Command1", "Command2"})
+                QTest::addRow("%d pt %s", points, qPrintable(button)) << points << button;
+    }
+
+    void largeFonts()
+    {
+        QFETCH(int, points);
+        QFETCH(QString, button);
+        const QFont platform = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        QFont font = platform;
+        font.setPointSize(points ? points : platform.pointSize());
+        QApplication::setFont(font);
+        Form1 main(stub->folder());
+        const auto check = [&](QWidget &top) {
+            // The design's own size at the default font; larger with a larger one.
+            const QSize designed = button.isEmpty() ? QSize(344, 154) : QSize(541, 282);
+            QVERIFY(points ? top.width() > designed.width() && top.height() > designed.height()
+                           : top.size() == designed);
+            // Nothing cut or covered: a label has the room its text needs, and a
+            // line of text or a button's caption fits inside any other frame.
+            const int frame = 2 * top.style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+            QList<QWidget *> controls = top.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+            controls.removeIf([&](QWidget *w) { return !w->isVisibleTo(&top); });
+            for (QWidget *w : controls) {
+                const auto *button = qobject_cast<QPushButton *>(w);
+                const int caption = button ? w->fontMetrics().horizontalAdvance(button->text()) : 0;
+                const QSize text =
+                    qobject_cast<QLabel *>(w)
+                        ? w->sizeHint()
+                        : QSize(caption, w->fontMetrics().height()) + QSize(frame, frame);
+                QVERIFY2(w->width() >= text.width() && w->height() >= text.height(),
+                         qPrintable(w->objectName()));
+                for (QWidget *other : controls)
+                    QVERIFY2(other == w || !w->geometry().intersects(other->geometry()),
+                             qPrintable(w->objectName() + " " + other->objectName()));
+            }
+        };
+        if (button.isEmpty())
+            check(main);
+        else
+            QVERIFY(inChooser(main, qPrintable(button), check));
+        QApplication::setFont(platform);
+    }
+
+    void driveList_data()
+    {
+        // A wheel notch down over the drive list, with "/" shown and a drive
+        // with a long mount path below it.
+        QTest::addColumn<bool>("focused");
+        QTest::addColumn<bool>("missing"); // the second drive cannot be opened
+        QTest::addColumn<int>("shown");    // the drive then shown
+        QTest::newRow("unfocused") << false << false << 0;
+        QTest::newRow("unfocused, missing drive") << false << true << 0;
+        QTest::newRow("focused") << true << false << 1;
+        QTest::newRow("focused, missing drive") << true << true << 0;
+    }
+
+    void driveList()
+    {
+        QFETCH(bool, focused);
+        QFETCH(bool, missing);
+        QFETCH(int, shown);
+        const QString mount = at("media/a drive with a rather long name for its mount point");
+        QVERIFY(missing || QDir().mkpath(mount));
+        auto *drives = chooser->findChild<DriveList *>("Drive1");
+        drives->setDrives({"/", mount});
+        chooser->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(chooser.get()));
+        if (focused)
+            drives->setFocus(Qt::TabFocusReason);
+        BoxWatcher boxes;
+        QWheelEvent notch(drives->rect().center(), drives->mapToGlobal(drives->rect().center()), {},
+                          {0, -120}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(drives, &notch);
+        QCOMPARE(boxes.seen.size(), int(focused && missing));
+        const QString drive = shown ? mount : "/";
+        QCOMPARE(drives->currentData(Qt::UserRole).toString(), drive);
+        QCOMPARE(dirs()->path(), shown ? mount : at("maps"));
+        // The whole of the shown drive in its tip, and of every drive in the open list.
+        QCOMPARE(drives->toolTip(), drive);
+        drives->showPopup();
+        QVERIFY(drives->view()->viewport()->width() >
+                drives->fontMetrics().horizontalAdvance(mount));
+        drives->hidePopup();
     }
 
     void handBack_data()
@@ -421,8 +736,8 @@ private slots:
         QCOMPARE(drives->currentData(Qt::UserRole).toString(),
                  how == "drive" && reason.isEmpty() ? path : drive);
         // Still usable afterwards.
-        clickRow(dirs(), root, true);
-        QCOMPARE(dirs()->path(), root);
+        clickRow(dirs(), rows(dirs()).first(), true);
+        QCOMPARE(dirs()->path(), rows(dirs()).first());
     }
 
     void dropsFillThePathFields_data()
@@ -443,6 +758,9 @@ private slots:
         row("name not in UTF-8", {tree + "/maps/mapa%E7%E3o.bsp"}, "txtBSP",
             "$/maps/" + core::decodeName(oddFile), "old.map");
         row("local and web", {file, "https://example.org/x"}, "Form1", "", "");
+        row("on localhost", {"file://localhost$/maps/arena.bsp"}, "txtMAP", "$/maps/arena.bsp",
+            "old.map");
+        row("on another host", {"file://otherhost$/maps/arena.bsp"}, "txtBSP", "", "");
     }
 
     void dropsFillThePathFields()
@@ -459,11 +777,15 @@ private slots:
             list << QUrl::fromEncoded(QString(url).replace("$", root).toLatin1());
         data.setUrls(list);
         QWidget *on = target == "Form1" ? window.get() : window->findChild<QWidget *>(target);
-        QDragEnterEvent enter(on->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        // Shift makes it a move, which is taken as a copy if at all.
+        const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        QDragEnterEvent enter(on->rect().center(), offered, &data, Qt::LeftButton,
+                              Qt::ShiftModifier);
         QApplication::sendEvent(on, &enter);
         QCOMPARE(enter.isAccepted(), !bsp.isEmpty());
-        QDropEvent drop(on->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QDropEvent drop(on->rect().center(), offered, &data, Qt::LeftButton, Qt::ShiftModifier);
         QApplication::sendEvent(on, &drop);
+        QVERIFY(!drop.isAccepted() || drop.dropAction() == Qt::CopyAction);
         QCOMPARE(field("txtBSP")->text(), bsp.isEmpty() ? "old.bsp" : bsp.replace("$", root));
         QCOMPARE(field("txtMAP")->text(), map.isEmpty() ? "old.map" : map.replace("$", root));
     }

@@ -1,5 +1,7 @@
 #include "ui.h"
 
+#include "core.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +15,12 @@ QString reasonText(core::Error error)
         return QStringLiteral("um argumento contém um caractere nulo");
     case core::Error::NoProgramFolder:
         return QStringLiteral("a pasta do programa é desconhecida");
+    case core::Error::MissingInterpreter:
+        return QStringLiteral("o interpretador %1 não foi encontrado")
+            .arg(core::displayName(error.subject));
+    case core::Error::MissingLoader:
+        return QStringLiteral("o carregador do programa, %1, não foi encontrado")
+            .arg(core::displayName(error.subject));
     case ENOENT:
         return QStringLiteral("arquivo não encontrado");
     case EACCES:

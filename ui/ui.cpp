@@ -1,11 +1,16 @@
 #include "ui.h"
 
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QWidget>
+
+#include <limits>
 
 namespace ui {
 
@@ -15,7 +20,12 @@ int twipsToPixels(int twips, const QWidget *widget)
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     const qreal dpi = screen ? screen->logicalDotsPerInch() : 96.0;
-    return qRound(twips * dpi / 1440.0);
+    // The design fits the platform's default font; a larger application font,
+    // as a desktop's font setting gives, grows the whole design with it.
+    const qreal fontHeight = QFontMetricsF(QGuiApplication::font()).height();
+    const qreal defaultHeight =
+        QFontMetricsF(QFontDatabase::systemFont(QFontDatabase::GeneralFont)).height();
+    return qRound(twips * dpi / 1440.0 * qMax(1.0, fontHeight / defaultHeight));
 }
 
 void setGeometryTwips(QWidget *widget, int left, int top, int width, int height)
@@ -51,6 +61,13 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, 
     return button;
 }
 
+QLineEdit *makeField(QWidget *parent, const char *name, int left, int top, int width, int height)
+{
+    auto *field = place(new QLineEdit(parent), name, left, top, width, height);
+    field->setMaxLength(std::numeric_limits<int>::max());
+    return field;
+}
+
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
                   int width, int height)
 {
@@ -59,6 +76,15 @@ QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int le
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     fitLabel(label);
     return label;
+}
+
+void drawFocusFrame(QWidget *widget)
+{
+    if (!widget->hasFocus())
+        return;
+    QPainter painter(widget);
+    painter.setPen(QPen(widget->palette().color(QPalette::Highlight), 2));
+    painter.drawRect(QRectF(widget->rect()).adjusted(1, 1, -1, -1));
 }
 
 void showError(QWidget *parent, const QString &message)

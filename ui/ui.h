@@ -7,6 +7,7 @@
 #include <QString>
 
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QWidget;
 
@@ -15,7 +16,8 @@ namespace ui {
 // --- Geometry in twips (1/1440 of a logical inch) ---------------------------
 
 // Pixels for a length in twips on the screen that shows `widget` (or the
-// primary screen): 15 twips a pixel at 96 DPI, 12 at 120 DPI.
+// primary screen): 15 twips a pixel at 96 DPI, 12 at 120 DPI, and fewer when
+// the application font is larger than the platform's default font.
 int twipsToPixels(int twips, const QWidget *widget = nullptr);
 void setGeometryTwips(QWidget *widget, int left, int top, int width, int height);
 void resizeTwips(QWidget *widget, int width, int height);
@@ -35,9 +37,17 @@ Control *place(Control *control, const char *name, int left, int top, int width,
 // A button that Enter never presses.
 QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int left, int top,
                         int width, int height);
+// A text field that takes text of any length: the OS, not the field, refuses
+// what is too long to pass on, and says so.
+QLineEdit *makeField(QWidget *parent, const char *name, int left, int top, int width, int height);
 // A plain-text caption, grown to fit its text.
 QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int left, int top,
                   int width, int height);
+
+// Outlines `widget` in the highlight colour while it has the focus, for the
+// lists, on which the styles show no focus of their own. Call after the
+// widget has painted itself.
+void drawFocusFrame(QWidget *widget);
 
 // --- Messages ----------------------------------------------------------------
 
