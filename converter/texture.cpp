@@ -255,6 +255,19 @@ bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], dou
     return true;
 }
 
+// A triangle in the face's axis base, with its texture coordinates.
+Projected project(const TexSample &sample, Vec3 texS, Vec3 texT)
+{
+    Projected p;
+    for (int k = 0; k < 3; ++k) {
+        p.x[k] = dot(sample.p[k], texS);
+        p.y[k] = dot(sample.p[k], texT);
+        p.s[k] = sample.st[k][0];
+        p.t[k] = sample.st[k][1];
+    }
+    return p;
+}
+
 } // namespace
 
 void axisBase(Vec3 normal, Vec3 &texS, Vec3 &texT)
@@ -278,13 +291,7 @@ double worstCornerError(Vec3 normal, const TexMatrix &tex, const TexSample &samp
 {
     Vec3 texS, texT;
     axisBase(normal, texS, texT);
-    Projected p;
-    for (int k = 0; k < 3; ++k) {
-        p.x[k] = dot(sample.p[k], texS);
-        p.y[k] = dot(sample.p[k], texT);
-        p.s[k] = sample.st[k][0];
-        p.t[k] = sample.st[k][1];
-    }
+    const Projected p = project(sample, texS, texT);
     double errors[3], shifts[2];
     cornerErrors(p, tex.m, errors, shifts);
     return std::max({errors[0], errors[1], errors[2]});
@@ -297,13 +304,7 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     thread_local std::vector<Projected> tris;
     tris.clear();
     for (const TexSample &sample : samples) {
-        Projected p;
-        for (int k = 0; k < 3; ++k) {
-            p.x[k] = dot(sample.p[k], texS);
-            p.y[k] = dot(sample.p[k], texT);
-            p.s[k] = sample.st[k][0];
-            p.t[k] = sample.st[k][1];
-        }
+        Projected p = project(sample, texS, texT);
         const double x1 = p.x[1] - p.x[0], y1 = p.y[1] - p.y[0];
         const double x2 = p.x[2] - p.x[0], y2 = p.y[2] - p.y[0];
         p.det = x1 * y2 - x2 * y1;
