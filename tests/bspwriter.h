@@ -74,12 +74,7 @@ public:
         return sides;
     }
 
-    // `points` is x y z s t per control point, row by row (vertex = row * width + column).
-    void patch(int shader, int width, int height, const std::vector<float> &points)
-    {
-        surface(2, shader, points, {}, {0, 0, 1}, width, height);
-    }
-
+    // `points` is x y z s t per vertex; a patch's control points row by row (vertex = row * width + column).
     void surface(int type, int shader, const std::vector<float> &points, const std::vector<int> &indexes, const Vec &n,
                  int width = 0, int height = 0)
     {

@@ -299,9 +299,7 @@ std::vector<size_t> pieces(const std::vector<Drawn> &triangles)
 bool givenUp(const std::vector<Drawn> &triangles, const std::vector<std::array<double, 3>> &errors,
              const std::vector<size_t> &piece, size_t i, int k, double tolerance)
 {
-    struct Point {
-        double x, y, st[2], far;
-    };
+    struct Point { double x, y, st[2], far; };
     const Drawn &c = triangles[i];
     std::vector<Point> fitted;
     for (size_t j = 0; j < triangles.size(); ++j)
@@ -624,11 +622,7 @@ public:
         }
     }
 
-    struct Placed {
-        Winding winding;
-        Bsp::Plane plane;
-        const Face *face;
-    };
+    struct Placed { Winding winding; Bsp::Plane plane; const Face *face; };
     const Bsp &bsp;
     const bool classic;
     Fidelity &f;

@@ -44,7 +44,7 @@ BspWriter roomWithDoor(const QByteArray &entities = {})
     w.entities = entities.isNull() ? w.entities : entities;
     w.model();
     w.brush(w.box({-16, -8, -8}, {16, 8, 8}, wall, 30), wall); // stored around its origin
-    w.patch(wall, 3, 5, grid(3, 5, {-24, -16, 8}));
+    w.surface(2, wall, grid(3, 5, {-24, -16, 8}), {}, {0, 0, 1}, 3, 5);
     return w;
 }
 
@@ -96,7 +96,7 @@ private slots:
 
         for (const auto &[width, height] : {std::pair{3, 3}, {9, 5}}) {
             w = base;
-            w.patch(wall, width, height, grid(width, height, {-64, -32, 16}));
+            w.surface(2, wall, grid(width, height, {-64, -32, 16}), {}, {0, 0, 1}, width, height);
             row(qPrintable(QString("patch %1x%2").arg(width).arg(height)), w, 1, 1);
         }
 
