@@ -17,15 +17,11 @@ namespace check {
 
 using Vec = std::array<double, 3>;
 using Winding = std::vector<Vec>;
-
 inline Vec add(const Vec &a, const Vec &b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
 inline Vec sub(const Vec &a, const Vec &b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
 inline Vec scale(const Vec &a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
 inline double dot(const Vec &a, const Vec &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-inline Vec cross(const Vec &a, const Vec &b)
-{
-    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
+inline Vec cross(const Vec &a, const Vec &b) { return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]}; }
 using Keys = QList<QPair<QByteArray, QByteArray>>;
 
 // What reading can give: a value, or why not.
@@ -54,47 +50,30 @@ struct Bsp {
     std::vector<Surface> surfaces;
 };
 
-struct Face {
-    std::array<Vec, 3> points;
-    double matrix[2][3] = {};
-    bool brushDef = false;
-    QByteArray shader;
-    int contents = 0;
-};
-struct Patch {
-    QByteArray shader;
-    int width = 0, height = 0;
-    std::vector<std::vector<std::vector<double>>> rows; // width rows of height (x y z s t)
-};
-struct Entity {
-    Keys keys;
-    std::vector<std::vector<Face>> brushes;
-    std::vector<Patch> patches;
-};
+struct Face { std::array<Vec, 3> points; double matrix[2][3] = {}; bool brushDef = false; QByteArray shader; int contents = 0; };
+// width rows of height points (x y z s t)
+struct Patch { QByteArray shader; int width = 0, height = 0; std::vector<std::vector<std::vector<double>>> rows; };
+struct Entity { Keys keys; std::vector<std::vector<Face>> brushes; std::vector<Patch> patches; };
 using Map = std::vector<Entity>;
 
 // For well-formed files: the indexes inside are taken as they are.
 Parsed<Bsp> readBsp(const QByteArray &bytes);
 Parsed<Map> readMap(const QByteArray &text);
 
-// The faces of a brush: the winding of each side, clipped by the other sides
-// moved out by `grow`.
+// Each side's winding, clipped by the other sides moved out by `grow`.
 std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double grow = 0);
-// Whether a side's winding is a face: not the sliver that a bevel plane, stored
-// in floats, shaves off its brush.
+// Not the sliver that a bevel plane, stored in floats, shaves off its brush.
 bool boundsFace(const Winding &w);
 
 struct Fidelity {
-    // faces: of the map; sidesWithFaces: the BSP's sides with faces, each plane once;
-    // triangles: visible planar ones, slivers left out.
-    int entities = 0, entitiesOk = 0, brushesBsp = 0, brushesMap = 0, faces = 0, facesTextured = 0, sidesWithFaces = 0,
-        patchesBsp = 0, patchesMap = 0, triangles = 0, trianglesOnFaces = 0;
-    // Corners of triangles that no affine mapping brings within 1e-3 together
-    // with another triangle of their face: a quarter of a face's corners at
-    // most, or else the face is counted as not representable by one matrix.
+    // sidesWithFaces: each plane once; triangles: visible planar ones, slivers left out.
+    int entities = 0, entitiesOk = 0, brushesBsp = 0, brushesMap = 0, faces = 0, facesTextured = 0,
+        sidesWithFaces = 0, patchesBsp = 0, patchesMap = 0, triangles = 0, trianglesOnFaces = 0;
+    // Corners no affine mapping fits together with the rest of their face; a face
+    // with more than a quarter of them is counted as not representable.
     int cornersExcused = 0, facesUnrepresentable = 0, cornersUnrepresentable = 0;
     double textureError = 0; // the worst corner checked, the excused ones left out
-    QStringList problems; // the first few, with their count in `problemCount`
+    QStringList problems; // the first few of `problemCount`
     int problemCount = 0;
     static QString header();
     QString row(const QString &name) const;
@@ -103,7 +82,6 @@ struct Fidelity {
 // Compares a BSP with the .map made from it. `classic` faces carry no texture matrix.
 Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false);
 
-// The names in a zip, the bytes of one of them, and a new zip of (name, bytes).
 QStringList zipEntries(const QString &zip);
 QByteArray zipEntry(const QString &zip, const QString &name);
 bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files);

@@ -4,25 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
-#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     bsp2map::ConvertOptions options;
-    // Odd lengths take the classic form, so both writers are covered.
-    options.classic = size % 2 == 1;
+    options.classic = size % 2 == 1; // both writers
     std::string text;
-    auto result = bsp2map::convertBsp(
-        std::span(reinterpret_cast<const std::byte *>(data), size), options, text,
-        [](const std::string &line) {
-            volatile std::size_t sink = line.size();
-            (void)sink;
-        });
-    if (result) {
-        // A written map ends its last entity.
-        if (text.size() < 2 || text.compare(text.size() - 2, 2, "}\n") != 0)
-            __builtin_trap();
-    }
+    const auto result = bsp2map::convertBsp(std::span(reinterpret_cast<const std::byte *>(data), size), options, text,
+                                            [](const std::string &line) { volatile std::size_t sink = line.size(); (void)sink; });
+    // A written map ends its last entity.
+    if (result && (text.size() < 2 || text.compare(text.size() - 2, 2, "}\n") != 0))
+        __builtin_trap();
     return 0;
 }
