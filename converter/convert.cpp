@@ -47,17 +47,19 @@ struct Side {
     Plane plane;
 };
 
+// Kept small: a map has tens of thousands, and fresh pages cost more than
+// the arithmetic on them.
 struct Face {
     std::int32_t shader;
     std::uint32_t canonShader;
     Plane plane;
-    std::uint32_t firstPoint, pointCount; // its winding, in Model::points
-    std::array<Vec3, 3> points;           // as written
-    Vec3 mapNormal;                       // what an editor computes from them
-    double winding;                       // 1 when the polygon turns about the normal, else -1
-    TexMatrix tex;
-    bool textured = false;  // from its own triangles
-    bool inherited = false; // from a textured neighbour on its plane
+    // Its winding, in points_; only for faces that triangles may match.
+    std::uint32_t firstPoint, pointCount;
+    std::array<Vec3, 3> points; // as written
+    std::uint32_t tex = 0;      // in texes_, when textured or inherited
+    std::int8_t winding = 1;    // 1 when the polygon turns about the normal, else -1
+    bool textured = false;      // from its own triangles
+    bool inherited = false;     // from a textured neighbour on its plane
 };
 
 struct BuiltBrush {
@@ -175,6 +177,9 @@ Vec3 compilerNormal(const std::array<Vec3, 3> &p)
     return len > 0 ? n * (1 / len) : Vec3{};
 }
 
+// What an editor computes from the points as written.
+Vec3 mapNormal(const Face &face) { return compilerNormal(face.points); }
+
 // A coordinate within a hair of a whole number is written as that number when
 // the plane still comes out the same: the map reads as the mapper made it.
 void snapPoints(std::array<Vec3, 3> &p, const Plane &plane)
@@ -250,6 +255,8 @@ private:
 
     // One model at a time; kept to reuse their storage.
     std::vector<Face> faces_;
+    std::vector<TexMatrix> texes_;
+    std::vector<char> drawn_; // canonical shaders with triangles in this model
     std::vector<BuiltBrush> brushes_;
     std::vector<Vec3> points_;
     std::vector<Triangle> triangles_;
@@ -427,6 +434,20 @@ Result<void> Converter::run(const std::vector<Entity> &entities, const ProgressF
 Result<void> Converter::emitModel(std::size_t index, Vec3 origin, std::size_t &brushNumber)
 {
     const RawModel model = bsp_.models[index];
+    // Which shaders have triangles that may match a face: only those faces
+    // keep their windings. A surface that is out of range fails later.
+    drawn_.assign(bsp_.shaders.size(), 0);
+    if (!options_.classic) {
+        for (std::int64_t s = model.firstSurface;
+             s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
+            const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
+            if (surface.type != Planar || surface.numIndexes <= 0 || !bsp_.shaders.contains(surface.shader))
+                continue;
+            const auto shader = static_cast<std::size_t>(surface.shader);
+            if (!(bsp_.shaders[shader].surfaceFlags & kNodrawSurface))
+                drawn_[canonShader_[shader]] = 1;
+        }
+    }
     if (auto r = buildBrushes(model, origin); !r)
         return r;
     if (!options_.classic) {
@@ -444,6 +465,7 @@ Result<void> Converter::emitModel(std::size_t index, Vec3 origin, std::size_t &b
 Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
 {
     faces_.clear();
+    texes_.clear();
     brushes_.clear();
     points_.clear();
     std::size_t sideCount = 0;
@@ -451,7 +473,7 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
         sideCount += static_cast<std::size_t>(bsp_.brushes[static_cast<std::size_t>(b)].numSides);
     faces_.reserve(sideCount);
     brushes_.reserve(static_cast<std::size_t>(model.numBrushes));
-    points_.reserve(sideCount * 5);
+
     std::vector<Side> sides;
     std::vector<std::uint8_t> sideIsNoshader;
     Winding w, scratch;
@@ -526,17 +548,19 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
             face.canonShader = canonShader_[static_cast<std::size_t>(sides[i].shader)];
             face.plane = sides[i].plane;
             face.firstPoint = static_cast<std::uint32_t>(points_.size());
-            face.pointCount = static_cast<std::uint32_t>(w.size());
-            points_.insert(points_.end(), w.begin(), w.end());
-            Vec3 turn;
-            for (std::size_t k = 1; k + 1 < w.size(); ++k)
-                turn = turn + cross(w[k] - w[0], w[k + 1] - w[0]);
-            face.winding = dot(turn, face.plane.normal) >= 0 ? 1 : -1;
+            face.pointCount = 0;
+            if (drawn_[face.canonShader]) {
+                face.pointCount = static_cast<std::uint32_t>(w.size());
+                points_.insert(points_.end(), w.begin(), w.end());
+                Vec3 turn;
+                for (std::size_t k = 1; k + 1 < w.size(); ++k)
+                    turn = turn + cross(w[k] - w[0], w[k + 1] - w[0]);
+                face.winding = dot(turn, face.plane.normal) >= 0 ? 1 : -1;
+            }
             face.points = widestTriangle(w.data(), w.size());
             if (dot(compilerNormal(face.points), face.plane.normal) < 0)
                 std::swap(face.points[0], face.points[2]);
             snapPoints(face.points, face.plane);
-            face.mapNormal = compilerNormal(face.points);
             faces_.push_back(face);
         }
         const auto faceCount = static_cast<std::uint32_t>(faces_.size()) - firstFace;
@@ -615,7 +639,7 @@ bool Converter::insideFace(const Face &face, Vec3 point) const
 {
     const Vec3 *w = points_.data() + face.firstPoint;
     const std::size_t count = face.pointCount;
-    const Vec3 inward = face.plane.normal * face.winding;
+    const Vec3 inward = face.plane.normal * double(face.winding);
     for (std::size_t i = 0; i < count; ++i) {
         const Vec3 a = w[i], b = w[i + 1 == count ? 0 : i + 1];
         const Vec3 edge = b - a;
@@ -687,7 +711,7 @@ Result<void> Converter::matchTriangles()
     for (std::uint32_t shader : triangleShader_)
         drawn[shader] = 1;
     for (std::uint32_t f = 0; f < faces_.size(); ++f) {
-        if (!drawn[faces_[f].canonShader])
+        if (!drawn[faces_[f].canonShader] || faces_[f].pointCount == 0)
             continue;
         const Plane &plane = faces_[f].plane;
         const double sign = dot(plane.normal, kKeyDirection) >= 0 ? 1 : -1;
@@ -880,8 +904,13 @@ void Converter::fitTextures()
             if (!wanted.empty() && !wanted[f])
                 continue;
             Face &face = faces_[f];
-            if (auto tex = fitTexture(face.mapNormal, samples)) {
-                face.tex = *tex;
+            if (auto tex = fitTexture(mapNormal(face), samples)) {
+                if (!face.textured) {
+                    face.tex = static_cast<std::uint32_t>(texes_.size());
+                    texes_.push_back(*tex);
+                } else {
+                    texes_[face.tex] = *tex;
+                }
                 face.textured = true;
             }
         }
@@ -908,7 +937,10 @@ void Converter::fitTextures()
             for (std::size_t i = begin; i < end; ++i) {
                 const std::size_t m = byTriangle[i].second;
                 const Face &face = faces_[matches_[m].face];
-                const double error = worstCornerError(face.mapNormal, face.tex, sampleOf(m));
+                // A face no triangle could fit has no projection to compare.
+                const double error = face.textured
+                                         ? worstCornerError(mapNormal(face), texes_[face.tex], sampleOf(m))
+                                         : std::numeric_limits<double>::infinity();
                 if (error < keepError) {
                     keepError = error;
                     keep = m;
@@ -995,7 +1027,7 @@ Result<void> Converter::writeBrushes(std::size_t &brushNumber)
                 put(") ");
             }
             if (!options_.classic) {
-                const TexMatrix tex = face.textured || face.inherited ? face.tex : defaultTexMatrix();
+                const TexMatrix tex = face.textured || face.inherited ? texes_[face.tex] : defaultTexMatrix();
                 put("( ( ");
                 for (int row = 0; row < 2; ++row) {
                     if (row == 1)
