@@ -45,6 +45,7 @@ struct Side {
     std::int32_t planeNum;
     std::int32_t shader;
     Plane plane;
+    int axis; // axisOf(plane)
 };
 
 // Kept small: a map has tens of thousands, and fresh pages cost more than
@@ -138,12 +139,20 @@ std::array<Vec3, 3> widestTriangle(const Vec3 *w, std::size_t n)
     std::array<std::size_t, 3> best{0, 1, 2};
     double bestArea = -1;
     if (n <= 24) {
+        double bestSquare = -1;
         for (std::size_t i = 0; i < n; ++i)
             for (std::size_t j = i + 1; j < n; ++j)
                 for (std::size_t k = j + 1; k < n; ++k) {
-                    const double a = length(cross(w[j] - w[i], w[k] - w[i]));
+                    // The root only for a larger square: it never grows the
+                    // square's order, and ties between roots stay as they were.
+                    const Vec3 c = cross(w[j] - w[i], w[k] - w[i]);
+                    const double square = dot(c, c);
+                    if (!(square > bestSquare))
+                        continue;
+                    const double a = std::sqrt(square);
                     if (a > bestArea) {
                         bestArea = a;
+                        bestSquare = square;
                         best = {i, j, k};
                     }
                 }
@@ -514,7 +523,7 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
                 break;
             }
             if (!duplicate)
-                sides.push_back({raw.plane, raw.shader, world});
+                sides.push_back({raw.plane, raw.shader, world, axisOf(world)});
         }
 
         const auto firstFace = static_cast<std::uint32_t>(faces_.size());
@@ -530,7 +539,7 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
                 if (j == i)
                     continue;
                 const std::size_t kept =
-                    clipToBack(ping[in], count, sides[j].plane, kClipEpsilon, ping[1 - in], dists);
+                    clipToBack(ping[in], count, sides[j].plane, sides[j].axis, kClipEpsilon, ping[1 - in], dists);
                 if (kept == kUnclipped)
                     continue;
                 count = kept;

@@ -25,8 +25,8 @@ void baseWinding(const Plane &plane, Winding &out)
     out.assign({origin - right + up, origin + right + up, origin + right - up, origin - right - up});
 }
 
-std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, double epsilon, Vec3 *out,
-                       double *dists)
+std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, int axis, double epsilon,
+                       Vec3 *out, double *dists)
 {
     if (count == 0)
         return kUnclipped;
@@ -43,11 +43,6 @@ std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, do
         return kUnclipped;
     if (!anyBack)
         return 0;
-    // On an axial plane the coordinate of a cut is known exactly.
-    int axis = -1;
-    for (int k = 0; k < 3; ++k)
-        if (n[k] == 1 || n[k] == -1)
-            axis = k;
     const double axisValue = axis >= 0 && n[axis] == 1 ? d : -d;
     std::size_t kept = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -79,7 +74,8 @@ void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch
 {
     std::vector<double> dists(w.size());
     scratch.resize(2 * w.size());
-    const std::size_t kept = clipToBack(w.data(), w.size(), plane, epsilon, scratch.data(), dists.data());
+    const std::size_t kept =
+        clipToBack(w.data(), w.size(), plane, axisOf(plane), epsilon, scratch.data(), dists.data());
     if (kept == kUnclipped)
         return;
     scratch.resize(kept);

@@ -46,12 +46,23 @@ void baseWinding(const Plane &plane, Winding &out);
 // Keeps the part of w behind the plane (distance <= epsilon); scratch is reused storage.
 void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch);
 
+// The coordinate an axial plane fixes, else -1: a cut on it is known exactly.
+inline int axisOf(const Plane &plane)
+{
+    int axis = -1;
+    for (int k = 0; k < 3; ++k)
+        if (plane.normal[k] == 1 || plane.normal[k] == -1)
+            axis = k;
+    return axis;
+}
+
 // The same from `count` points at `in` into `out`, which has room for twice
-// as many, with `dists` room for `count` distances: returns how many points it
-// wrote, or kUnclipped when the polygon lies wholly behind and `in` stands as it is.
+// as many, with `dists` room for `count` distances and `axis` the plane's
+// axisOf: returns how many points it wrote, or kUnclipped when the polygon
+// lies wholly behind and `in` stands as it is.
 constexpr std::size_t kUnclipped = std::size_t(-1);
-std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, double epsilon, Vec3 *out,
-                       double *dists);
+std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, int axis, double epsilon,
+                       Vec3 *out, double *dists);
 
 // Area of a planar polygon, and twice its area over its perimeter: its width
 // for a sliver, half the side for a square.
