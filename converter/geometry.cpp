@@ -30,11 +30,11 @@ std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, in
 {
     if (count == 0)
         return kUnclipped;
-    const Vec3 n = plane.normal;
+    const double nx = plane.normal.x, ny = plane.normal.y, nz = plane.normal.z;
     const double d = plane.dist;
     bool anyFront = false, anyBack = false;
     for (std::size_t i = 0; i < count; ++i) {
-        const double dist = n.x * in[i].x + n.y * in[i].y + n.z * in[i].z - d;
+        const double dist = nx * in[i].x + ny * in[i].y + nz * in[i].z - d;
         dists[i] = dist;
         anyFront |= dist > epsilon;
         anyBack |= dist < -epsilon;
@@ -43,29 +43,30 @@ std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, in
         return kUnclipped;
     if (!anyBack)
         return 0;
-    const double axisValue = axis >= 0 && n[axis] == 1 ? d : -d;
+    const double axisValue = axis >= 0 && plane.normal[axis] == 1 ? d : -d;
     std::size_t kept = 0;
+    // Each point: kept when behind or on the plane; a cut where the edge to
+    // the next goes from behind to in front or back, neither end on it.
+    double dp = dists[0];
     for (std::size_t i = 0; i < count; ++i) {
-        const Vec3 p = in[i];
-        const double dp = dists[i];
-        const bool pBack = dp < -epsilon;
-        if (!pBack && dp <= epsilon) {
-            out[kept++] = p;
-            continue;
-        }
-        if (pBack)
-            out[kept++] = p;
         const std::size_t j = i + 1 == count ? 0 : i + 1;
         const double dn = dists[j];
+        const Vec3 p = in[i];
+        const bool pBack = dp < -epsilon;
+        if (pBack || dp <= epsilon)
+            out[kept++] = p;
+        const bool pOff = pBack || dp > epsilon;
         const bool nBack = dn < -epsilon;
-        if ((!nBack && dn <= epsilon) || nBack == pBack)
-            continue;
-        const Vec3 q = in[j];
-        const double t = dp / (dp - dn);
-        Vec3 mid = p + (q - p) * t;
-        if (axis >= 0)
-            mid[axis] = axisValue;
-        out[kept++] = mid;
+        const bool nOff = nBack || dn > epsilon;
+        if (pOff && nOff && nBack != pBack) {
+            const Vec3 q = in[j];
+            const double t = dp / (dp - dn);
+            Vec3 mid = p + (q - p) * t;
+            if (axis >= 0)
+                mid[axis] = axisValue;
+            out[kept++] = mid;
+        }
+        dp = dn;
     }
     return kept;
 }
