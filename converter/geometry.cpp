@@ -25,52 +25,6 @@ void baseWinding(const Plane &plane, Winding &out)
     out.assign({origin - right + up, origin + right + up, origin + right - up, origin - right - up});
 }
 
-std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, int axis, double epsilon,
-                       Vec3 *out, double *dists)
-{
-    if (count == 0)
-        return kUnclipped;
-    const double nx = plane.normal.x, ny = plane.normal.y, nz = plane.normal.z;
-    const double d = plane.dist;
-    bool anyFront = false, anyBack = false;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double dist = nx * in[i].x + ny * in[i].y + nz * in[i].z - d;
-        dists[i] = dist;
-        anyFront |= dist > epsilon;
-        anyBack |= dist < -epsilon;
-    }
-    if (!anyFront)
-        return kUnclipped;
-    if (!anyBack)
-        return 0;
-    const double axisValue = axis >= 0 && plane.normal[axis] == 1 ? d : -d;
-    std::size_t kept = 0;
-    // Each point: kept when behind or on the plane; a cut where the edge to
-    // the next goes from behind to in front or back, neither end on it.
-    double dp = dists[0];
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t j = i + 1 == count ? 0 : i + 1;
-        const double dn = dists[j];
-        const Vec3 p = in[i];
-        const bool pBack = dp < -epsilon;
-        if (pBack || dp <= epsilon)
-            out[kept++] = p;
-        const bool pOff = pBack || dp > epsilon;
-        const bool nBack = dn < -epsilon;
-        const bool nOff = nBack || dn > epsilon;
-        if (pOff && nOff && nBack != pBack) {
-            const Vec3 q = in[j];
-            const double t = dp / (dp - dn);
-            Vec3 mid = p + (q - p) * t;
-            if (axis >= 0)
-                mid[axis] = axisValue;
-            out[kept++] = mid;
-        }
-        dp = dn;
-    }
-    return kept;
-}
-
 void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch)
 {
     std::vector<double> dists(w.size());
