@@ -4,6 +4,7 @@
 #include "entities.h"
 #include "geometry.h"
 #include "numbers.h"
+#include "prefault.h"
 #include "texture.h"
 
 #include <algorithm>
@@ -45,19 +46,22 @@ struct Side {
     std::int32_t planeNum;
     std::int32_t shader;
     Plane plane;
+    int axis; // axisOf(plane)
 };
 
+// Kept small: a map has tens of thousands, and fresh pages cost more than
+// the arithmetic on them.
 struct Face {
     std::int32_t shader;
     std::uint32_t canonShader;
     Plane plane;
-    std::uint32_t firstPoint, pointCount; // its winding, in Model::points
-    std::array<Vec3, 3> points;           // as written
-    Vec3 mapNormal;                       // what an editor computes from them
-    double winding;                       // 1 when the polygon turns about the normal, else -1
-    TexMatrix tex;
-    bool textured = false;  // from its own triangles
-    bool inherited = false; // from a textured neighbour on its plane
+    // Its winding, in points_; only for faces that triangles may match.
+    std::uint32_t firstPoint, pointCount;
+    std::array<Vec3, 3> points; // as written
+    std::uint32_t tex = 0;      // in texes_, when textured or inherited
+    std::int8_t winding = 1;    // 1 when the polygon turns about the normal, else -1
+    bool textured = false;      // from its own triangles
+    bool inherited = false;     // from a textured neighbour on its plane
 };
 
 struct BuiltBrush {
@@ -65,10 +69,11 @@ struct BuiltBrush {
     std::uint32_t contents;
 };
 
+// A draw triangle, small: its corners in the vertex lump, checked when
+// collected, and its surface's normal in triangleNormals_.
 struct Triangle {
-    Vec3 p[3];
-    float st[3][2];
-    Vec3 surfaceNormal; // the planar surface's own, or zero
+    std::uint32_t vertex[3];
+    std::uint32_t normal;
 };
 
 std::string str(std::size_t n) { return std::to_string(n); }
@@ -136,12 +141,20 @@ std::array<Vec3, 3> widestTriangle(const Vec3 *w, std::size_t n)
     std::array<std::size_t, 3> best{0, 1, 2};
     double bestArea = -1;
     if (n <= 24) {
+        double bestSquare = -1;
         for (std::size_t i = 0; i < n; ++i)
             for (std::size_t j = i + 1; j < n; ++j)
                 for (std::size_t k = j + 1; k < n; ++k) {
-                    const double a = length(cross(w[j] - w[i], w[k] - w[i]));
+                    // The root only for a larger square: it never grows the
+                    // square's order, and ties between roots stay as they were.
+                    const Vec3 c = cross(w[j] - w[i], w[k] - w[i]);
+                    const double square = dot(c, c);
+                    if (!(square > bestSquare))
+                        continue;
+                    const double a = std::sqrt(square);
                     if (a > bestArea) {
                         bestArea = a;
+                        bestSquare = square;
                         best = {i, j, k};
                     }
                 }
@@ -174,6 +187,9 @@ Vec3 compilerNormal(const std::array<Vec3, 3> &p)
     const double len = length(n);
     return len > 0 ? n * (1 / len) : Vec3{};
 }
+
+// What an editor computes from the points as written.
+Vec3 mapNormal(const Face &face) { return compilerNormal(face.points); }
 
 // A coordinate within a hair of a whole number is written as that number when
 // the plane still comes out the same: the map reads as the mapper made it.
@@ -250,9 +266,20 @@ private:
 
     // One model at a time; kept to reuse their storage.
     std::vector<Face> faces_;
+    std::vector<TexMatrix> texes_;
+    std::vector<char> drawn_; // canonical shaders with triangles in this model
     std::vector<BuiltBrush> brushes_;
     std::vector<Vec3> points_;
     std::vector<Triangle> triangles_;
+    std::vector<Vec3> triangleNormals_; // the planar surface's own, or zero
+    Vec3 origin_;                       // of the model's triangles
+    void cornersOf(const Triangle &tri, Vec3 (&p)[3]) const
+    {
+        for (int k = 0; k < 3; ++k) {
+            const RawVertex v = bsp_.vertices[tri.vertex[k]];
+            p[k] = Vec3{v.xyz[0], v.xyz[1], v.xyz[2]} + origin_;
+        }
+    }
     std::vector<std::uint32_t> triangleShader_; // canonical shader per triangle
     struct Match {
         std::uint32_t face;
@@ -278,6 +305,12 @@ private:
     std::vector<Slot> tableScratch_;
     std::vector<char> drawnScratch_;
     NumberCache numbers_;
+    Prefault outAhead_, facesAhead_, pointsAhead_, trianglesAhead_, indexAhead_;
+    template <class T>
+    static void ahead(Prefault &prefault, const std::vector<T> &v)
+    {
+        prefault.ahead(v.data(), v.size() * sizeof(T), v.capacity() * sizeof(T));
+    }
 };
 
 std::string_view Converter::nameOf(std::size_t shader) const
@@ -323,9 +356,9 @@ Result<Plane> Converter::plane(std::int64_t index)
 Result<void> Converter::checkVertex(std::int64_t index)
 {
     const RawVertex v = bsp_.vertices[static_cast<std::size_t>(index)];
-    for (float f : {v.xyz[0], v.xyz[1], v.xyz[2], v.st[0], v.st[1]})
-        if (!std::isfinite(f))
-            return fail("vértice " + std::to_string(index) + " com número não finito");
+    // The sum of finite floats is finite in double: one test instead of five.
+    if (!std::isfinite(double(v.xyz[0]) + v.xyz[1] + v.xyz[2] + v.st[0] + v.st[1]))
+        return fail("vértice " + std::to_string(index) + " com número não finito");
     return {};
 }
 
@@ -427,6 +460,20 @@ Result<void> Converter::run(const std::vector<Entity> &entities, const ProgressF
 Result<void> Converter::emitModel(std::size_t index, Vec3 origin, std::size_t &brushNumber)
 {
     const RawModel model = bsp_.models[index];
+    // Which shaders have triangles that may match a face: only those faces
+    // keep their windings. A surface that is out of range fails later.
+    drawn_.assign(bsp_.shaders.size(), 0);
+    if (!options_.classic) {
+        for (std::int64_t s = model.firstSurface;
+             s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
+            const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
+            if (surface.type != Planar || surface.numIndexes <= 0 || !bsp_.shaders.contains(surface.shader))
+                continue;
+            const auto shader = static_cast<std::size_t>(surface.shader);
+            if (!(bsp_.shaders[shader].surfaceFlags & kNodrawSurface))
+                drawn_[canonShader_[shader]] = 1;
+        }
+    }
     if (auto r = buildBrushes(model, origin); !r)
         return r;
     if (!options_.classic) {
@@ -444,6 +491,7 @@ Result<void> Converter::emitModel(std::size_t index, Vec3 origin, std::size_t &b
 Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
 {
     faces_.clear();
+    texes_.clear();
     brushes_.clear();
     points_.clear();
     std::size_t sideCount = 0;
@@ -451,7 +499,10 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
         sideCount += static_cast<std::size_t>(bsp_.brushes[static_cast<std::size_t>(b)].numSides);
     faces_.reserve(sideCount);
     brushes_.reserve(static_cast<std::size_t>(model.numBrushes));
+    // Pages are touched only as used: a generous reserve spares the copies
+    // (and fresh pages) of growing.
     points_.reserve(sideCount * 5);
+
     std::vector<Side> sides;
     std::vector<std::uint8_t> sideIsNoshader;
     Winding w, scratch;
@@ -462,6 +513,8 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
         const RawBrush brush = bsp_.brushes[static_cast<std::size_t>(b)];
         if (auto r = checkShader(brush.shader, "brush", static_cast<std::size_t>(b)); !r)
             return r;
+        ahead(facesAhead_, faces_);
+        ahead(pointsAhead_, points_);
         const RawShader brushShader = bsp_.shaders[static_cast<std::size_t>(brush.shader)];
         // Duplicate planes give one side, preferring a real shader over "noshader".
         sides.clear();
@@ -492,7 +545,7 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
                 break;
             }
             if (!duplicate)
-                sides.push_back({raw.plane, raw.shader, world});
+                sides.push_back({raw.plane, raw.shader, world, axisOf(world)});
         }
 
         const auto firstFace = static_cast<std::uint32_t>(faces_.size());
@@ -508,7 +561,7 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
                 if (j == i)
                     continue;
                 const std::size_t kept =
-                    clipToBack(ping[in], count, sides[j].plane, kClipEpsilon, ping[1 - in], dists);
+                    clipToBack(ping[in], count, sides[j].plane, sides[j].axis, kClipEpsilon, ping[1 - in], dists);
                 if (kept == kUnclipped)
                     continue;
                 count = kept;
@@ -526,17 +579,19 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
             face.canonShader = canonShader_[static_cast<std::size_t>(sides[i].shader)];
             face.plane = sides[i].plane;
             face.firstPoint = static_cast<std::uint32_t>(points_.size());
-            face.pointCount = static_cast<std::uint32_t>(w.size());
-            points_.insert(points_.end(), w.begin(), w.end());
-            Vec3 turn;
-            for (std::size_t k = 1; k + 1 < w.size(); ++k)
-                turn = turn + cross(w[k] - w[0], w[k + 1] - w[0]);
-            face.winding = dot(turn, face.plane.normal) >= 0 ? 1 : -1;
+            face.pointCount = 0;
+            if (drawn_[face.canonShader]) {
+                face.pointCount = static_cast<std::uint32_t>(w.size());
+                points_.insert(points_.end(), w.begin(), w.end());
+                Vec3 turn;
+                for (std::size_t k = 1; k + 1 < w.size(); ++k)
+                    turn = turn + cross(w[k] - w[0], w[k + 1] - w[0]);
+                face.winding = dot(turn, face.plane.normal) >= 0 ? 1 : -1;
+            }
             face.points = widestTriangle(w.data(), w.size());
             if (dot(compilerNormal(face.points), face.plane.normal) < 0)
                 std::swap(face.points[0], face.points[2]);
             snapPoints(face.points, face.plane);
-            face.mapNormal = compilerNormal(face.points);
             faces_.push_back(face);
         }
         const auto faceCount = static_cast<std::uint32_t>(faces_.size()) - firstFace;
@@ -553,7 +608,9 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
 Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
 {
     triangles_.clear();
+    triangleNormals_.clear();
     triangleShader_.clear();
+    origin_ = origin;
     std::size_t indexCount = 0;
     for (std::int64_t s = model.firstSurface; s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
@@ -569,15 +626,16 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
         if (surface.type != Planar)
             continue;
-        const std::string name = "superfície " + std::to_string(s);
+        // Only an error needs the name.
+        const auto name = [s] { return "superfície " + std::to_string(s); };
         if (auto r = checkShader(surface.shader, "superfície", static_cast<std::size_t>(s)); !r)
             return r;
         if (!bsp_.vertices.containsRange(surface.firstVert, surface.numVerts))
-            return fail(name + ": vértices fora do intervalo");
+            return fail(name() + ": vértices fora do intervalo");
         if (!bsp_.indexes.containsRange(surface.firstIndex, surface.numIndexes))
-            return fail(name + ": índices fora do intervalo");
+            return fail(name() + ": índices fora do intervalo");
         if (surface.numIndexes % 3 != 0)
-            return fail(name + ": número de índices não é múltiplo de 3");
+            return fail(name() + ": número de índices não é múltiplo de 3");
         const RawShader shader = bsp_.shaders[static_cast<std::size_t>(surface.shader)];
         if (shader.surfaceFlags & kNodrawSurface)
             continue;
@@ -588,19 +646,18 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
                            surface.lightmapVecs[2][2]};
         if (!isFinite(surfaceNormal) || std::abs(length(surfaceNormal) - 1) > 0.01)
             surfaceNormal = {};
+        ahead(trianglesAhead_, triangles_);
+        const auto normal = static_cast<std::uint32_t>(triangleNormals_.size());
+        triangleNormals_.push_back(surfaceNormal);
         for (std::int32_t i = 0; i < surface.numIndexes; i += 3) {
             Triangle tri;
-            tri.surfaceNormal = surfaceNormal;
+            tri.normal = normal;
             for (int k = 0; k < 3; ++k) {
                 const std::int32_t index =
                     bsp_.indexes[static_cast<std::size_t>(surface.firstIndex) + i + k];
                 if (index < 0 || index >= surface.numVerts)
-                    return fail(name + ": índice " + std::to_string(index) + " fora do intervalo");
-                const RawVertex v =
-                    bsp_.vertices[static_cast<std::size_t>(surface.firstVert) + index];
-                tri.p[k] = Vec3{v.xyz[0], v.xyz[1], v.xyz[2]} + origin;
-                tri.st[k][0] = v.st[0];
-                tri.st[k][1] = v.st[1];
+                    return fail(name() + ": índice " + std::to_string(index) + " fora do intervalo");
+                tri.vertex[k] = static_cast<std::uint32_t>(surface.firstVert + index);
             }
             triangles_.push_back(tri);
             triangleShader_.push_back(canonShader_[static_cast<std::size_t>(surface.shader)]);
@@ -615,7 +672,7 @@ bool Converter::insideFace(const Face &face, Vec3 point) const
 {
     const Vec3 *w = points_.data() + face.firstPoint;
     const std::size_t count = face.pointCount;
-    const Vec3 inward = face.plane.normal * face.winding;
+    const Vec3 inward = face.plane.normal * double(face.winding);
     for (std::size_t i = 0; i < count; ++i) {
         const Vec3 a = w[i], b = w[i + 1 == count ? 0 : i + 1];
         const Vec3 edge = b - a;
@@ -686,37 +743,61 @@ Result<void> Converter::matchTriangles()
     drawn.assign(bsp_.shaders.size(), 0);
     for (std::uint32_t shader : triangleShader_)
         drawn[shader] = 1;
-    for (std::uint32_t f = 0; f < faces_.size(); ++f) {
-        if (!drawn[faces_[f].canonShader])
-            continue;
-        const Plane &plane = faces_[f].plane;
-        const double sign = dot(plane.normal, kKeyDirection) >= 0 ? 1 : -1;
-        IndexEntry entry{0, f, plane, {}, {}};
-        const Vec3 *w = points_.data() + faces_[f].firstPoint;
+    // A face's bounds with the matching margin, and the grid cubes they reach.
+    struct Reach {
+        double lo[3], hi[3];
         std::int64_t from[3], to[3];
-        std::int64_t spots = 1;
+        std::int64_t spots;
+    };
+    auto reachOf = [&](const Face &face) {
+        Reach r;
+        const Vec3 *w = points_.data() + face.firstPoint;
+        r.spots = 1;
         for (int k = 0; k < 3; ++k) {
             double lo = w[0][k], hi = w[0][k];
-            for (std::uint32_t i = 1; i < faces_[f].pointCount; ++i) {
+            for (std::uint32_t i = 1; i < face.pointCount; ++i) {
                 lo = std::min(lo, w[i][k]);
                 hi = std::max(hi, w[i][k]);
             }
-            entry.lo[k] = static_cast<float>(lo - 2 * kMatchDist);
-            entry.hi[k] = static_cast<float>(hi + 2 * kMatchDist);
-            from[k] = gridOf(lo - 2 * kMatchDist);
-            to[k] = gridOf(hi + 2 * kMatchDist);
-            spots *= std::min<std::int64_t>(to[k] - from[k] + 1, kMaxSpots + 1);
+            r.lo[k] = lo - 2 * kMatchDist;
+            r.hi[k] = hi + 2 * kMatchDist;
+            r.from[k] = gridOf(r.lo[k]);
+            r.to[k] = gridOf(r.hi[k]);
+            r.spots *= std::min<std::int64_t>(r.to[k] - r.from[k] + 1, kMaxSpots + 1);
+        }
+        return r;
+    };
+    auto indexed = [&](const Face &face) { return drawn[face.canonShader] && face.pointCount != 0; };
+    // Counted first: the index is large, and growing it would touch twice the memory.
+    std::size_t entries = 0;
+    for (const Face &face : faces_)
+        if (indexed(face)) {
+            const std::int64_t spots = reachOf(face).spots;
+            entries += spots > kMaxSpots ? 1 : static_cast<std::size_t>(spots);
+        }
+    index.reserve(entries);
+    for (std::uint32_t f = 0; f < faces_.size(); ++f) {
+        if (!indexed(faces_[f]))
+            continue;
+        ahead(indexAhead_, index);
+        const Plane &plane = faces_[f].plane;
+        const double sign = dot(plane.normal, kKeyDirection) >= 0 ? 1 : -1;
+        IndexEntry entry{0, f, plane, {}, {}};
+        const Reach r = reachOf(faces_[f]);
+        for (int k = 0; k < 3; ++k) {
+            entry.lo[k] = static_cast<float>(r.lo[k]);
+            entry.hi[k] = static_cast<float>(r.hi[k]);
         }
         // A face is filed under every grid cube it reaches; a huge one once, as
         // wide, by its shader alone: there are few of those.
-        if (spots > kMaxSpots) {
+        if (r.spots > kMaxSpots) {
             entry.key = keyOf(faces_[f].canonShader, kWide, kWide, kWide, kWide);
             index.push_back(entry);
             continue;
         }
-        for (std::int64_t x = from[0]; x <= to[0]; ++x)
-            for (std::int64_t y = from[1]; y <= to[1]; ++y)
-                for (std::int64_t z = from[2]; z <= to[2]; ++z) {
+        for (std::int64_t x = r.from[0]; x <= r.to[0]; ++x)
+            for (std::int64_t y = r.from[1]; y <= r.to[1]; ++y)
+                for (std::int64_t z = r.from[2]; z <= r.to[2]; ++z) {
                     const double dist = (plane.dist - dot(plane.normal, cubeCentre(x, y, z))) * sign;
                     entry.key = keyOf(faces_[f].canonShader, cellOf(dist, kDistCell), x, y, z);
                     index.push_back(entry);
@@ -752,8 +833,10 @@ Result<void> Converter::matchTriangles()
 
     std::uint64_t work = 0;
     for (std::uint32_t t = 0; t < triangles_.size(); ++t) {
-        const Triangle &tri = triangles_[t];
-        const Vec3 centre = (tri.p[0] + tri.p[1] + tri.p[2]) * (1.0 / 3);
+        Vec3 p[3];
+        cornersOf(triangles_[t], p);
+        const Vec3 surfaceNormal = triangleNormals_[triangles_[t].normal];
+        const Vec3 centre = (p[0] + p[1] + p[2]) * (1.0 / 3);
         // Floats out there are units apart; no face of a map lies so far.
         if (!(std::max({std::abs(centre.x), std::abs(centre.y), std::abs(centre.z)}) < kFarthest))
             continue;
@@ -764,18 +847,17 @@ Result<void> Converter::matchTriangles()
         // triangle's own normal finds its face.
         Vec3 normals[2];
         int normalCount = 0;
-        const Vec3 own = cross(tri.p[2] - tri.p[0], tri.p[1] - tri.p[0]);
+        const Vec3 own = cross(p[2] - p[0], p[1] - p[0]);
         const double len = length(own);
-        const double longest = std::max({dot(tri.p[1] - tri.p[0], tri.p[1] - tri.p[0]),
-                                         dot(tri.p[2] - tri.p[1], tri.p[2] - tri.p[1]),
-                                         dot(tri.p[0] - tri.p[2], tri.p[0] - tri.p[2])});
+        const double longest = std::max({dot(p[1] - p[0], p[1] - p[0]), dot(p[2] - p[1], p[2] - p[1]),
+                                         dot(p[0] - p[2], p[0] - p[2])});
         const bool sliver = !(len > 1e-3 * longest);
         const bool hasSurfaceNormal =
-            tri.surfaceNormal.x != 0 || tri.surfaceNormal.y != 0 || tri.surfaceNormal.z != 0;
+            surfaceNormal.x != 0 || surfaceNormal.y != 0 || surfaceNormal.z != 0;
         if (hasSurfaceNormal)
-            normals[normalCount++] = tri.surfaceNormal;
+            normals[normalCount++] = surfaceNormal;
         if (!hasSurfaceNormal ? len > 1e-9
-                              : !sliver && dot(own, tri.surfaceNormal) < (1 - 1e-9) * len)
+                              : !sliver && dot(own, surfaceNormal) < (1 - 1e-9) * len)
             normals[normalCount++] = own * (1 / len);
         // Faces facing the triangle's way win; liquids and two-sided shaders
         // may leave only triangles turned the other way.
@@ -826,9 +908,9 @@ Result<void> Converter::matchTriangles()
                         const bool agrees = facing > 0;
                         if (sameWay && !agrees)
                             continue;
-                        if (std::abs(plane.distanceTo(tri.p[0])) > kMatchDist ||
-                            std::abs(plane.distanceTo(tri.p[1])) > kMatchDist ||
-                            std::abs(plane.distanceTo(tri.p[2])) > kMatchDist)
+                        if (std::abs(plane.distanceTo(p[0])) > kMatchDist ||
+                            std::abs(plane.distanceTo(p[1])) > kMatchDist ||
+                            std::abs(plane.distanceTo(p[2])) > kMatchDist)
                             continue;
                         if (!insideFace(faces_[it->face], centre))
                             continue;
@@ -863,9 +945,10 @@ void Converter::fitTextures()
         const Triangle &tri = triangles_[matches_[m].triangle];
         TexSample sample;
         for (int k = 0; k < 3; ++k) {
-            sample.p[k] = tri.p[k];
-            sample.st[k][0] = tri.st[k][0];
-            sample.st[k][1] = tri.st[k][1];
+            const RawVertex v = bsp_.vertices[tri.vertex[k]];
+            sample.p[k] = Vec3{v.xyz[0], v.xyz[1], v.xyz[2]} + origin_;
+            sample.st[k][0] = v.st[0];
+            sample.st[k][1] = v.st[1];
         }
         return sample;
     };
@@ -880,8 +963,13 @@ void Converter::fitTextures()
             if (!wanted.empty() && !wanted[f])
                 continue;
             Face &face = faces_[f];
-            if (auto tex = fitTexture(face.mapNormal, samples)) {
-                face.tex = *tex;
+            if (auto tex = fitTexture(mapNormal(face), samples)) {
+                if (!face.textured) {
+                    face.tex = static_cast<std::uint32_t>(texes_.size());
+                    texes_.push_back(*tex);
+                } else {
+                    texes_[face.tex] = *tex;
+                }
                 face.textured = true;
             }
         }
@@ -908,7 +996,10 @@ void Converter::fitTextures()
             for (std::size_t i = begin; i < end; ++i) {
                 const std::size_t m = byTriangle[i].second;
                 const Face &face = faces_[matches_[m].face];
-                const double error = worstCornerError(face.mapNormal, face.tex, sampleOf(m));
+                // A face no triangle could fit has no projection to compare.
+                const double error = face.textured
+                                         ? worstCornerError(mapNormal(face), texes_[face.tex], sampleOf(m))
+                                         : std::numeric_limits<double>::infinity();
                 if (error < keepError) {
                     keepError = error;
                     keep = m;
@@ -973,6 +1064,7 @@ void Converter::inheritTextures()
 Result<void> Converter::writeBrushes(std::size_t &brushNumber)
 {
     for (const BuiltBrush &brush : brushes_) {
+        outAhead_.ahead(out_.data(), out_.size(), out_.capacity());
         out_ += "// brush ";
         appendNumber(out_, static_cast<long long>(brushNumber++));
         out_ += options_.classic ? "\n{\n" : "\n{\nbrushDef\n{\n";
@@ -995,7 +1087,7 @@ Result<void> Converter::writeBrushes(std::size_t &brushNumber)
                 put(") ");
             }
             if (!options_.classic) {
-                const TexMatrix tex = face.textured || face.inherited ? face.tex : defaultTexMatrix();
+                const TexMatrix tex = face.textured || face.inherited ? texes_[face.tex] : defaultTexMatrix();
                 put("( ( ");
                 for (int row = 0; row < 2; ++row) {
                     if (row == 1)
@@ -1037,23 +1129,24 @@ Result<void> Converter::writePatches(const RawModel &model, Vec3 origin, std::si
         }
         if (surface.type != Patch)
             continue;
-        const std::string name = "patch (superfície " + std::to_string(s) + ")";
+        const auto name = [s] { return "patch (superfície " + std::to_string(s) + ")"; };
         if (auto r = checkShader(surface.shader, "superfície", static_cast<std::size_t>(s)); !r)
             return r;
         const std::int64_t width = surface.patchWidth, height = surface.patchHeight;
         if (width < 3 || height < 3 || width % 2 == 0 || height % 2 == 0)
-            return fail(name + ": tamanho " + std::to_string(width) + "x" +
+            return fail(name() + ": tamanho " + std::to_string(width) + "x" +
                         std::to_string(height) + " inválido (precisa ser ímpar, 3 ou mais)");
         if (!bsp_.vertices.containsRange(surface.firstVert, surface.numVerts))
-            return fail(name + ": vértices fora do intervalo");
+            return fail(name() + ": vértices fora do intervalo");
         if (width * height > surface.numVerts)
-            return fail(name + ": " + std::to_string(width) + "x" + std::to_string(height) +
+            return fail(name() + ": " + std::to_string(width) + "x" + std::to_string(height) +
                         " pontos de controle, mas só " + std::to_string(surface.numVerts) +
                         " vértices");
         for (std::int64_t v = 0; v < width * height; ++v)
             if (auto r = checkVertex(surface.firstVert + v); !r)
                 return r;
 
+        outAhead_.ahead(out_.data(), out_.size(), out_.capacity());
         out_ += "// brush ";
         appendNumber(out_, static_cast<long long>(brushNumber++));
         out_ += "\n{\npatchDef2\n{\n";

@@ -25,61 +25,12 @@ void baseWinding(const Plane &plane, Winding &out)
     out.assign({origin - right + up, origin + right + up, origin + right - up, origin - right - up});
 }
 
-std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, double epsilon, Vec3 *out,
-                       double *dists)
-{
-    if (count == 0)
-        return kUnclipped;
-    const Vec3 n = plane.normal;
-    const double d = plane.dist;
-    bool anyFront = false, anyBack = false;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double dist = n.x * in[i].x + n.y * in[i].y + n.z * in[i].z - d;
-        dists[i] = dist;
-        anyFront |= dist > epsilon;
-        anyBack |= dist < -epsilon;
-    }
-    if (!anyFront)
-        return kUnclipped;
-    if (!anyBack)
-        return 0;
-    // On an axial plane the coordinate of a cut is known exactly.
-    int axis = -1;
-    for (int k = 0; k < 3; ++k)
-        if (n[k] == 1 || n[k] == -1)
-            axis = k;
-    const double axisValue = axis >= 0 && n[axis] == 1 ? d : -d;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const Vec3 p = in[i];
-        const double dp = dists[i];
-        const bool pBack = dp < -epsilon;
-        if (!pBack && dp <= epsilon) {
-            out[kept++] = p;
-            continue;
-        }
-        if (pBack)
-            out[kept++] = p;
-        const std::size_t j = i + 1 == count ? 0 : i + 1;
-        const double dn = dists[j];
-        const bool nBack = dn < -epsilon;
-        if ((!nBack && dn <= epsilon) || nBack == pBack)
-            continue;
-        const Vec3 q = in[j];
-        const double t = dp / (dp - dn);
-        Vec3 mid = p + (q - p) * t;
-        if (axis >= 0)
-            mid[axis] = axisValue;
-        out[kept++] = mid;
-    }
-    return kept;
-}
-
 void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch)
 {
     std::vector<double> dists(w.size());
     scratch.resize(2 * w.size());
-    const std::size_t kept = clipToBack(w.data(), w.size(), plane, epsilon, scratch.data(), dists.data());
+    const std::size_t kept =
+        clipToBack(w.data(), w.size(), plane, axisOf(plane), epsilon, scratch.data(), dists.data());
     if (kept == kUnclipped)
         return;
     scratch.resize(kept);

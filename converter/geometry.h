@@ -46,12 +46,67 @@ void baseWinding(const Plane &plane, Winding &out);
 // Keeps the part of w behind the plane (distance <= epsilon); scratch is reused storage.
 void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch);
 
+// The coordinate an axial plane fixes, else -1: a cut on it is known exactly.
+inline int axisOf(const Plane &plane)
+{
+    int axis = -1;
+    for (int k = 0; k < 3; ++k)
+        if (plane.normal[k] == 1 || plane.normal[k] == -1)
+            axis = k;
+    return axis;
+}
+
 // The same from `count` points at `in` into `out`, which has room for twice
-// as many, with `dists` room for `count` distances: returns how many points it
-// wrote, or kUnclipped when the polygon lies wholly behind and `in` stands as it is.
+// as many, with `dists` room for `count` distances and `axis` the plane's
+// axisOf: returns how many points it wrote, or kUnclipped when the polygon
+// lies wholly behind and `in` stands as it is.
 constexpr std::size_t kUnclipped = std::size_t(-1);
-std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, double epsilon, Vec3 *out,
-                       double *dists);
+// Inline: a brush clips each side by all the others, and the call showed in profiles.
+inline std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, int axis, double epsilon,
+                              Vec3 *out, double *dists)
+{
+    if (count == 0)
+        return kUnclipped;
+    const double nx = plane.normal.x, ny = plane.normal.y, nz = plane.normal.z;
+    const double d = plane.dist;
+    bool anyFront = false, anyBack = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double dist = nx * in[i].x + ny * in[i].y + nz * in[i].z - d;
+        dists[i] = dist;
+        anyFront |= dist > epsilon;
+        anyBack |= dist < -epsilon;
+    }
+    if (!anyFront)
+        return kUnclipped;
+    if (!anyBack)
+        return 0;
+    const double axisValue = axis >= 0 && plane.normal[axis] == 1 ? d : -d;
+    std::size_t kept = 0;
+    // Each point: kept when behind or on the plane; a cut where the edge to
+    // the next goes from behind to in front or back, neither end on it.
+    double dp = dists[0];
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t j = i + 1 == count ? 0 : i + 1;
+        const double dn = dists[j];
+        const Vec3 p = in[i];
+        const bool pBack = dp < -epsilon;
+        if (pBack || dp <= epsilon)
+            out[kept++] = p;
+        const bool pOff = pBack || dp > epsilon;
+        const bool nBack = dn < -epsilon;
+        const bool nOff = nBack || dn > epsilon;
+        if (pOff && nOff && nBack != pBack) {
+            const Vec3 q = in[j];
+            const double t = dp / (dp - dn);
+            Vec3 mid = p + (q - p) * t;
+            if (axis >= 0)
+                mid[axis] = axisValue;
+            out[kept++] = mid;
+        }
+        dp = dn;
+    }
+    return kept;
+}
 
 // Area of a planar polygon, and twice its area over its perimeter: its width
 // for a sliver, half the side for a square.

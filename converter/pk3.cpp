@@ -1,16 +1,91 @@
 #include "pk3.h"
 
 #include <cstdint>
+#include <dlfcn.h>
 #include <zip.h>
 
 namespace bsp2map {
 
+namespace {
+
+// libzip and what it pulls in (libcrypto among others) cost every start of
+// bspc.exe a millisecond of loading; only a .pk3 needs it, so it is loaded then.
+struct Zip {
+    decltype(&::zip_open) open;
+    decltype(&::zip_discard) discard;
+    decltype(&::zip_error_init_with_code) errorInitWithCode;
+    decltype(&::zip_error_strerror) errorStrerror;
+    decltype(&::zip_error_fini) errorFini;
+    decltype(&::zip_get_num_entries) getNumEntries;
+    decltype(&::zip_get_name) getName;
+    decltype(&::zip_name_locate) nameLocate;
+    decltype(&::zip_stat_init) statInit;
+    decltype(&::zip_stat) stat;
+    decltype(&::zip_fopen) fopen;
+    decltype(&::zip_fread) fread;
+    decltype(&::zip_fclose) fclose;
+    decltype(&::zip_strerror) strerror;
+    decltype(&::zip_file_strerror) fileStrerror;
+};
+
+template <class Fn>
+bool resolve(void *library, const char *name, Fn &fn)
+{
+    fn = reinterpret_cast<Fn>(::dlsym(library, name));
+    return fn != nullptr;
+}
+
+// Loaded once, never unloaded; null with the reason when it cannot be.
+const Zip *zipLibrary(std::string &reason)
+{
+    static Zip zip;
+    static std::string failure;
+    static const bool loaded = [] {
+        void *library = ::dlopen("libzip.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
+            const char *why = ::dlerror();
+            failure = std::string("a biblioteca libzip (libzip.so.4) não pôde ser carregada; instale o "
+                                  "pacote libzip4 para ler arquivos pk3") +
+                      (why ? std::string(" (") + why + ")" : std::string());
+            return false;
+        }
+        const bool all = resolve(library, "zip_open", zip.open) &&
+                         resolve(library, "zip_discard", zip.discard) &&
+                         resolve(library, "zip_error_init_with_code", zip.errorInitWithCode) &&
+                         resolve(library, "zip_error_strerror", zip.errorStrerror) &&
+                         resolve(library, "zip_error_fini", zip.errorFini) &&
+                         resolve(library, "zip_get_num_entries", zip.getNumEntries) &&
+                         resolve(library, "zip_get_name", zip.getName) &&
+                         resolve(library, "zip_name_locate", zip.nameLocate) &&
+                         resolve(library, "zip_stat_init", zip.statInit) &&
+                         resolve(library, "zip_stat", zip.stat) &&
+                         resolve(library, "zip_fopen", zip.fopen) &&
+                         resolve(library, "zip_fread", zip.fread) &&
+                         resolve(library, "zip_fclose", zip.fclose) &&
+                         resolve(library, "zip_strerror", zip.strerror) &&
+                         resolve(library, "zip_file_strerror", zip.fileStrerror);
+        if (!all) {
+            failure = "a biblioteca libzip (libzip.so.4) instalada não tem todas as funções esperadas";
+            return false;
+        }
+        return true;
+    }();
+    if (!loaded) {
+        reason = failure;
+        return nullptr;
+    }
+    return &zip;
+}
+
+} // namespace
+
 struct Pk3::Archive {
+    const Zip *lib = nullptr;
     zip_t *zip = nullptr;
     ~Archive()
     {
         if (zip)
-            zip_discard(zip);
+            lib->discard(zip);
     }
 };
 
@@ -42,29 +117,35 @@ bool inMapsFolder(const std::string &name)
 
 Result<Pk3> Pk3::open(const std::filesystem::path &path)
 {
+    std::string missing;
+    const Zip *lib = zipLibrary(missing);
+    if (!lib)
+        return fail(missing);
     int error = 0;
-    zip_t *zip = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    zip_t *zip = lib->open(path.c_str(), ZIP_RDONLY, &error);
     if (!zip) {
         if (error == ZIP_ER_NOZIP || error == ZIP_ER_INCONS)
             return fail("não é um arquivo pk3 (zip) válido");
         zip_error_t ze;
-        zip_error_init_with_code(&ze, error);
-        std::string reason = std::string("não foi possível abrir o pk3: ") + zip_error_strerror(&ze);
-        zip_error_fini(&ze);
+        lib->errorInitWithCode(&ze, error);
+        std::string reason = std::string("não foi possível abrir o pk3: ") + lib->errorStrerror(&ze);
+        lib->errorFini(&ze);
         return fail(reason);
     }
     Pk3 pk3;
     pk3.archive_ = std::make_unique<Archive>();
+    pk3.archive_->lib = lib;
     pk3.archive_->zip = zip;
     return pk3;
 }
 
 std::vector<std::string> Pk3::mapEntries() const
 {
+    const Zip &lib = *archive_->lib;
     std::vector<std::string> names;
-    const zip_int64_t count = zip_get_num_entries(archive_->zip, 0);
+    const zip_int64_t count = lib.getNumEntries(archive_->zip, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char *name = zip_get_name(archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        const char *name = lib.getName(archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
         if (!name)
             continue;
         std::string entry(name);
@@ -76,12 +157,13 @@ std::vector<std::string> Pk3::mapEntries() const
 
 Result<std::string> Pk3::findEntry(const std::string &name) const
 {
-    zip_int64_t index = zip_name_locate(archive_->zip, name.c_str(), ZIP_FL_ENC_RAW);
+    const Zip &lib = *archive_->lib;
+    zip_int64_t index = lib.nameLocate(archive_->zip, name.c_str(), ZIP_FL_ENC_RAW);
     if (index < 0)
-        index = zip_name_locate(archive_->zip, name.c_str(), ZIP_FL_ENC_RAW | ZIP_FL_NOCASE);
+        index = lib.nameLocate(archive_->zip, name.c_str(), ZIP_FL_ENC_RAW | ZIP_FL_NOCASE);
     if (index < 0)
         return fail("não existe no pk3");
-    const char *found = zip_get_name(archive_->zip, static_cast<zip_uint64_t>(index), ZIP_FL_ENC_RAW);
+    const char *found = lib.getName(archive_->zip, static_cast<zip_uint64_t>(index), ZIP_FL_ENC_RAW);
     if (!found)
         return fail("não existe no pk3");
     return std::string(found);
@@ -89,23 +171,24 @@ Result<std::string> Pk3::findEntry(const std::string &name) const
 
 Result<std::vector<std::byte>> Pk3::read(const std::string &entry) const
 {
+    const Zip &lib = *archive_->lib;
     zip_stat_t st;
-    zip_stat_init(&st);
-    if (zip_stat(archive_->zip, entry.c_str(), ZIP_FL_ENC_RAW, &st) != 0 ||
+    lib.statInit(&st);
+    if (lib.stat(archive_->zip, entry.c_str(), ZIP_FL_ENC_RAW, &st) != 0 ||
         !(st.valid & ZIP_STAT_SIZE))
         return fail("não existe no pk3");
     // Lump offsets are 32-bit: nothing past 2 GiB can be part of a map.
     if (st.size > INT32_MAX)
         return fail("entrada grande demais para um BSP");
-    zip_file_t *file = zip_fopen(archive_->zip, entry.c_str(), ZIP_FL_ENC_RAW);
+    zip_file_t *file = lib.fopen(archive_->zip, entry.c_str(), ZIP_FL_ENC_RAW);
     if (!file)
-        return fail(std::string("não foi possível ler do pk3: ") + zip_strerror(archive_->zip));
+        return fail(std::string("não foi possível ler do pk3: ") + lib.strerror(archive_->zip));
     std::vector<std::byte> bytes(static_cast<std::size_t>(st.size));
-    const zip_int64_t n = zip_fread(file, bytes.data(), bytes.size());
+    const zip_int64_t n = lib.fread(file, bytes.data(), bytes.size());
     std::string reason;
     if (n < 0 || static_cast<zip_uint64_t>(n) != st.size)
-        reason = std::string("pk3 danificado: ") + zip_file_strerror(file);
-    zip_fclose(file);
+        reason = std::string("pk3 danificado: ") + lib.fileStrerror(file);
+    lib.fclose(file);
     if (!reason.empty())
         return fail(reason);
     return bytes;
