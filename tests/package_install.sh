@@ -1,14 +1,11 @@
 #!/bin/sh
-# Installs the .deb that packaging.sh built, converts a real map with the
-# installed converter and through the installed window, and removes it again.
-# Needs root, Xvfb and xdotool. Usage: package_install.sh <source-dir> <build-dir>
+# Installs the .deb that packaging.sh built, converts a real map with it, removes it again.
 set -eu
 src="$1"
 fail() { echo "$*" >&2; exit 1; }
 installed() { dpkg-query -W -f='${Status}' vostrand 2>/dev/null | grep -q 'ok installed'; }
 [ "$(id -u)" -eq 0 ] || { echo "installing a package needs root; not run"; exit 77; }
-# Someone's own installation is theirs: neither replaced nor removed.
-installed && { echo "vostrand is already installed here; not run"; exit 77; }
+installed && { echo "vostrand is already installed here, and stays; not run"; exit 77; }
 
 deb=$(realpath "$2"/package/vostrand_*.deb)
 work=$(mktemp -d)
@@ -52,4 +49,3 @@ dpkg -L vostrand >/dev/null 2>&1 && fail "dpkg still knows files of vostrand"
 for path in /usr/lib/vostrand /usr/bin/vostrand /usr/share/doc/vostrand /usr/share/man/man1/vostrand.1.gz; do
     [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path is left after removal"
 done
-echo "installed, ran and removed cleanly"
