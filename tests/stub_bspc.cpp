@@ -32,7 +32,7 @@ long failed = 0; // writes refused, as after the reader has gone
 
 void writeFile(int dir, const char *name, const char *data, long size)
 {
-    static const char zeros[1 << 20] = {};
+    static char zeros[1 << 20]; // in .bss, not in the file
     const int fd = openat(dir, name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     (void)!write(fd, data ? data : zeros, size_t(size));
     close(fd);
