@@ -1,19 +1,16 @@
-// Stands in for bspc.exe in the tests and the bench. It writes how it was
-// started into bspc-<pid>.rec beside itself, as NUL-terminated fields:
-//   exe, working directory, open fds, QT_QPA_PLATFORM (or "-"),
-//   CLOCK_MONOTONIC ns at start, argc, then the arguments.
+// Stands in for bspc.exe in the tests and the bench. It records how it was started
+// in bspc-<pid>.rec beside itself, as NUL-terminated fields: exe, working directory,
+// open fds, QT_QPA_PLATFORM (or "-"), CLOCK_MONOTONIC ns at start, argc, the arguments.
 // A "stub-mode" file beside it, "<mode> <n>", says what it does next:
-//   sleep      never exits
-//   talk n     lines on both streams, then an n-byte <name>.map, exit 0
-//   quiet      a line, exit 0 without writing
-//   exit n     a line on stderr, exit n
+//   talk n     lines on both streams, then an n-byte <name>.map
+//   exit n     a line on stderr, exit n without a map
 //   signal n   kills itself with signal n
-//   pk3 n      n maps and a text file in the output folder, exit 0
+//   pk3 n      n maps and a text file in the output folder
 //   flood n    n MiB of numbered lines and a last line of 2500 characters
 //   wait       200 lines, waits for a "go" file beside it, 9900 more lines,
 //              then bspc-<pid>.done with how many writes failed
 //   fork       a line, leaves a child that holds the output open until "go",
-//              writes <name>.map of 10 bytes, exit 0
+//              writes a 10-byte <name>.map
 // Only libc, so that its own start weighs little in the bench.
 #include <cerrno>
 #include <climits>
@@ -24,148 +21,133 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <libgen.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+namespace {
+char exe[PATH_MAX];
+int self;        // the stub's folder
+long failed = 0; // writes refused, as after the reader has gone
+
+void writeFile(int dir, const char *name, const char *data, long size)
+{
+    static char zeros[1 << 20]; // in .bss, not in the file
+    const int fd = openat(dir, name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    (void)!write(fd, data ? data : zeros, size_t(size));
+    close(fd);
+}
+
+// Beside the stub, written under another name and renamed, so that a reader never sees half.
+void publish(const char *suffix, const char *data, long size)
+{
+    char name[64], part[72];
+    std::snprintf(name, sizeof name, "bspc-%d.%s", int(getpid()), suffix);
+    std::snprintf(part, sizeof part, "%s.part", name);
+    writeFile(self, part, data, size);
+    renameat(self, part, self, name);
+}
+
+void say(int fd, const char *format, long i)
+{
+    if (dprintf(fd, format, i) < 0 && errno == EPIPE)
+        ++failed;
+}
+
+// Until "go" appears, or the folder goes with the test that made it.
+void waitForGo()
+{
+    while (faccessat(self, "go", F_OK, 0) != 0 && access(exe, F_OK) == 0)
+        usleep(10000);
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    char exe[PATH_MAX] = {}, cwd[PATH_MAX], fds[512] = "", number[32], name[PATH_MAX + 32];
     if (readlink("/proc/self/exe", exe, sizeof exe - 1) < 0)
         return 2;
-    const int folder = int(std::strrchr(exe, '/') - exe) + 1;
-    if (DIR *dir = opendir("/proc/self/fd")) {
-        while (const dirent *ent = readdir(dir)) {
-            if (ent->d_name[0] != '.' && std::atoi(ent->d_name) != dirfd(dir))
-                std::snprintf(fds + std::strlen(fds), sizeof fds - std::strlen(fds), "%s%s",
-                              *fds ? "," : "", ent->d_name);
+    char *record = nullptr, cwd[PATH_MAX], folder[PATH_MAX];
+    size_t size = 0;
+    FILE *fields = open_memstream(&record, &size);
+    std::fprintf(fields, "%s%c%s%c", exe, 0, getcwd(cwd, sizeof cwd) ? cwd : "?", 0);
+    DIR *fds = opendir("/proc/self/fd");
+    for (const char *separator = ""; const dirent *fd = readdir(fds);) {
+        if (fd->d_name[0] != '.' && std::atoi(fd->d_name) != dirfd(fds)) {
+            std::fprintf(fields, "%s%s", separator, fd->d_name);
+            separator = ",";
         }
-        closedir(dir);
     }
-    // Written under a temporary name and renamed, so a reader never sees half.
-    std::snprintf(name, sizeof name, "%.*sbspc-%d.rec.part", folder, exe, int(getpid()));
-    const int out = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    closedir(fds);
     const char *platform = std::getenv("QT_QPA_PLATFORM");
-    std::snprintf(number, sizeof number, "%lld", now.tv_sec * 1000000000LL + now.tv_nsec);
-    const char *fields[] = {exe, getcwd(cwd, sizeof cwd) ? cwd : "?", fds,
-                            platform ? platform : "-", number};
-    for (const char *field : fields)
-        (void)!write(out, field, std::strlen(field) + 1);
-    std::snprintf(number, sizeof number, "%d", argc);
-    (void)!write(out, number, std::strlen(number) + 1);
+    std::fprintf(fields, "%c%s%c%lld%c%d%c", 0, platform ? platform : "-", 0,
+                 now.tv_sec * 1000000000LL + now.tv_nsec, 0, argc, 0);
     for (int i = 0; i < argc; ++i)
-        (void)!write(out, argv[i], std::strlen(argv[i]) + 1);
-    close(out);
-    char done[PATH_MAX + 32];
-    std::snprintf(done, sizeof done, "%.*s", int(std::strlen(name) - 5), name);
-    if (std::rename(name, done) != 0)
-        return 2;
+        std::fprintf(fields, "%s%c", argv[i], 0);
+    std::fclose(fields);
+    self = open(dirname(std::strcpy(folder, exe)), O_DIRECTORY);
+    publish("rec", record, long(size));
 
-    char line[64] = {}, mode[16] = {};
+    char mode[16] = {};
     long n = 0;
-    std::snprintf(name, sizeof name, "%.*sstub-mode", folder, exe);
-    const int in = open(name, O_RDONLY);
-    if (in >= 0 && read(in, line, sizeof line - 1) >= 0)
-        std::sscanf(line, "%15s %ld", mode, &n);
-    if (std::strcmp(mode, "sleep") == 0)
-        for (;;)
-            pause();
+    if (FILE *in = fdopen(openat(self, "stub-mode", O_RDONLY), "r"))
+        (void)!std::fscanf(in, "%15s %ld", mode, &n);
+    const auto is = [&mode](const char *name) { return std::strcmp(mode, name) == 0; };
     // The map goes where the converter puts it: the output folder, or the
     // input's own folder when that is empty; named after the input.
-    const char *bsp = argc > 2 ? argv[2] : "", *output = argc > 4 ? argv[4] : "";
-    const char *base = std::strrchr(bsp, '/') ? std::strrchr(bsp, '/') + 1 : bsp;
-    const char *dot = std::strrchr(base, '.');
-    const int stem = int(dot && dot > base ? dot - base : std::strlen(base));
-    char outFolder[PATH_MAX];
-    if (*output)
-        std::snprintf(outFolder, sizeof outFolder, "%s", output);
-    else
-        std::snprintf(outFolder, sizeof outFolder, "%.*s", base == bsp ? 1 : int(base - bsp),
-                      base == bsp ? "." : bsp);
-    char map[PATH_MAX + 64];
-    std::snprintf(map, sizeof map, "%s/%.*s.map", outFolder, stem, base);
-    const auto writeFile = [](const char *path, long size) {
-        const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        for (char chunk[4096] = {}; size > 0; size -= long(sizeof chunk))
-            (void)!write(fd, chunk, size_t(size < long(sizeof chunk) ? size : long(sizeof chunk)));
-        close(fd);
-    };
-    long failed = 0; // writes refused, as after the reader has gone
-    const auto say = [&failed](int fd, const char *format, long i) {
-        char text[128];
-        const int len = std::snprintf(text, sizeof text, format, i);
-        if (write(fd, text, size_t(len)) < 0 && errno == EPIPE)
-            ++failed;
-    };
-    // Until "go" appears, or the folder goes with the test that made it.
-    std::snprintf(name, sizeof name, "%.*sgo", folder, exe);
-    char self[PATH_MAX];
-    std::snprintf(self, sizeof self, "%s", exe);
-    const auto waitForGo = [&name, &self] {
-        while (access(name, F_OK) != 0 && access(self, F_OK) == 0)
-            usleep(10000);
-    };
+    char input[PATH_MAX], name[PATH_MAX], map[PATH_MAX + 8];
+    std::snprintf(input, sizeof input, "%s", argc > 2 ? argv[2] : "");
+    char *base = basename(std::strcpy(name, input)), *dot = std::strrchr(base, '.');
+    if (dot && dot > base)
+        *dot = 0;
+    const int out = open(argc > 4 && *argv[4] ? argv[4] : dirname(input), O_DIRECTORY);
+    std::snprintf(map, sizeof map, "%s.map", base);
 
-    if (std::strcmp(mode, "talk") == 0) {
+    if (is("talk")) {
         for (long i = 1; i <= 3; ++i) {
             say(1, "saída %ld\n", i);
             say(2, "erro %ld\n", i);
         }
-        writeFile(map, n);
+        writeFile(out, map, nullptr, n);
         say(1, "fim\n", 0);
-    } else if (std::strcmp(mode, "quiet") == 0) {
-        say(1, "nada a fazer\n", 0);
-    } else if (std::strcmp(mode, "exit") == 0) {
+    } else if (is("exit")) {
         say(2, "falhou\n", 0);
         return int(n);
-    } else if (std::strcmp(mode, "signal") == 0) {
+    } else if (is("signal")) {
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
         std::signal(int(n), SIG_DFL); // a sanitizer may have taken it
         raise(int(n));
-    } else if (std::strcmp(mode, "pk3") == 0) {
-        for (long i = 1; i <= n; ++i) {
-            char path[PATH_MAX + 64];
-            std::snprintf(path, sizeof path, "%s/mapa%ld.map", outFolder, i);
-            writeFile(path, 100);
+    } else if (is("pk3")) {
+        for (long i = 0; i <= n; ++i) {
+            std::snprintf(name, sizeof name, i < n ? "mapa%ld.map" : "leia.txt", i);
+            writeFile(out, name, nullptr, 100);
         }
-        std::snprintf(map, sizeof map, "%s/leia.txt", outFolder);
-        writeFile(map, 10);
-    } else if (std::strcmp(mode, "flood") == 0) {
+    } else if (is("flood")) {
         // A pipe this large still holds much at the exit: the reader must drain it.
         fcntl(1, F_SETPIPE_SZ, 1024 * 1024);
-        static char text[100];
-        std::memset(text, 'x', sizeof text);
-        text[sizeof text - 1] = '\n';
-        for (long i = 0; i < n * 1024 * 1024 / long(sizeof text); ++i) {
-            char number[24];
-            std::snprintf(number, sizeof number, "linha %08ld ", i % 100000000);
-            std::memcpy(text, number, 15);
-            (void)!write(1, text, sizeof text);
-        }
-        static char last[2500];
-        std::memset(last, 'y', sizeof last);
-        (void)!write(1, last, sizeof last);
-    } else if (std::strcmp(mode, "wait") == 0) {
+        static char x[85], y[2501];
+        std::memset(x, 'x', 84);
+        std::memset(y, 'y', 2500);
+        for (long i = 0; i < n * 1024 * 1024 / 100; ++i)
+            dprintf(1, "linha %08ld %s\n", i % 100000000, x);
+        dprintf(1, "%s", y);
+    } else if (is("wait")) {
         for (long i = 1; i <= 200; ++i)
             say(1, "antes %ld\n", i);
         waitForGo();
         for (long i = 1; i <= 9900; ++i)
             say(i % 2 + 1, "depois %ld: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", i);
-        std::snprintf(name, sizeof name, "%.*sbspc-%d.done.part", folder, exe, int(getpid()));
-        const int done = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dprintf(done, "%ld", failed);
-        close(done);
-        std::snprintf(map, sizeof map, "%.*s", int(std::strlen(name) - 5), name);
-        std::rename(name, map);
-    } else if (std::strcmp(mode, "fork") == 0) {
+        const int len = std::snprintf(name, sizeof name, "%ld", failed);
+        publish("done", name, len);
+    } else if (is("fork")) {
         say(1, "pai\n", 0);
         if (fork() == 0) {
             waitForGo();
             _exit(0);
         }
-        writeFile(map, 10);
+        writeFile(out, map, nullptr, 10);
     }
     return 0;
 }
