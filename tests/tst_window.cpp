@@ -40,15 +40,11 @@ class TestWindow : public QObject {
     QString find(const QString &pattern, int wait = 30000)
     {
         QString id;
-        return QTest::qWaitFor(
-                   [&] {
-                       id = run("xdotool", {"search", "--onlyvisible", "--name", pattern})
-                                .section('\n', 0, 0);
-                       return !id.isEmpty();
-                   },
-                   wait)
-                   ? id
-                   : QString();
+        const auto look = [&] {
+            id = run("xdotool", {"search", "--onlyvisible", "--name", pattern}).section('\n', 0, 0);
+            return !id.isEmpty();
+        };
+        return QTest::qWaitFor(look, wait) ? id : QString();
     }
 
     void screenshot(const QString &window, const QString &name)
@@ -135,13 +131,11 @@ private slots:
             "Concluído em \\d+,\\d s: " + QRegularExpression::escape(cwd) +
             "/arena.map \\(519 KB\\)"));
         QString result;
-        QVERIFY2(QTest::qWaitFor(
-                     [&] {
-                         result = copy(conversion, 20 * scale, height - 20 * scale);
-                         return done.match(result).hasMatch();
-                     },
-                     10000),
-                 qPrintable(result));
+        const auto finished = [&] {
+            return done.match(result = copy(conversion, 20 * scale, height - 20 * scale))
+                .hasMatch();
+        };
+        QVERIFY2(QTest::qWaitFor(finished, 10000), qPrintable(result));
         QCOMPARE(copy(conversion, width / 2, height / 2),
                  "saída 1\nerro 1\nsaída 2\nerro 2\nsaída 3\nerro 3\nfim");
         run("xdotool", {"key", "ctrl+End"}); // nothing selected in the picture
