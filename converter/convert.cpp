@@ -290,6 +290,9 @@ private:
     std::vector<Match> matches_;
     std::vector<char> usedScratch_;
     std::vector<std::pair<std::uint32_t, std::size_t>> byTriangleScratch_;
+    std::vector<std::pair<std::uint32_t, std::size_t>> byTriangleSorted_;
+    std::vector<Match> matchScratch_;
+    std::vector<std::uint32_t> startsScratch_;
     // Faces by shader and plane, with the plane at hand for the first tests.
     struct IndexEntry {
         std::uint64_t key;
@@ -697,6 +700,24 @@ std::int64_t cellOf(double dist, double cell)
     return static_cast<std::int64_t>(std::clamp(std::floor(dist / cell), -1e15, 1e15));
 }
 
+// A stable counting sort on a key below `keys`: the order std::sort gives
+// when items of one key already come in order, in two passes instead of
+// n log n moves.
+template <class T, class Key>
+void sortByKey(std::vector<T> &items, std::size_t keys, Key key, std::vector<T> &scratch,
+               std::vector<std::uint32_t> &starts)
+{
+    starts.assign(keys + 1, 0);
+    for (const T &item : items)
+        ++starts[key(item) + 1];
+    for (std::size_t k = 1; k <= keys; ++k)
+        starts[k] += starts[k - 1];
+    scratch.resize(items.size());
+    for (const T &item : items)
+        scratch[starts[key(item)]++] = item;
+    items.swap(scratch);
+}
+
 // Faces are also filed by the grid cubes they reach, so that a triangle meets
 // only the faces near it, not every face of a large floor.
 constexpr double kGridCube = 512;
@@ -722,7 +743,7 @@ std::uint64_t mix(std::uint64_t h, std::uint64_t v)
 }
 
 // Different cubes may share a key now and then; the tests after it sort them out.
-std::uint64_t keyOf(std::uint32_t shader, std::int64_t cell, std::int64_t x, std::int64_t y,
+inline std::uint64_t keyOf(std::uint32_t shader, std::int64_t cell, std::int64_t x, std::int64_t y,
                     std::int64_t z)
 {
     std::uint64_t h = mix(shader, static_cast<std::uint64_t>(cell));
@@ -924,7 +945,10 @@ Result<void> Converter::matchTriangles()
             }
         }
     }
-    std::sort(matches_.begin(), matches_.end());
+    // Each triangle's matches were added together, in triangle order: by face
+    // and side alone, they come out fully sorted.
+    sortByKey(matches_, 2 * faces_.size(), [](const Match &m) { return 2 * std::size_t(m.face) + m.turned; },
+              matchScratch_, startsScratch_);
     matches_.erase(std::unique(matches_.begin(), matches_.end()), matches_.end());
     return {};
 }
@@ -984,7 +1008,8 @@ void Converter::fitTextures()
     for (std::size_t m = 0; m < matches_.size(); ++m)
         if (used[m])
             byTriangle.push_back({matches_[m].triangle, m});
-    std::sort(byTriangle.begin(), byTriangle.end());
+    sortByKey(byTriangle, triangles_.size(), [](const auto &entry) { return std::size_t(entry.first); },
+              byTriangleSorted_, startsScratch_);
     std::vector<char> refit;
     for (std::size_t begin = 0; begin < byTriangle.size();) {
         std::size_t end = begin + 1;
