@@ -743,7 +743,7 @@ std::uint64_t mix(std::uint64_t h, std::uint64_t v)
 }
 
 // Different cubes may share a key now and then; the tests after it sort them out.
-inline std::uint64_t keyOf(std::uint32_t shader, std::int64_t cell, std::int64_t x, std::int64_t y,
+[[gnu::always_inline]] inline std::uint64_t keyOf(std::uint32_t shader, std::int64_t cell, std::int64_t x, std::int64_t y,
                     std::int64_t z)
 {
     std::uint64_t h = mix(shader, static_cast<std::uint64_t>(cell));
