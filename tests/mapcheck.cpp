@@ -29,7 +29,8 @@ public:
         static const QRegularExpression token(R"re("([^"]*)"|//.*|[{}()]|[^\s{}()"]+|")re");
         for (const QRegularExpressionMatch &m : token.globalMatch(QString::fromLatin1(text)))
             if (!m.captured().startsWith("//"))
-                tokens.push_back({m.hasCaptured(1) ? m.captured(1) : m.captured(), m.hasCaptured(1)});
+                tokens.push_back(
+                    {m.hasCaptured(1) ? m.captured(1) : m.captured(), m.hasCaptured(1)});
     }
 
     bool done() const { return next >= tokens.size(); }
@@ -323,16 +324,16 @@ class Comparison {
 public:
     const Bsp &bsp;
     const bool classic;
-    Fidelity f;
+    Fidelity &f;
 
     void model(int m, const Vec &origin, const Entity &e)
     {
         const auto [firstSurface, surfaces, firstBrush, brushes] = bsp.models[size_t(m)];
         size_t next = 0;
         for (int b = firstBrush; b < firstBrush + brushes; ++b) {
+            const auto [firstSide, sides, shader] = bsp.brushes[size_t(b)];
             std::vector<Bsp::Plane> planes;
-            for (int s = bsp.brushes[size_t(b)][0];
-                 s < bsp.brushes[size_t(b)][0] + bsp.brushes[size_t(b)][1]; ++s) {
+            for (int s = firstSide; s < firstSide + sides; ++s) {
                 planes.push_back(bsp.planes[size_t(bsp.sides[size_t(s)][0])]);
                 planes.back().dist += dot(planes.back().normal, origin);
             }
@@ -369,9 +370,6 @@ public:
         f.patchesMap += int(e.patches.size());
         for (auto it = drawn.begin(); it != drawn.end(); ++it)
             judgeTexture(*it.key(), it.value());
-        placed.clear();
-        byShader.clear();
-        drawn.clear();
     }
 
     // Every corner of a face's triangles must be within 1e-3 of a repeat, save
@@ -634,10 +632,10 @@ Parsed<Map> readMap(const QByteArray &text)
 
 Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
 {
-    Comparison c{bsp, classic, {}, {}, {}, {}};
-    c.f.entities = int(bsp.entities.size());
+    Fidelity f;
+    f.entities = int(bsp.entities.size());
     if (map.size() != size_t(bsp.entities.size()))
-        c.say("%zu entities, not %d", map.size(), c.f.entities);
+        f.problems << QString("%1 entities, not %2").arg(map.size()).arg(f.entities);
     for (size_t e = 0; e < size_t(bsp.entities.size()) && e < map.size(); ++e) {
         Keys expected;
         int model = e == 0 ? 0 : -1;
@@ -652,11 +650,11 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
                 origin = {xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()};
         }
         if (map[e].keys != expected)
-            c.say("entity %zu differs", e);
+            f.problems << QString("entity %1 differs").arg(e);
         if (model >= 0 && size_t(model) < bsp.models.size())
-            c.model(model, model == 0 ? Vec{} : origin, map[e]);
+            Comparison{bsp, classic, f, {}, {}, {}}.model(model, model ? origin : Vec{}, map[e]);
     }
-    return c.f;
+    return f;
 }
 
 QString Fidelity::row(const QString &name) const
