@@ -8,11 +8,6 @@ class BspWriter {
 public:
     using Vec = check::Vec;
     using Sides = std::vector<std::pair<int, int>>; // plane, shader
-    // st = (dot(p, s) + offset[0], dot(p, t) + offset[1]) on every face of a brush.
-    struct Mapping {
-        Vec s{1 / 64.0, 1 / 128.0, 0.3 / 64}, t{0.2 / 64, -0.7 / 64, -1 / 64.0};
-        double offset[2] = {0.25, 0.5};
-    } mapping;
     QByteArray entities;
     int version = 46;
     bool extraLump = false; // one engine's 47 has an 18th lump after the 17
@@ -62,9 +57,11 @@ public:
         }
     }
 
-    double st(const Vec &p, int c) const
+    // Every face of a brush gets st = (dot(p, s) + 0.25, dot(p, t) + 0.5), up to whole repeats.
+    static double st(const Vec &p, int c)
     {
-        return dot(p, c ? mapping.t : mapping.s) + mapping.offset[c];
+        const Vec axes[2] = {{1 / 64.0, 1 / 128.0, 0.3 / 64}, {0.2 / 64, -0.7 / 64, -1 / 64.0}};
+        return dot(p, axes[c]) + 0.25 * (c + 1);
     }
 
     // The sides of an axial box, or of one turned `degrees` about z around the point 0.
