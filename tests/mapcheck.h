@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
-#include <QString>
 #include <QStringList>
 
 #include <array>
@@ -15,13 +14,18 @@
 
 namespace check {
 
-using Vec = std::array<double, 3>;
+struct Vec : std::array<double, 3> {
+    friend Vec operator+(Vec a, Vec b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+    friend Vec operator-(Vec a, Vec b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
+    friend Vec operator*(Vec a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
+    friend double dot(Vec a, Vec b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+    friend double length(Vec a) { return std::sqrt(dot(a, a)); }
+    friend Vec cross(Vec a, Vec b)
+    {
+        return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    }
+};
 using Winding = std::vector<Vec>;
-inline Vec add(const Vec &a, const Vec &b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
-inline Vec sub(const Vec &a, const Vec &b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-inline Vec scale(const Vec &a, double s) { return {a[0] * s, a[1] * s, a[2] * s}; }
-inline double dot(const Vec &a, const Vec &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-inline Vec cross(const Vec &a, const Vec &b) { return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]}; }
 using Keys = QList<QPair<QByteArray, QByteArray>>;
 
 // What reading can give: a value, or why not.
@@ -32,32 +36,50 @@ template <class T> struct Parsed {
 };
 
 struct Bsp {
-    struct Shader { QByteArray name; int surfaceFlags = 0, contentFlags = 0; };
-    struct Plane { Vec normal; double dist = 0; };
-    struct Model { int firstSurface = 0, surfaces = 0, firstBrush = 0, brushes = 0; };
-    struct Brush { int firstSide = 0, sides = 0, shader = 0; };
-    struct Side { int plane = 0, shader = 0; };
-    struct Vertex { float xyz[3], st[2]; };
-    struct Surface { int shader, type, firstVert, verts, firstIndex, indexes, width, height; };
+    struct Shader {
+        QByteArray name;
+        int surfaceFlags, contentFlags;
+    };
+    struct Plane {
+        Vec normal;
+        double dist = 0;
+    };
+    struct Vertex {
+        float xyz[3], st[2];
+    };
+    struct Surface {
+        int shader, type, firstVert, verts, firstIndex, indexes, width, height;
+    };
     QList<Keys> entities;
     std::vector<Shader> shaders;
     std::vector<Plane> planes;
-    std::vector<Model> models;
-    std::vector<Brush> brushes;
-    std::vector<Side> sides;
+    std::vector<std::array<int, 4>> models;         // first surface, surfaces, first brush, brushes
+    std::vector<std::array<int, 3>> brushes, sides; // first side, sides, shader; plane, shader
     std::vector<Vertex> vertices;
     std::vector<int> indexes;
     std::vector<Surface> surfaces;
 };
 
-struct Face { std::array<Vec, 3> points; double matrix[2][3] = {}; bool brushDef = false; QByteArray shader; int contents = 0; };
-// width rows of height points (x y z s t)
-struct Patch { QByteArray shader; int width = 0, height = 0; std::vector<std::vector<std::vector<double>>> rows; };
-struct Entity { Keys keys; std::vector<std::vector<Face>> brushes; std::vector<Patch> patches; };
+struct Face {
+    std::array<Vec, 3> points;
+    double matrix[2][3] = {};
+    bool brushDef = false;
+    QByteArray shader;
+    int contents = 0;
+};
+struct Patch {
+    QByteArray shader;
+    int width = 0, height = 0;
+    std::vector<double> points; // x y z s t, width rows of height points
+};
+struct Entity {
+    Keys keys;
+    std::vector<std::vector<Face>> brushes;
+    std::vector<Patch> patches;
+};
 using Map = std::vector<Entity>;
 
-// For well-formed files: the indexes inside are taken as they are.
-Parsed<Bsp> readBsp(const QByteArray &bytes);
+Bsp readBsp(const QByteArray &bytes); // a well-formed one
 Parsed<Map> readMap(const QByteArray &text);
 
 // Each side's winding, clipped by the other sides moved out by `grow`.
@@ -67,23 +89,20 @@ bool boundsFace(const Winding &w);
 
 struct Fidelity {
     // sidesWithFaces: each plane once; triangles: visible planar ones, slivers left out.
-    int entities = 0, entitiesOk = 0, brushesBsp = 0, brushesMap = 0, faces = 0, facesTextured = 0,
-        sidesWithFaces = 0, patchesBsp = 0, patchesMap = 0, triangles = 0, trianglesOnFaces = 0;
+    int entities = 0, brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
+        patchesMap = 0, triangles = 0, trianglesOnFaces = 0;
     // Corners no affine mapping fits together with the rest of their face; a face
     // with more than a quarter of them is counted as not representable.
     int cornersExcused = 0, facesUnrepresentable = 0, cornersUnrepresentable = 0;
     double textureError = 0; // the worst corner checked, the excused ones left out
-    QStringList problems; // the first few of `problemCount`
-    int problemCount = 0;
-    static QString header();
+    QStringList problems;
     QString row(const QString &name) const;
 };
 
 // Compares a BSP with the .map made from it. `classic` faces carry no texture matrix.
 Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false);
 
-QStringList zipEntries(const QString &zip);
-QByteArray zipEntry(const QString &zip, const QString &name);
+QByteArray unzip(const QString &zip, const QString &name); // the names, one a line, for ""
 bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files);
 
 } // namespace check
