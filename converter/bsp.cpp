@@ -24,15 +24,24 @@ enum LumpIndex {
 const char *lumpName(int index)
 {
     switch (index) {
-    case Entities: return "entidades";
-    case Shaders: return "shaders";
-    case Planes: return "planos";
-    case Models: return "modelos";
-    case Brushes: return "brushes";
-    case BrushSides: return "lados de brush";
-    case Vertices: return "vértices";
-    case Indexes: return "índices";
-    case Surfaces: return "superfícies";
+    case Entities:
+        return "entidades";
+    case Shaders:
+        return "shaders";
+    case Planes:
+        return "planos";
+    case Models:
+        return "modelos";
+    case Brushes:
+        return "brushes";
+    case BrushSides:
+        return "lados de brush";
+    case Vertices:
+        return "vértices";
+    case Indexes:
+        return "índices";
+    case Surfaces:
+        return "superfícies";
     }
     return "?";
 }
@@ -110,7 +119,8 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
             smallestOffset = std::min(smallestOffset, lumps[i].offset);
     }
     // One engine's version 47 has an 18th lump in the header; the first 17 are the same.
-    bsp.extraLump = bsp.version == 47 && smallestOffset >= static_cast<std::int64_t>(kHeaderSize + 8);
+    bsp.extraLump =
+        bsp.version == 47 && smallestOffset >= static_cast<std::int64_t>(kHeaderSize + 8);
 
     auto lumpBytes = [&](int index, std::size_t elementSize) -> Result<std::span<const std::byte>> {
         const Span lump = lumps[index];
@@ -122,8 +132,8 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
             return fail(name + " passa do fim do arquivo (" + std::to_string(lump.offset) + " + " +
                         std::to_string(lump.length) + " > " + std::to_string(data.size()) + ")");
         if (lump.length % static_cast<std::int64_t>(elementSize) != 0)
-            return fail(name + ": tamanho " + std::to_string(lump.length) +
-                        " não é múltiplo de " + std::to_string(elementSize));
+            return fail(name + ": tamanho " + std::to_string(lump.length) + " não é múltiplo de " +
+                        std::to_string(elementSize));
         return data.subspan(static_cast<std::size_t>(lump.offset),
                             static_cast<std::size_t>(lump.length));
     };
@@ -145,10 +155,10 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
         return fail("texto das entidades sem o NUL final");
     bsp.entities = std::string_view(text, static_cast<std::size_t>(nul - text));
 
-    for (auto r : {load(bsp.shaders, Shaders), load(bsp.planes, Planes), load(bsp.models, Models),
-                   load(bsp.brushes, Brushes), load(bsp.brushSides, BrushSides),
-                   load(bsp.vertices, Vertices), load(bsp.indexes, Indexes),
-                   load(bsp.surfaces, Surfaces)}) {
+    for (auto r :
+         {load(bsp.shaders, Shaders), load(bsp.planes, Planes), load(bsp.models, Models),
+          load(bsp.brushes, Brushes), load(bsp.brushSides, BrushSides),
+          load(bsp.vertices, Vertices), load(bsp.indexes, Indexes), load(bsp.surfaces, Surfaces)}) {
         if (!r)
             return r.takeError();
     }

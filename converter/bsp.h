@@ -64,7 +64,11 @@ constexpr std::int32_t kNodrawSurface = 0x80;
 template <class T> class Lump {
 public:
     Lump() = default;
-    Lump(const std::byte *data, std::size_t count) : data_(data), count_(count) {}
+    Lump(const std::byte *data, std::size_t count)
+        : data_(data)
+        , count_(count)
+    {
+    }
     std::size_t size() const { return count_; }
     bool contains(std::int64_t index) const
     {
@@ -91,7 +95,7 @@ private:
 
 struct Bsp {
     int version = 0;
-    bool extraLump = false; // the 18-lump variant of version 47
+    bool extraLump = false;    // the 18-lump variant of version 47
     std::string_view entities; // up to, not including, the first NUL
     Lump<RawShader> shaders;
     Lump<RawPlane> planes;

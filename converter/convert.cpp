@@ -8,12 +8,12 @@
 #include "texture.h"
 
 #include <algorithm>
-#include <limits>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -76,7 +76,10 @@ struct Triangle {
     std::uint32_t normal;
 };
 
-std::string str(std::size_t n) { return std::to_string(n); }
+std::string str(std::size_t n)
+{
+    return std::to_string(n);
+}
 
 bool validName(std::string_view name)
 {
@@ -189,7 +192,10 @@ Vec3 compilerNormal(const std::array<Vec3, 3> &p)
 }
 
 // What an editor computes from the points as written.
-Vec3 mapNormal(const Face &face) { return compilerNormal(face.points); }
+Vec3 mapNormal(const Face &face)
+{
+    return compilerNormal(face.points);
+}
 
 // A coordinate within a hair of a whole number is written as that number when
 // the plane still comes out the same: the map reads as the mapper made it.
@@ -309,8 +315,7 @@ private:
     std::vector<char> drawnScratch_;
     NumberCache numbers_;
     Prefault outAhead_, facesAhead_, pointsAhead_, trianglesAhead_, indexAhead_;
-    template <class T>
-    static void ahead(Prefault &prefault, const std::vector<T> &v)
+    template <class T> static void ahead(Prefault &prefault, const std::vector<T> &v)
     {
         prefault.ahead(v.data(), v.size() * sizeof(T), v.capacity() * sizeof(T));
     }
@@ -335,7 +340,8 @@ Result<void> Converter::checkShader(std::int64_t index, const char *what, std::s
         state = validName(writtenName(nameOf(static_cast<std::size_t>(index)))) ? 1 : -1;
     }
     if (state < 0)
-        return fail("shader " + std::to_string(index) + ": nome vazio ou com espaços, aspas ou controles");
+        return fail("shader " + std::to_string(index) +
+                    ": nome vazio ou com espaços, aspas ou controles");
     return {};
 }
 
@@ -352,7 +358,8 @@ Result<Plane> Converter::plane(std::int64_t index)
         state = isFinite(p.normal) && std::isfinite(p.dist) && std::abs(len - 1) < 0.01 ? 1 : -1;
     }
     if (state < 0)
-        return fail("plano " + std::to_string(index) + " inválido (normal não unitária ou número não finito)");
+        return fail("plano " + std::to_string(index) +
+                    " inválido (normal não unitária ou número não finito)");
     return p;
 }
 
@@ -470,7 +477,8 @@ Result<void> Converter::emitModel(std::size_t index, Vec3 origin, std::size_t &b
         for (std::int64_t s = model.firstSurface;
              s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
             const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
-            if (surface.type != Planar || surface.numIndexes <= 0 || !bsp_.shaders.contains(surface.shader))
+            if (surface.type != Planar || surface.numIndexes <= 0 ||
+                !bsp_.shaders.contains(surface.shader))
                 continue;
             const auto shader = static_cast<std::size_t>(surface.shader);
             if (!(bsp_.shaders[shader].surfaceFlags & kNodrawSurface))
@@ -498,7 +506,8 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
     brushes_.clear();
     points_.clear();
     std::size_t sideCount = 0;
-    for (std::int64_t b = model.firstBrush; b < std::int64_t(model.firstBrush) + model.numBrushes; ++b)
+    for (std::int64_t b = model.firstBrush; b < std::int64_t(model.firstBrush) + model.numBrushes;
+         ++b)
         sideCount += static_cast<std::size_t>(bsp_.brushes[static_cast<std::size_t>(b)].numSides);
     faces_.reserve(sideCount);
     brushes_.reserve(static_cast<std::size_t>(model.numBrushes));
@@ -533,12 +542,11 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
             world.dist += dot(world.normal, origin);
             bool duplicate = false;
             for (Side &kept : sides) {
-                const bool same =
-                    kept.planeNum == raw.plane ||
-                    (std::abs(kept.plane.normal.x - world.normal.x) < 1e-6 &&
-                     std::abs(kept.plane.normal.y - world.normal.y) < 1e-6 &&
-                     std::abs(kept.plane.normal.z - world.normal.z) < 1e-6 &&
-                     std::abs(kept.plane.dist - world.dist) < 1e-4);
+                const bool same = kept.planeNum == raw.plane ||
+                                  (std::abs(kept.plane.normal.x - world.normal.x) < 1e-6 &&
+                                   std::abs(kept.plane.normal.y - world.normal.y) < 1e-6 &&
+                                   std::abs(kept.plane.normal.z - world.normal.z) < 1e-6 &&
+                                   std::abs(kept.plane.dist - world.dist) < 1e-4);
                 if (!same)
                     continue;
                 duplicate = true;
@@ -563,8 +571,8 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
             for (; j < sides.size() && count > 0 && 2 * count <= std::size(ping[0]); ++j) {
                 if (j == i)
                     continue;
-                const std::size_t kept =
-                    clipToBack(ping[in], count, sides[j].plane, sides[j].axis, kClipEpsilon, ping[1 - in], dists);
+                const std::size_t kept = clipToBack(ping[in], count, sides[j].plane, sides[j].axis,
+                                                    kClipEpsilon, ping[1 - in], dists);
                 if (kept == kUnclipped)
                     continue;
                 count = kept;
@@ -602,8 +610,9 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
             ++stats_.skippedBrushes;
             continue;
         }
-        brushes_.push_back({firstFace, faceCount,
-                            static_cast<std::uint32_t>(brushShader.contentFlags & kDetailContents)});
+        brushes_.push_back(
+            {firstFace, faceCount,
+             static_cast<std::uint32_t>(brushShader.contentFlags & kDetailContents)});
     }
     return {};
 }
@@ -615,7 +624,8 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
     triangleShader_.clear();
     origin_ = origin;
     std::size_t indexCount = 0;
-    for (std::int64_t s = model.firstSurface; s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
+    for (std::int64_t s = model.firstSurface;
+         s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
         if (surface.type == Planar && surface.numIndexes > 0)
             indexCount += static_cast<std::size_t>(surface.numIndexes);
@@ -659,7 +669,8 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
                 const std::int32_t index =
                     bsp_.indexes[static_cast<std::size_t>(surface.firstIndex) + i + k];
                 if (index < 0 || index >= surface.numVerts)
-                    return fail(name() + ": índice " + std::to_string(index) + " fora do intervalo");
+                    return fail(name() + ": índice " + std::to_string(index) +
+                                " fora do intervalo");
                 tri.vertex[k] = static_cast<std::uint32_t>(surface.firstVert + index);
             }
             triangles_.push_back(tri);
@@ -743,8 +754,8 @@ std::uint64_t mix(std::uint64_t h, std::uint64_t v)
 }
 
 // Different cubes may share a key now and then; the tests after it sort them out.
-[[gnu::always_inline]] inline std::uint64_t keyOf(std::uint32_t shader, std::int64_t cell, std::int64_t x, std::int64_t y,
-                    std::int64_t z)
+[[gnu::always_inline]] inline std::uint64_t keyOf(std::uint32_t shader, std::int64_t cell,
+                                                  std::int64_t x, std::int64_t y, std::int64_t z)
 {
     std::uint64_t h = mix(shader, static_cast<std::uint64_t>(cell));
     h = mix(h, static_cast<std::uint64_t>(x));
@@ -788,7 +799,9 @@ Result<void> Converter::matchTriangles()
         }
         return r;
     };
-    auto indexed = [&](const Face &face) { return drawn[face.canonShader] && face.pointCount != 0; };
+    auto indexed = [&](const Face &face) {
+        return drawn[face.canonShader] && face.pointCount != 0;
+    };
     // Counted first: the index is large, and growing it would touch twice the memory.
     std::size_t entries = 0;
     for (const Face &face : faces_)
@@ -819,13 +832,15 @@ Result<void> Converter::matchTriangles()
         for (std::int64_t x = r.from[0]; x <= r.to[0]; ++x)
             for (std::int64_t y = r.from[1]; y <= r.to[1]; ++y)
                 for (std::int64_t z = r.from[2]; z <= r.to[2]; ++z) {
-                    const double dist = (plane.dist - dot(plane.normal, cubeCentre(x, y, z))) * sign;
+                    const double dist =
+                        (plane.dist - dot(plane.normal, cubeCentre(x, y, z))) * sign;
                     entry.key = keyOf(faces_[f].canonShader, cellOf(dist, kDistCell), x, y, z);
                     index.push_back(entry);
                 }
     }
-    std::sort(index.begin(), index.end(),
-              [](const IndexEntry &a, const IndexEntry &b) { return a.key < b.key || (a.key == b.key && a.face < b.face); });
+    std::sort(index.begin(), index.end(), [](const IndexEntry &a, const IndexEntry &b) {
+        return a.key < b.key || (a.key == b.key && a.face < b.face);
+    });
     // Runs of one key, found through an open-addressing table: a probe or
     // two instead of a binary search through the whole index.
     std::size_t slots = 16;
@@ -840,7 +855,8 @@ Result<void> Converter::matchTriangles()
         std::size_t at = index[begin].key & (slots - 1);
         while (table[at].end != 0)
             at = (at + 1) & (slots - 1);
-        table[at] = {index[begin].key, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)};
+        table[at] = {index[begin].key, static_cast<std::uint32_t>(begin),
+                     static_cast<std::uint32_t>(end)};
         begin = end;
     }
     auto run = [&](std::uint64_t key) -> std::pair<std::size_t, std::size_t> {
@@ -870,15 +886,15 @@ Result<void> Converter::matchTriangles()
         int normalCount = 0;
         const Vec3 own = cross(p[2] - p[0], p[1] - p[0]);
         const double len = length(own);
-        const double longest = std::max({dot(p[1] - p[0], p[1] - p[0]), dot(p[2] - p[1], p[2] - p[1]),
-                                         dot(p[0] - p[2], p[0] - p[2])});
+        const double longest =
+            std::max({dot(p[1] - p[0], p[1] - p[0]), dot(p[2] - p[1], p[2] - p[1]),
+                      dot(p[0] - p[2], p[0] - p[2])});
         const bool sliver = !(len > 1e-3 * longest);
         const bool hasSurfaceNormal =
             surfaceNormal.x != 0 || surfaceNormal.y != 0 || surfaceNormal.z != 0;
         if (hasSurfaceNormal)
             normals[normalCount++] = surfaceNormal;
-        if (!hasSurfaceNormal ? len > 1e-9
-                              : !sliver && dot(own, surfaceNormal) < (1 - 1e-9) * len)
+        if (!hasSurfaceNormal ? len > 1e-9 : !sliver && dot(own, surfaceNormal) < (1 - 1e-9) * len)
             normals[normalCount++] = own * (1 / len);
         // Faces facing the triangle's way win; liquids and two-sided shaders
         // may leave only triangles turned the other way.
@@ -917,8 +933,8 @@ Result<void> Converter::matchTriangles()
                     const auto [first, last] = run(key);
                     for (auto it = index.begin() + first; it != index.begin() + last; ++it) {
                         if (++work > kMaxMatchWork)
-                            return fail(
-                                "triângulos e faces demais no mesmo plano: trabalho além do razoável");
+                            return fail("triângulos e faces demais no mesmo plano: trabalho além "
+                                        "do razoável");
                         if (centre.x < it->lo[0] || centre.x > it->hi[0] || centre.y < it->lo[1] ||
                             centre.y > it->hi[1] || centre.z < it->lo[2] || centre.z > it->hi[2])
                             continue;
@@ -947,8 +963,10 @@ Result<void> Converter::matchTriangles()
     }
     // Each triangle's matches were added together, in triangle order: by face
     // and side alone, they come out fully sorted.
-    sortByKey(matches_, 2 * faces_.size(), [](const Match &m) { return 2 * std::size_t(m.face) + m.turned; },
-              matchScratch_, startsScratch_);
+    sortByKey(
+        matches_, 2 * faces_.size(),
+        [](const Match &m) { return 2 * std::size_t(m.face) + m.turned; }, matchScratch_,
+        startsScratch_);
     matches_.erase(std::unique(matches_.begin(), matches_.end()), matches_.end());
     return {};
 }
@@ -1008,8 +1026,9 @@ void Converter::fitTextures()
     for (std::size_t m = 0; m < matches_.size(); ++m)
         if (used[m])
             byTriangle.push_back({matches_[m].triangle, m});
-    sortByKey(byTriangle, triangles_.size(), [](const auto &entry) { return std::size_t(entry.first); },
-              byTriangleSorted_, startsScratch_);
+    sortByKey(
+        byTriangle, triangles_.size(), [](const auto &entry) { return std::size_t(entry.first); },
+        byTriangleSorted_, startsScratch_);
     std::vector<char> refit;
     for (std::size_t begin = 0; begin < byTriangle.size();) {
         std::size_t end = begin + 1;
@@ -1022,9 +1041,9 @@ void Converter::fitTextures()
                 const std::size_t m = byTriangle[i].second;
                 const Face &face = faces_[matches_[m].face];
                 // A face no triangle could fit has no projection to compare.
-                const double error = face.textured
-                                         ? worstCornerError(mapNormal(face), texes_[face.tex], sampleOf(m))
-                                         : std::numeric_limits<double>::infinity();
+                const double error =
+                    face.textured ? worstCornerError(mapNormal(face), texes_[face.tex], sampleOf(m))
+                                  : std::numeric_limits<double>::infinity();
                 if (error < keepError) {
                     keepError = error;
                     keep = m;
@@ -1073,7 +1092,8 @@ void Converter::inheritTextures()
                     continue;
                 bool touching = true;
                 for (int k = 0; k < 3; ++k)
-                    touching = touching && other->lo[k] <= entry.hi[k] && entry.lo[k] <= other->hi[k];
+                    touching =
+                        touching && other->lo[k] <= entry.hi[k] && entry.lo[k] <= other->hi[k];
                 if (!touching)
                     continue;
                 face.tex = faces_[other->face].tex;
@@ -1112,7 +1132,8 @@ Result<void> Converter::writeBrushes(std::size_t &brushNumber)
                 put(") ");
             }
             if (!options_.classic) {
-                const TexMatrix tex = face.textured || face.inherited ? texes_[face.tex] : defaultTexMatrix();
+                const TexMatrix tex =
+                    face.textured || face.inherited ? texes_[face.tex] : defaultTexMatrix();
                 put("( ( ");
                 for (int row = 0; row < 2; ++row) {
                     if (row == 1)

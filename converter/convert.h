@@ -22,9 +22,9 @@ struct ConvertStats {
     std::size_t patches = 0;
     std::size_t triangleSoups = 0; // not convertible, counted only
     std::size_t faces = 0;
-    std::size_t texturedFaces = 0; // faces whose projection came from draw triangles
+    std::size_t texturedFaces = 0;  // faces whose projection came from draw triangles
     std::size_t inheritedFaces = 0; // hidden faces that took a coplanar neighbour's
-    std::size_t unusedModels = 0;  // brush models no entity names
+    std::size_t unusedModels = 0;   // brush models no entity names
 };
 
 using ProgressFn = std::function<void(const std::string &line)>;

@@ -5,7 +5,10 @@
 namespace bsp2map {
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 
 } // namespace
 
@@ -26,7 +29,10 @@ Result<std::vector<Entity>> parseEntities(std::string_view text)
         while (at < text.size() && isSpace(text[at]))
             ++at;
     };
-    auto where = [&] { return " (entidade " + std::to_string(entities.size()) + ", byte " + std::to_string(at) + ")"; };
+    auto where = [&] {
+        return " (entidade " + std::to_string(entities.size()) + ", byte " + std::to_string(at) +
+               ")";
+    };
     auto quoted = [&](std::string_view &out) -> Result<void> {
         const std::size_t close = text.find('"', at + 1);
         if (close == std::string_view::npos)

@@ -13,22 +13,36 @@ namespace bsp2map {
 std::string errnoText(int error)
 {
     switch (error) {
-    case ENOENT: return "arquivo ou pasta não existe";
-    case ENOTDIR: return "um componente do caminho não é uma pasta";
+    case ENOENT:
+        return "arquivo ou pasta não existe";
+    case ENOTDIR:
+        return "um componente do caminho não é uma pasta";
     case EACCES:
-    case EPERM: return "permissão negada";
-    case EISDIR: return "é uma pasta";
-    case ENAMETOOLONG: return "nome longo demais";
-    case ENOSPC: return "sem espaço no disco";
-    case EDQUOT: return "cota de disco esgotada";
-    case EROFS: return "sistema de arquivos somente leitura";
-    case EIO: return "erro de entrada e saída";
-    case ELOOP: return "links simbólicos demais";
+    case EPERM:
+        return "permissão negada";
+    case EISDIR:
+        return "é uma pasta";
+    case ENAMETOOLONG:
+        return "nome longo demais";
+    case ENOSPC:
+        return "sem espaço no disco";
+    case EDQUOT:
+        return "cota de disco esgotada";
+    case EROFS:
+        return "sistema de arquivos somente leitura";
+    case EIO:
+        return "erro de entrada e saída";
+    case ELOOP:
+        return "links simbólicos demais";
     case EMFILE:
-    case ENFILE: return "arquivos abertos demais";
-    case ENOMEM: return "memória insuficiente";
-    case EXDEV: return "o arquivo temporário ficou em outro sistema de arquivos";
-    case EFBIG: return "arquivo grande demais";
+    case ENFILE:
+        return "arquivos abertos demais";
+    case ENOMEM:
+        return "memória insuficiente";
+    case EXDEV:
+        return "o arquivo temporário ficou em outro sistema de arquivos";
+    case EFBIG:
+        return "arquivo grande demais";
     }
     return "erro do sistema " + std::to_string(error);
 }
@@ -69,8 +83,8 @@ Result<InputFile> InputFile::open(const std::filesystem::path &path, std::size_t
     }
     if (file.size_ > maxSize) {
         ::close(fd);
-        return fail("arquivo grande demais (" + std::to_string(file.size_ >> 20) + " MiB; o máximo é " +
-                    std::to_string(maxSize >> 20) + " MiB)");
+        return fail("arquivo grande demais (" + std::to_string(file.size_ >> 20) +
+                    " MiB; o máximo é " + std::to_string(maxSize >> 20) + " MiB)");
     }
     // Populated at once when it is map-sized: every lump is read, and one pass
     // costs less than a fault a page. A huge sparse file is only touched where read.
@@ -81,10 +95,9 @@ Result<InputFile> InputFile::open(const std::filesystem::path &path, std::size_t
     if (map == MAP_FAILED)
         return fail("não foi possível ler o arquivo: " + errnoText(error));
     const std::size_t size = file.size_;
-    file.data_ = std::shared_ptr<const std::byte>(static_cast<const std::byte *>(map),
-                                                  [size](const std::byte *p) {
-                                                      ::munmap(const_cast<std::byte *>(p), size);
-                                                  });
+    file.data_ = std::shared_ptr<const std::byte>(
+        static_cast<const std::byte *>(map),
+        [size](const std::byte *p) { ::munmap(const_cast<std::byte *>(p), size); });
     return file;
 }
 
@@ -152,7 +165,8 @@ Result<void> replaceFile(const std::filesystem::path &target, std::string_view t
         if (S_ISDIR(st.st_mode))
             return discard("já existe uma pasta com esse nome");
         if (::rename(target.c_str(), backup.c_str()) != 0)
-            return discard("não foi possível guardar o mapa anterior como .bak: " + errnoText(errno));
+            return discard("não foi possível guardar o mapa anterior como .bak: " +
+                           errnoText(errno));
         backedUp = true;
     }
     if (::rename(temp.c_str(), target.c_str()) != 0) {

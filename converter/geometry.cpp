@@ -22,7 +22,8 @@ void baseWinding(const Plane &plane, Winding &out)
     const Vec3 right = cross(up, n) * kHuge;
     up = up * kHuge;
     const Vec3 origin = n * plane.dist;
-    out.assign({origin - right + up, origin + right + up, origin + right - up, origin - right - up});
+    out.assign(
+        {origin - right + up, origin + right + up, origin + right - up, origin - right - up});
 }
 
 void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch)

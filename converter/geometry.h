@@ -13,15 +13,30 @@ struct Vec3 {
     double &operator[](int i) { return i == 0 ? x : i == 1 ? y : z; }
 };
 
-inline Vec3 operator+(Vec3 a, Vec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline Vec3 operator-(Vec3 a, Vec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline Vec3 operator*(Vec3 a, double k) { return {a.x * k, a.y * k, a.z * k}; }
-inline double dot(Vec3 a, Vec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline Vec3 operator+(Vec3 a, Vec3 b)
+{
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline Vec3 operator-(Vec3 a, Vec3 b)
+{
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline Vec3 operator*(Vec3 a, double k)
+{
+    return {a.x * k, a.y * k, a.z * k};
+}
+inline double dot(Vec3 a, Vec3 b)
+{
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 inline Vec3 cross(Vec3 a, Vec3 b)
 {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-inline double length(Vec3 a) { return std::sqrt(dot(a, a)); }
+inline double length(Vec3 a)
+{
+    return std::sqrt(dot(a, a));
+}
 
 // Nearest whole number, inline: the library call showed in profiles. Ties
 // may go either way, which no caller depends on.
@@ -30,7 +45,10 @@ inline double nearest(double v)
     constexpr double kMagic = 6755399441055744.0; // 1.5 * 2^52
     return std::abs(v) < 1e15 ? (v + kMagic) - kMagic : std::round(v);
 }
-inline bool isFinite(Vec3 a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+inline bool isFinite(Vec3 a)
+{
+    return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
+}
 
 struct Plane {
     Vec3 normal;
@@ -62,8 +80,8 @@ inline int axisOf(const Plane &plane)
 // lies wholly behind and `in` stands as it is.
 constexpr std::size_t kUnclipped = std::size_t(-1);
 // Inline: a brush clips each side by all the others, and the call showed in profiles.
-inline std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, int axis, double epsilon,
-                              Vec3 *out, double *dists)
+inline std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &plane, int axis,
+                              double epsilon, Vec3 *out, double *dists)
 {
     if (count == 0)
         return kUnclipped;

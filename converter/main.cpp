@@ -10,9 +10,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <malloc.h>
 #include <cstdio>
 #include <filesystem>
+#include <malloc.h>
 #include <optional>
 #include <span>
 #include <string>
@@ -114,8 +114,8 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
                           " brushes, " + std::to_string(stats->patches) + " patches, " +
                           std::to_string(stats->entities) + " entidades, ";
     if (stats->triangleSoups > 0)
-        summary += std::to_string(stats->triangleSoups) +
-                   " superfícies de triângulos não convertidas, ";
+        summary +=
+            std::to_string(stats->triangleSoups) + " superfícies de triângulos não convertidas, ";
     summary += secondsText(seconds) + " s";
     say(summary);
     return true;
@@ -125,10 +125,17 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
 bool checkFolder(const fs::path &folder)
 {
     switch (pathKind(folder)) {
-    case PathKind::Directory: return true;
-    case PathKind::Missing: complain(folder.native(), "a pasta de saída não existe"); return false;
-    case PathKind::Unreadable: complain(folder.native(), "a pasta de saída não pode ser acessada"); return false;
-    default: complain(folder.native(), "a saída não é uma pasta"); return false;
+    case PathKind::Directory:
+        return true;
+    case PathKind::Missing:
+        complain(folder.native(), "a pasta de saída não existe");
+        return false;
+    case PathKind::Unreadable:
+        complain(folder.native(), "a pasta de saída não pode ser acessada");
+        return false;
+    default:
+        complain(folder.native(), "a saída não é uma pasta");
+        return false;
     }
 }
 
@@ -161,7 +168,8 @@ int convertFile(const std::string &input, const Arguments &args)
 int convertPk3(const std::string &pk3Path, const std::optional<std::string> &entry,
                const Arguments &args)
 {
-    const fs::path folder = args.output->empty() ? folderOf(fs::path(pk3Path)) : fs::path(*args.output);
+    const fs::path folder =
+        args.output->empty() ? folderOf(fs::path(pk3Path)) : fs::path(*args.output);
     if (!checkFolder(folder))
         return Failed;
     auto pk3 = Pk3::open(fs::path(pk3Path));
@@ -251,7 +259,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 (BSP) de volta em .map\n", stdout);
+            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 (BSP) de volta em .map\n",
+                       stdout);
             std::fputs(kUsage, stdout);
             std::fputs("saída: 0 com o .map inteiro gravado, 1 por erro de entrada ou saída, "
                        "2 por linha de comando errada\n",
@@ -270,10 +279,12 @@ int main(int argc, char **argv)
         };
         if (arg == "-bsp2map") {
             if (!value(args.input))
-                return usageError(args.input ? "-bsp2map repetido" : "falta o arquivo depois de -bsp2map");
+                return usageError(args.input ? "-bsp2map repetido"
+                                             : "falta o arquivo depois de -bsp2map");
         } else if (arg == "-output") {
             if (!value(args.output))
-                return usageError(args.output ? "-output repetido" : "falta a pasta depois de -output");
+                return usageError(args.output ? "-output repetido"
+                                              : "falta a pasta depois de -output");
         } else if (arg == "-format") {
             if (i + 1 >= argc)
                 return usageError("falta o formato depois de -format");

@@ -17,7 +17,7 @@ namespace bsp2map {
 constexpr std::size_t kMaxNumber = 48;
 
 template <class Real>
-    requires std::is_floating_point_v<Real>
+requires std::is_floating_point_v<Real>
 inline char *writeNumber(char *at, Real value)
 {
     if (value == 0)
@@ -34,7 +34,7 @@ inline char *writeNumber(char *at, Real value)
 }
 
 template <class Real>
-    requires std::is_floating_point_v<Real>
+requires std::is_floating_point_v<Real>
 inline void appendNumber(std::string &out, Real value)
 {
     char buffer[kMaxNumber];
@@ -48,7 +48,8 @@ class NumberCache {
 public:
     char *write(char *at, double value)
     {
-        if (std::fabs(value) < double(1 << 24) && value == static_cast<double>(static_cast<long>(value)))
+        if (std::fabs(value) < double(1 << 24) &&
+            value == static_cast<double>(static_cast<long>(value)))
             return writeNumber(at, value);
         std::uint64_t bits;
         std::memcpy(&bits, &value, sizeof bits);

@@ -28,8 +28,7 @@ struct Zip {
     decltype(&::zip_file_strerror) fileStrerror;
 };
 
-template <class Fn>
-bool resolve(void *library, const char *name, Fn &fn)
+template <class Fn> bool resolve(void *library, const char *name, Fn &fn)
 {
     fn = reinterpret_cast<Fn>(::dlsym(library, name));
     return fn != nullptr;
@@ -44,9 +43,10 @@ const Zip *zipLibrary(std::string &reason)
         void *library = ::dlopen("libzip.so.4", RTLD_NOW | RTLD_LOCAL);
         if (!library) {
             const char *why = ::dlerror();
-            failure = std::string("a biblioteca libzip (libzip.so.4) não pôde ser carregada; instale o "
-                                  "pacote libzip4 para ler arquivos pk3") +
-                      (why ? std::string(" (") + why + ")" : std::string());
+            failure =
+                std::string("a biblioteca libzip (libzip.so.4) não pôde ser carregada; instale o "
+                            "pacote libzip4 para ler arquivos pk3") +
+                (why ? std::string(" (") + why + ")" : std::string());
             return false;
         }
         const bool all = resolve(library, "zip_open", zip.open) &&
@@ -65,7 +65,8 @@ const Zip *zipLibrary(std::string &reason)
                          resolve(library, "zip_strerror", zip.strerror) &&
                          resolve(library, "zip_file_strerror", zip.fileStrerror);
         if (!all) {
-            failure = "a biblioteca libzip (libzip.so.4) instalada não tem todas as funções esperadas";
+            failure =
+                "a biblioteca libzip (libzip.so.4) instalada não tem todas as funções esperadas";
             return false;
         }
         return true;
@@ -128,7 +129,8 @@ Result<Pk3> Pk3::open(const std::filesystem::path &path)
             return fail("não é um arquivo pk3 (zip) válido");
         zip_error_t ze;
         lib->errorInitWithCode(&ze, error);
-        std::string reason = std::string("não foi possível abrir o pk3: ") + lib->errorStrerror(&ze);
+        std::string reason =
+            std::string("não foi possível abrir o pk3: ") + lib->errorStrerror(&ze);
         lib->errorFini(&ze);
         return fail(reason);
     }
@@ -163,7 +165,8 @@ Result<std::string> Pk3::findEntry(const std::string &name) const
         index = lib.nameLocate(archive_->zip, name.c_str(), ZIP_FL_ENC_RAW | ZIP_FL_NOCASE);
     if (index < 0)
         return fail("não existe no pk3");
-    const char *found = lib.getName(archive_->zip, static_cast<zip_uint64_t>(index), ZIP_FL_ENC_RAW);
+    const char *found =
+        lib.getName(archive_->zip, static_cast<zip_uint64_t>(index), ZIP_FL_ENC_RAW);
     if (!found)
         return fail("não existe no pk3");
     return std::string(found);

@@ -12,12 +12,21 @@ struct Error {
     std::string message;
 };
 
-inline Error fail(std::string message) { return Error{std::move(message)}; }
+inline Error fail(std::string message)
+{
+    return Error{std::move(message)};
+}
 
 template <class T> class [[nodiscard]] Result {
 public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}
+    Result(T value)
+        : state_(std::in_place_index<0>, std::move(value))
+    {
+    }
+    Result(Error error)
+        : state_(std::in_place_index<1>, std::move(error))
+    {
+    }
 
     bool ok() const { return state_.index() == 0; }
     explicit operator bool() const { return ok(); }
@@ -37,7 +46,11 @@ private:
 template <> class [[nodiscard]] Result<void> {
 public:
     Result() = default;
-    Result(Error error) : error_(std::move(error.message)), failed_(true) {}
+    Result(Error error)
+        : error_(std::move(error.message))
+        , failed_(true)
+    {
+    }
 
     bool ok() const { return !failed_; }
     explicit operator bool() const { return ok(); }

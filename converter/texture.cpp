@@ -50,14 +50,18 @@ bool solve3(double a[3][3], double b[3], double out[3])
     return true;
 }
 
-double shiftOf(double residual) { return nearest(residual); }
+double shiftOf(double residual)
+{
+    return nearest(residual);
+}
 
 struct Sample {
     double x, y, value;
 };
 
 // Each weight is divided by `divisor` first, and kept so.
-bool weightedFit(const std::vector<Sample> &points, std::vector<double> &weights, double divisor, double out[3])
+bool weightedFit(const std::vector<Sample> &points, std::vector<double> &weights, double divisor,
+                 double out[3])
 {
     // The sums of weight * r[u] * r[w] over r = (x, y, 1), multiplied in that
     // order; the products with 1 are the weighted terms themselves.
@@ -162,8 +166,8 @@ void cornerErrors(const Projected &p, const double (&m)[2][3], double errors[3],
         double bestWorst = std::numeric_limits<double>::infinity(), bestShift = 0;
         for (const double at : diff) {
             const double shift = nearest(at);
-            const double worst = std::max({std::abs(diff[0] - shift), std::abs(diff[1] - shift),
-                                           std::abs(diff[2] - shift)});
+            const double worst = std::max(
+                {std::abs(diff[0] - shift), std::abs(diff[1] - shift), std::abs(diff[2] - shift)});
             if (worst < bestWorst) {
                 bestWorst = worst;
                 bestShift = shift;
@@ -210,7 +214,8 @@ double worstWithin(const std::vector<Projected> &tris, const double (&m)[2][3], 
         cornerErrors(p, m, errors, shifts);
         for (int k = 0; k < 3; ++k)
             if (errors[k] <= band &&
-                std::find(without.begin(), without.end(), std::array<double, 2>{p.x[k], p.y[k]}) == without.end())
+                std::find(without.begin(), without.end(), std::array<double, 2>{p.x[k], p.y[k]}) ==
+                    without.end())
                 worst = std::max(worst, errors[k]);
     }
     return worst;
@@ -219,8 +224,9 @@ double worstWithin(const std::vector<Projected> &tris, const double (&m)[2][3], 
 // A fit over the corners that `m` brings within `band`, each triangle moved by
 // its own whole-repeat shift, around (ox, oy) for conditioning: least squares,
 // or the smallest worst error, which can take in corners just outside.
-bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], double band, bool smallestWorst,
-                double ox, double oy, double (&out)[2][3], const std::vector<std::array<double, 2>> &without = {})
+bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], double band,
+                bool smallestWorst, double ox, double oy, double (&out)[2][3],
+                const std::vector<std::array<double, 2>> &without = {})
 {
     thread_local std::vector<Sample> points[2];
     points[0].clear();
@@ -230,7 +236,8 @@ bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], dou
         cornerErrors(p, m, errors, shifts);
         for (int k = 0; k < 3; ++k) {
             if (!(errors[k] <= band) ||
-                std::find(without.begin(), without.end(), std::array<double, 2>{p.x[k], p.y[k]}) != without.end())
+                std::find(without.begin(), without.end(), std::array<double, 2>{p.x[k], p.y[k]}) !=
+                    without.end())
                 continue;
             points[0].push_back({p.x[k] - ox, p.y[k] - oy, p.s[k] + shifts[0]});
             points[1].push_back({p.x[k] - ox, p.y[k] - oy, p.t[k] + shifts[1]});
@@ -279,13 +286,17 @@ void axisBase(Vec3 normal, Vec3 &texS, Vec3 &texT)
     // normal's own ratios, without the trigonometry.
     const double across = std::sqrt(normal.y * normal.y + normal.x * normal.x);
     const double whole = std::sqrt(across * across + normal.z * normal.z);
-    const double sinZ = across > 0 ? normal.y / across : 0, cosZ = across > 0 ? normal.x / across : 1;
+    const double sinZ = across > 0 ? normal.y / across : 0,
+                 cosZ = across > 0 ? normal.x / across : 1;
     const double sinY = whole > 0 ? -normal.z / whole : 0, cosY = whole > 0 ? across / whole : 1;
     texS = {-sinZ, cosZ, 0};
     texT = {-sinY * cosZ, -sinY * sinZ, -cosY};
 }
 
-TexMatrix defaultTexMatrix() { return {{{1.0 / 128, 0, 0}, {0, 1.0 / 128, 0}}}; }
+TexMatrix defaultTexMatrix()
+{
+    return {{{1.0 / 128, 0, 0}, {0, 1.0 / 128, 0}}};
+}
 
 double worstCornerError(Vec3 normal, const TexMatrix &tex, const TexSample &sample)
 {
@@ -324,9 +335,10 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
         // Under half a unit across, a triangle along an edge carries no texture
         // direction across it, and its snapped corners say little about the face.
         const Vec3 across = cross(sample.p[2] - sample.p[0], sample.p[1] - sample.p[0]);
-        const double longest = std::sqrt(std::max({dot(sample.p[1] - sample.p[0], sample.p[1] - sample.p[0]),
-                                                   dot(sample.p[2] - sample.p[1], sample.p[2] - sample.p[1]),
-                                                   dot(sample.p[0] - sample.p[2], sample.p[0] - sample.p[2])}));
+        const double longest =
+            std::sqrt(std::max({dot(sample.p[1] - sample.p[0], sample.p[1] - sample.p[0]),
+                                dot(sample.p[2] - sample.p[1], sample.p[2] - sample.p[1]),
+                                dot(sample.p[0] - sample.p[2], sample.p[0] - sample.p[2])}));
         p.sliver = !(length(across) >= 0.5 * longest);
         tris.push_back(p);
     }
@@ -335,8 +347,9 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     if (!std::all_of(tris.begin(), tris.end(), [](const Projected &p) { return p.sliver; }))
         std::erase_if(tris, [](const Projected &p) { return p.sliver; });
     // Largest first: the best conditioned triangle leads each group.
-    std::sort(tris.begin(), tris.end(),
-              [](const Projected &a, const Projected &b) { return std::abs(a.det) > std::abs(b.det); });
+    std::sort(tris.begin(), tris.end(), [](const Projected &a, const Projected &b) {
+        return std::abs(a.det) > std::abs(b.det);
+    });
 
     thread_local std::vector<char> taken;
     taken.assign(tris.size(), 0);
@@ -345,8 +358,8 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     double bestArea = -1;
     std::size_t bestLead = 0;
     for (int cluster = 0; cluster < kMaxClusters; ++cluster) {
-        const auto lead = static_cast<std::size_t>(
-            std::find(taken.begin(), taken.end(), 0) - taken.begin());
+        const auto lead =
+            static_cast<std::size_t>(std::find(taken.begin(), taken.end(), 0) - taken.begin());
         if (lead == tris.size())
             break;
         const Projected &ref = tris[lead];
@@ -359,9 +372,11 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
             bool fits = true;
             const double *v[2] = {p.s, p.t};
             for (int row = 0; row < 2 && fits; ++row) {
-                const double shift = shiftOf(v[row][0] - (ref.m[row][0] * p.x[0] + ref.m[row][1] * p.y[0] + ref.m[row][2]));
+                const double shift = shiftOf(
+                    v[row][0] - (ref.m[row][0] * p.x[0] + ref.m[row][1] * p.y[0] + ref.m[row][2]));
                 for (int k = 0; k < 3 && fits; ++k) {
-                    const double predicted = ref.m[row][0] * p.x[k] + ref.m[row][1] * p.y[k] + ref.m[row][2];
+                    const double predicted =
+                        ref.m[row][0] * p.x[k] + ref.m[row][1] * p.y[k] + ref.m[row][2];
                     fits = std::abs(v[row][k] - shift - predicted) < kSameProjection;
                 }
             }
@@ -372,7 +387,8 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
             }
         }
         // The projection most triangles share; area breaks ties.
-        if (group.size() > bestGroup.size() || (group.size() == bestGroup.size() && area > bestArea)) {
+        if (group.size() > bestGroup.size() ||
+            (group.size() == bestGroup.size() && area > bestArea)) {
             bestArea = area;
             bestGroup = group;
             bestLead = lead;
@@ -391,13 +407,15 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
         for (std::size_t i : bestGroup) {
             const Projected &p = tris[i];
             const double *v = row == 0 ? p.s : p.t;
-            const double shift = shiftOf(v[0] - (ref.m[row][0] * p.x[0] + ref.m[row][1] * p.y[0] + ref.m[row][2]));
+            const double shift =
+                shiftOf(v[0] - (ref.m[row][0] * p.x[0] + ref.m[row][1] * p.y[0] + ref.m[row][2]));
             for (int k = 0; k < 3; ++k)
                 points.push_back({p.x[k] - ox, p.y[k] - oy, v[k] - shift});
         }
         double x[3] = {ref.m[row][0], ref.m[row][1],
                        ref.m[row][2] + ref.m[row][0] * ox + ref.m[row][1] * oy};
-        groupedWorst = std::max(groupedWorst, bestGroup.size() >= 2 ? fitSmallestWorst(points, x) : 0.0);
+        groupedWorst =
+            std::max(groupedWorst, bestGroup.size() >= 2 ? fitSmallestWorst(points, x) : 0.0);
         grouped.m[row][0] = x[0];
         grouped.m[row][1] = x[1];
         grouped.m[row][2] = x[2] - x[0] * ox - x[1] * oy;
@@ -432,7 +450,8 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
         double band;
         bool smallestWorst;
     };
-    for (const Step step : {Step{kTolerance, false}, Step{kTolerance, false}, Step{kNear, true}, Step{kTolerance, true}}) {
+    for (const Step step : {Step{kTolerance, false}, Step{kTolerance, false}, Step{kNear, true},
+                            Step{kTolerance, true}}) {
         if (allFit)
             break;
         TexMatrix refined;
@@ -485,7 +504,8 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
                 const std::array<double, 2> at{p.x[k], p.y[k]};
                 if (errors[k] >= worst * (1 - 1e-6) && errors[k] <= kNear &&
                     std::find(holding.begin(), holding.end(), at) == holding.end() &&
-                    std::find(without.begin(), without.end(), at) == without.end() && holding.size() < 4)
+                    std::find(without.begin(), without.end(), at) == without.end() &&
+                    holding.size() < 4)
                     holding.push_back(at);
             }
         }
