@@ -51,12 +51,8 @@ QStringList rows(const QAbstractItemView *view, int role = Qt::UserRole)
 void clickRow(QAbstractItemView *view, const QString &row, bool twice = false)
 {
     const QModelIndex index = view->model()->index(int(rows(view).indexOf(row)), 0);
-    QVERIFY2(index.isValid(), qPrintable(row));
-    const QPoint at = view->visualRect(index).center();
-    if (twice)
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
-    else
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseEvent(twice ? QTest::MouseDClick : QTest::MouseClick, view->viewport(),
+                      Qt::LeftButton, {}, view->visualRect(index).center());
 }
 
 // Presses `button` and, once the chooser shows modally, runs `work` on it and
@@ -81,8 +77,7 @@ bool inChooser(Form1 &window, const char *button, const std::function<void(Abrir
 class TestWindows : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> tree;
-    QString root;
+    QString root; // the tree, in the stub's folder
     std::unique_ptr<StubFolder> stub;
     std::unique_ptr<Form1> window;
     QLineEdit mode{"BSP"};
@@ -90,10 +85,9 @@ class TestWindows : public QObject {
     Abrir *open = nullptr;          // the chooser that steps act on
     QStringList boxes; // the texts of the message boxes answered, "?" before one not the error box
     QTimer boxTimer;
-    int offered = 7;        // the drop actions a file manager offers: copy, move and link
     QString loader, pasted; // the stub's loader, renamed; the text last pasted
 
-    QLineEdit *field(const char *name) const { return window->findChild<QLineEdit *>(name); }
+    QLineEdit *field(const QString &name) const { return window->findChild<QLineEdit *>(name); }
 
     // Runs steps, "verb argument", until "end"; see scenarios_data.
     void play(QStringList &steps)
@@ -119,7 +113,6 @@ class TestWindows : public QObject {
             auto *files = open->findChild<FileList *>("File1");
             auto *dirs = open->findChild<DirList *>("Dir1");
             auto *drives = open->findChild<DriveList *>("Drive1");
-            auto *name = open->findChild<QLineEdit *>("Text1");
             auto *start = window->findChild<QPushButton *>("Command3");
             if (verb == "end")
                 return;
@@ -140,15 +133,12 @@ class TestWindows : public QObject {
                 QFile file(stub->tool());
                 QVERIFY(file.open(QIODevice::ReadWrite));
                 QByteArray bytes = file.readAll();
-                if (arg == "elf") { // its loader renamed to one that is not there
-                    const qsizetype at = bytes.indexOf("/ld-"),
-                                    from = bytes.lastIndexOf('\0', at) + 1;
+                const qsizetype at = bytes.indexOf("/ld-"), from = bytes.lastIndexOf('\0', at) + 1;
+                if (arg == "elf") // its loader renamed to one that is not there
                     bytes[from + 1] = 'X';
-                    loader = bytes.mid(from, bytes.indexOf('\0', at) - from);
-                }
+                loader = bytes.mid(from, bytes.indexOf('\0', at) - from);
                 QVERIFY(file.resize(0) &&
                         file.write(arg.startsWith("#!") ? arg.toUtf8() + '\n' : bytes));
-                file.close();
                 if (arg == "0644")
                     fs::permissions(path, fs::perms(0644));
                 if (arg == "none" || arg == "folder")
@@ -158,37 +148,32 @@ class TestWindows : public QObject {
                         [] { throw std::runtime_error("disco cheio"); });
             else if (verb == "start")
                 QTest::mouseClick(start, Qt::LeftButton);
-            else if (verb == "key")
-                QTest::keyClicks(field("txtBSP"), arg);
             else if (verb == "paste") { // a path of that many characters
-                QLineEdit *into = both[0] == "Text1" ? name : field(qPrintable(both[0]));
+                QLineEdit *into = field(both[0]);
                 QGuiApplication::clipboard()->setText(pasted =
                                                           '/' + QString(both[1].toInt() - 1, 'a'));
                 into->selectAll();
                 QTest::keySequence(into, QKeySequence::Paste);
                 QCOMPARE(into->text(), pasted);
-            } else if (verb == "drop" ||
-                       verb == "refuse") { // Shift: a move, taken as a copy if at all
+            } else if (verb == "drop" || verb == "refuse") { // on, actions offered, URLs
+                const QStringList words = arg.split(' ');
+                const Qt::DropActions offered(words[1].toInt());
                 QMimeData data;
-                QList<QUrl> urls;
-                for (const QString &url : arg.split(' ').mid(1))
-                    urls << QUrl::fromEncoded(url.toLatin1());
-                data.setUrls(urls);
-                QWidget *on = field(qPrintable(arg.section(' ', 0, 0)));
-                on = on ? on : window.get();
-                QDragEnterEvent enter(on->rect().center(), Qt::DropActions(offered), &data,
-                                      Qt::LeftButton, Qt::ShiftModifier);
+                data.setUrls(QUrl::fromStringList(words.mid(2)));
+                QWidget *on =
+                    words[0] == "Form1" ? static_cast<QWidget *>(window.get()) : field(words[0]);
+                // Shift: a move, taken as a copy if at all
+                QDragEnterEvent enter(on->rect().center(), offered, &data, Qt::LeftButton,
+                                      Qt::ShiftModifier);
                 QApplication::sendEvent(on, &enter);
                 QCOMPARE(enter.isAccepted(), verb == "drop");
-                QDropEvent drop(on->rect().center(), Qt::DropActions(offered), &data,
-                                Qt::LeftButton, Qt::ShiftModifier);
+                QDropEvent drop(on->rect().center(), offered, &data, Qt::LeftButton,
+                                Qt::ShiftModifier);
                 QApplication::sendEvent(on, &drop);
                 QVERIFY(!drop.isAccepted() ||
                         drop.dropAction() ==
                             (offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction));
-            } else if (verb == "offer")
-                offered = arg.toInt();
-            else if (verb == "fields" || verb == "tool") { // the tool gets them byte for byte
+            } else if (verb == "fields" || verb == "tool") { // the tool gets them byte for byte
                 QCOMPARE(field("txtBSP")->text(), both[0]);
                 QCOMPARE(field("txtMAP")->text(), both.value(1));
                 if (verb == "fields")
@@ -205,29 +190,24 @@ class TestWindows : public QObject {
             else if (verb == "focus") { // by Tab: the first row becomes current, not selected
                 QFocusEvent tab(QEvent::FocusIn, Qt::TabFocusReason);
                 QApplication::sendEvent(files, &tab);
-            } else if (verb == "down" || verb == "space" || verb == "return")
-                QTest::keyClick(verb == "return" ? (QWidget *)dirs : files,
-                                verb == "down"    ? Qt::Key_Down
-                                : verb == "space" ? Qt::Key_Space
-                                                  : Qt::Key_Return);
-            else if (verb == "type") // key presses carrying any character
-                for (const QChar ch : arg)
-                    QTest::sendKeyEvent(QTest::Click, name, Qt::Key_unknown, QString(ch), {});
+            } else if (verb == "press") { // a key on a control; it never closes the chooser
+                auto *on = open->findChild<QWidget *>(arg.section(' ', 0, 0));
+                QTest::keyClick(on ? on : open, QKeySequence(arg.section(' ', 1))[0].key());
+                QVERIFY(open->isVisible());
+            } else if (verb == "type") // key presses carrying any character
+                for (const QChar ch : arg.section(' ', 1))
+                    QTest::sendKeyEvent(QTest::Click, field(arg.section(' ', 0, 0)),
+                                        Qt::Key_unknown, QString(ch), {});
             else if (verb == "ok" || verb == "cancel")
                 open->findChild<QPushButton *>(verb == "ok" ? "cmbOk" : "cmbCanc")->click();
-            else if (verb == "escape") { // presses nothing: the chooser stays open
-                QTest::keyClick(open, Qt::Key_Escape);
-                QVERIFY(open->isVisible());
-            } else if (verb == "drives") {
+            else if (verb == "drives") {
                 drives->setDrives({"/", arg});
                 drives->setDrive("/");
             } else if (verb == "pick") { // the second drive, as a user does
                 QTest::keyClick(drives, Qt::Key_F4);
                 drives->view()->setCurrentIndex(drives->model()->index(1, 0));
                 QTest::keyClick(drives->view(), Qt::Key_Return);
-            } else if (verb == "next")
-                QTest::keyClick(drives, Qt::Key_Down);
-            else if (verb == "wheel") { // a notch down, with the focus or not
+            } else if (verb == "wheel") { // a notch down, with the focus or not
                 open->activateWindow();
                 QVERIFY(QTest::qWaitForWindowActive(open));
                 if (arg == "focused")
@@ -236,6 +216,42 @@ class TestWindows : public QObject {
                 QWheelEvent notch(at, drives->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, {},
                                   Qt::NoScrollPhase, false);
                 QApplication::sendEvent(drives, &notch);
+            } else if (verb == "deep") { // depth below the tree, name length, subfolders
+                const QStringList n = arg.split(' ');
+                QString path = root;
+                for (int level = 0; level < n[0].toInt(); ++level)
+                    path += '/' + QString(n[1].toInt(), QChar('a' + level % 26));
+                for (int i = 0; i <= n[2].toInt(); ++i)
+                    QVERIFY(QDir().mkpath(path + QString("/sub%1").arg(i).left(i ? -1 : 0)));
+                QVERIFY(QDir::setCurrent(path));
+            } else if (verb == "inview") { // the open folder, as much of its chain above as fits
+                const auto rect = [&](int r) {
+                    return dirs->visualRect(dirs->model()->index(r, 0));
+                };
+                const QRect row = rect(int(rows(dirs).indexOf(dirs->path()))),
+                            view = dirs->viewport()->rect();
+                QVERIFY(row.top() >= 0 && row.bottom() <= view.bottom());
+                QVERIFY(dirs->verticalScrollBar()->value() == 0 ||
+                        row.bottom() + row.height() > view.bottom());
+                // Where a row's icon and name are drawn: pixels in neither background.
+                const auto drawn = [&](const QRect &r) {
+                    const QImage shot = dirs->viewport()->grab().toImage();
+                    const QRgb plain = shot.pixel(0, r.center().y()),
+                               selected = shot.pixel(view.right(), r.center().y());
+                    int left = view.right(), right = 0;
+                    for (int x = 0; x <= view.right(); ++x)
+                        for (int y = qMax(r.top(), 0); y <= qMin(r.bottom(), view.bottom()); ++y)
+                            if (shot.pixel(x, y) != plain && shot.pixel(x, y) != selected)
+                                left = qMin(left, x), right = qMax(right, x);
+                    return std::pair(left, right);
+                };
+                const auto [left, right] = drawn(row); // the whole name, clear of both edges
+                QVERIFY(right - left >=
+                            dirs->fontMetrics().horizontalAdvance(dirs->path().section('/', -1)) &&
+                        left > 0 && right < view.right() - 1);
+                dirs->verticalScrollBar()->setValue(0); // up to the drive, no row is blank
+                for (int r = 0; r < rows(dirs).size() && rect(r).top() < view.bottom(); ++r)
+                    QVERIFY2(drawn(rect(r)).second > 0, qPrintable(rows(dirs).value(r)));
             } else if (verb == "path")
                 QCOMPARE(dirs->path(), arg);
             else if (verb == "files") { // names not in UTF-8 show with U+FFFD
@@ -251,9 +267,7 @@ class TestWindows : public QObject {
                 QCOMPARE(rows(dirs).first(), arg);
                 for (const QString &path : rows(dirs))
                     QVERIFY2(path.startsWith(arg), qPrintable(path));
-            } else if (verb == "name")
-                QCOMPARE(name->text(), arg);
-            else if (verb == "box") { // the error box; a start that failed opens no window
+            } else if (verb == "box") { // the error box; a start that failed opens no window
                 QCOMPARE(boxes.value(0), arg);
                 boxes.removeFirst();
                 for (QWidget *top : QApplication::topLevelWidgets())
@@ -281,8 +295,8 @@ private slots:
     void init()
     {
         core::setDirectoryReader(lockedReader);
-        tree = std::make_unique<QTemporaryDir>(); // fresh: tests remove parts of it
-        root = QDir(tree->path()).canonicalPath();
+        stub = std::make_unique<StubFolder>(); // fresh: tests remove parts of the tree
+        root = QDir(stub->folder()).canonicalPath();
         const fs::path maps = core::encodeName(root + "/maps").toStdString();
         for (const char *dir : {"sub", "x.bsp", "locked", "../other", oddFolder.data()})
             fs::create_directories(maps / dir);
@@ -290,7 +304,6 @@ private slots:
                                  "sub/deep.bsp", oddFile.data()})
             std::ofstream{maps / file};
         QVERIFY(QDir::setCurrent(root + "/maps"));
-        stub = std::make_unique<StubFolder>();
         window = std::make_unique<Form1>(stub->folder());
         window->show();
         field("txtBSP")->setText("old.bsp");
@@ -306,7 +319,6 @@ private slots:
         for (QWidget *top : QApplication::topLevelWidgets()) // conversion windows belong to no one
             if (top->objectName() == "Conversao")
                 delete top;
-        fs::remove_all(core::encodeName(root).toStdString()); // QTemporaryDir misses non-UTF-8
         QApplication::setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
     }
 
@@ -328,17 +340,15 @@ private slots:
         QFETCH(int, points);
         QFETCH(QString, controls);
         const QString tag = QTest::currentDataTag();
-        const QFont platform = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-        QFont font = platform;
-        font.setPointSize(points ? points : platform.pointSize());
+        QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+        font.setPointSize(points ? points : font.pointSize());
         QApplication::setFont(font);
         Form1 main(stub->folder());
         main.show();
         const auto check = [&](QWidget &top) {
             // Twips at the screen's DPI with the default font; larger with a larger one.
-            const qreal dpi = top.screen()->logicalDotsPerInch() / 1440.0;
-            const QSize designed = tag.startsWith("main") ? QSize(5160, 2310) : QSize(8115, 4230);
-            const QSize size(qRound(designed.width() * dpi), qRound(designed.height() * dpi));
+            const QSize size = (tag.startsWith("main") ? QSize(5160, 2310) : QSize(8115, 4230)) *
+                               (top.screen()->logicalDotsPerInch() / 1440.0);
             QVERIFY(points ? top.width() > size.width() && top.height() > size.height()
                            : top.size() == size);
             // Nothing cut or covered: a label has the room its text needs, a line
@@ -394,60 +404,6 @@ private slots:
                 (tag[0] == 'M' || inChooser(main, "Command1", check)));
     }
 
-    void deepFolders_data()
-    {
-        QTest::addColumn<int>("depth"); // below the tree
-        QTest::addColumn<int>("nameLength");
-        QTest::addColumn<int>("subfolders");
-        QTest::addColumn<QString>("button");
-        QTest::newRow("many subfolders") << 2 << 4 << 60 << "Command1";
-        QTest::newRow("many subfolders, MAP") << 2 << 4 << 60 << "Command2";
-        QTest::newRow("14 deep") << 14 << 4 << 0 << "Command1";
-        QTest::newRow("40 deep") << 40 << 4 << 3 << "Command1";
-        QTest::newRow("long names") << 3 << 17 << 0 << "Command1";
-    }
-
-    void deepFolders()
-    {
-        QFETCH(int, depth);
-        QFETCH(int, nameLength);
-        QFETCH(int, subfolders);
-        QFETCH(QString, button);
-        QString path = root;
-        for (int level = 0; level < depth; ++level)
-            path += '/' + QString(nameLength, QChar('a' + level % 26));
-        for (int i = 0; i <= subfolders; ++i)
-            QVERIFY(QDir().mkpath(path + QString("/sub%1").arg(i).left(i ? -1 : 0)));
-        QVERIFY(QDir::setCurrent(path));
-        QVERIFY(inChooser(*window, qPrintable(button), [&](Abrir &c) {
-            auto *list = c.findChild<DirList *>("Dir1");
-            const auto rect = [&](int r) { return list->visualRect(list->model()->index(r, 0)); };
-            const QRect row = rect(int(rows(list).indexOf(path))), view = list->viewport()->rect();
-            // In view, with as much of the chain above it as fits.
-            QVERIFY(row.top() >= 0 && row.bottom() <= view.bottom());
-            QVERIFY(list->verticalScrollBar()->value() == 0 ||
-                    row.bottom() + row.height() > view.bottom());
-            // Where a row's icon and name are drawn: pixels in neither background.
-            const auto drawn = [&](const QRect &r) {
-                const QImage shot = list->viewport()->grab().toImage();
-                const QRgb plain = shot.pixel(0, r.center().y()),
-                           selected = shot.pixel(view.right(), r.center().y());
-                int left = view.right(), right = 0;
-                for (int x = 0; x <= view.right(); ++x)
-                    for (int y = qMax(r.top(), 0); y <= qMin(r.bottom(), view.bottom()); ++y)
-                        if (shot.pixel(x, y) != plain && shot.pixel(x, y) != selected)
-                            left = qMin(left, x), right = qMax(right, x);
-                return std::pair(left, right);
-            };
-            const auto [left, right] = drawn(row); // the whole name, clear of both edges
-            QVERIFY(right - left >= list->fontMetrics().horizontalAdvance(path.section('/', -1)) &&
-                    left > 0 && right < view.right() - 1);
-            list->verticalScrollBar()->setValue(0); // up to the drive, no row is blank
-            for (int r = 0; r < rows(list).size() && rect(r).top() < view.bottom(); ++r)
-                QVERIFY2(drawn(rect(r)).second > 0, qPrintable(rows(list).value(r)));
-        }));
-    }
-
     void scenarios_data()
     {
         // A row a line, "tag: step; step", going on in lines that start with blanks.
@@ -456,29 +412,31 @@ private slots:
         const QString table = QString::fromUtf8(R"(
 BSP ok: BSP; ok; end; tool |old.map
 BSP focus only: BSP; focus; ok; end; tool |old.map
-BSP typed: BSP; type /x/a "b" ção.bsp; ok; end; tool /x/a "b" ção.bsp|old.map
-BSP click, the files read again: BSP; file %odd; name $/maps/%odd; return; name $/maps/%odd
-    ok; end; tool $/maps/%odd|old.map
+BSP typed: BSP; type Text1 /x/a "b" ção.bsp; ok; end; tool /x/a "b" ção.bsp|old.map
+BSP click, the files read again: BSP; file %odd; press Dir1 Return; ok; end
+    tool $/maps/%odd|old.map
 BSP click the current row: BSP; focus; file arena.bsp; ok; end; tool $/maps/arena.bsp|old.map
-BSP arrow: BSP; focus; down; ok; end; tool $/maps/B.BSP|old.map
-BSP space: BSP; focus; space; ok; end; tool $/maps/arena.bsp|old.map
+BSP arrow: BSP; focus; press File1 Down; ok; end; tool $/maps/B.BSP|old.map
+BSP space: BSP; focus; press File1 Space; ok; end; tool $/maps/arena.bsp|old.map
 BSP double-click: BSP; file c.Bsp; file2 c.Bsp; ok; end; tool $/maps/c.Bsp|old.map
 BSP cancel: BSP; file c.Bsp; cancel; end; tool old.bsp|old.map
-BSP escape: BSP; escape; end; tool old.bsp|old.map
+BSP escape: BSP; press Abrir Escape; end; tool old.bsp|old.map
 MAP ok: MAP; ok; end; tool old.bsp|$/maps
 MAP open: MAP; dir $/maps/%dir; ok; end; tool old.bsp|$/maps/%dir
 MAP cancel: MAP; dir $/maps/sub; cancel; end; tool old.bsp|old.map
-drive readable: drives $/other; next; path $/other; files -; drive $/other
-drive of the working dir: drives $; next; path $/maps; %bsps; drive $
-drive missing: drives /nowhere; next; %nodrive /nowhere: %gone; next; %nodrive /nowhere: %gone
+drive readable: drives $/other; press Drive1 Down; path $/other; files -; drive $/other
+drive of the working dir: drives $; press Drive1 Down; path $/maps; %bsps; drive $
+drive missing: drives /nowhere; press Drive1 Down; %nodrive /nowhere: %gone; press Drive1 Down
+    %nodrive /nowhere: %gone
     path $/maps; %bsps; drive /
-drive refused: drives $/locked; next; %nodrive $/locked: %refused; path $/maps; drive /
-drive removed while shown: drives $/maps/sub; rm $/maps/sub; next; %nodrive $/maps/sub: %gone
+drive refused: drives $/locked; press Drive1 Down; %nodrive $/locked: %refused; path $/maps; drive /
+drive removed while shown: drives $/maps/sub; rm $/maps/sub; press Drive1 Down
+    %nodrive $/maps/sub: %gone
     path $/maps; drive /
 folder removed while shown: rm $/maps/sub; dir $/maps/sub; %nodir $/maps/sub: %gone; path $/maps
 folder refused: dir $/maps/locked; %nodir $/maps/locked: %refused; dir $/maps/locked
     %nodir $/maps/locked: %refused; path $/maps; %bsps
-current folder removed: dir $/maps/sub; rm $/maps/sub; return; %nodir $/maps/sub: %gone
+current folder removed: dir $/maps/sub; rm $/maps/sub; press Dir1 Return; %nodir $/maps/sub: %gone
     path $/maps/sub; files deep.bsp
 the drive's own row: drives $/maps; pick; chain $/maps; dir $/maps; chain $/maps; drive $/maps
 back up the chain: drives $/maps; pick; dir $/maps/sub; chain $/maps; dir $/maps; path $/maps
@@ -495,29 +453,34 @@ vanished with its parents: cwd $/other/a/b; rm $/other; MAP; ok; path $; files -
     fields old.bsp|$
 vanished while shown: MAP; dir $/maps/sub; rm $/maps/sub; ok; path $/maps; files d.map
     box O diretório $/maps/sub não existe mais.; end; fields old.bsp|old.map
-drop a file on the window: drop Form1 file://$/maps/arena.bsp; fields $/maps/arena.bsp|old.map
-drop a folder on txtBSP: drop txtBSP file://$; fields old.bsp|$
-drop many: drop txtMAP file://$ file://$/maps/arena.bsp file://$/other file://$/maps/B.BSP
+drop a file on the window: drop Form1 7 file://$/maps/arena.bsp; fields $/maps/arena.bsp|old.map
+drop a folder on txtBSP: drop txtBSP 7 file://$; fields old.bsp|$
+drop many: drop txtMAP 7 file://$ file://$/maps/arena.bsp file://$/other file://$/maps/B.BSP
     fields $/maps/arena.bsp|$
-drop a name not in UTF-8: drop txtBSP file://$/maps/mapa%E7%E3o.bsp; tool $/maps/%odd|old.map
-drop local and web: refuse Form1 file://$/maps/arena.bsp https://example.org/x
+drop a name not in UTF-8: drop txtBSP 7 file://$/maps/mapa%E7%E3o.bsp; tool $/maps/%odd|old.map
+drop local and web: refuse Form1 7 file://$/maps/arena.bsp https://example.org/x
     fields old.bsp|old.map
-drop, move or link: offer 6; drop txtBSP file://$/maps/arena.bsp; fields $/maps/arena.bsp|old.map
-drop, move only: offer 2; refuse txtBSP file://$/maps/arena.bsp; fields old.bsp|old.map
-drop from localhost: drop txtMAP file://localhost$/maps/arena.bsp
+drop, move or link: drop txtBSP 6 file://$/maps/arena.bsp; fields $/maps/arena.bsp|old.map
+drop, move only: refuse txtBSP 2 file://$/maps/arena.bsp; fields old.bsp|old.map
+drop from localhost: drop txtMAP 7 file://localhost$/maps/arena.bsp
     fields $/maps/arena.bsp|old.map
-drop from another host: refuse txtBSP file://otherhost$/maps/arena.bsp; fields old.bsp|old.map
+drop from another host: refuse txtBSP 7 file://otherhost$/maps/arena.bsp; fields old.bsp|old.map
 any length: paste txtMAP|33000; BSP; paste Text1|33000; ok; end; tool %pasted|%pasted
 too long for the OS: paste txtBSP|200000; start; %nostart lista de argumentos longa demais
-no bspc.exe: bspc none; start; %nostart %gone; key !; fields old.bsp!|old.map
+no bspc.exe: bspc none; start; %nostart %gone; type txtBSP !; fields old.bsp!|old.map
 bspc.exe not executable: bspc 0644; start; %nostart %refused
 bspc.exe a directory: bspc folder; start; %nostart é um diretório
 bspc.exe without its interpreter: bspc #! /no/such/sh -e; start
     %nostart o interpretador /no/such/sh não foi encontrado
 bspc.exe without its loader: bspc elf; start
     %nostart o carregador do programa, %loader, não foi encontrado
-a handler throws: throw; start; box Ocorreu um erro inesperado: disco cheio; key !
+a handler throws: throw; start; box Ocorreu um erro inesperado: disco cheio; type txtBSP !
     fields old.bsp!|old.map
+many subfolders: deep 2 4 60; BSP; inview; end
+many subfolders, MAP: deep 2 4 60; MAP; inview; end
+14 deep: deep 14 4 0; BSP; inview; end
+40 deep: deep 40 4 3; BSP; inview; end
+long names: deep 3 17 0; BSP; inview; end
 )");
         QTest::addColumn<QStringList>("steps");
         for (const QString &row :
@@ -529,7 +492,6 @@ a handler throws: throw; start; box Ocorreu um erro inesperado: disco cheio; key
     {
         QFETCH(QStringList, steps);
         boxes.clear();
-        offered = 7;
         play(steps);
         QCOMPARE(boxes, QStringList());                     // none that was not expected
         auto *dirs = chooser->findChild<DirList *>("Dir1"); // the chooser is still usable
