@@ -4,7 +4,6 @@
 
 #include "core.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <filesystem>
