@@ -4,23 +4,12 @@
 #include "application.h"
 #include "dirlist.h"
 #include "drivelist.h"
-#include "filelist.h"
 #include "form1.h"
 #include "identity.h"
 #include "testkit.h"
 
-#include <QClipboard>
-#include <QFontDatabase>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPushButton>
-#include <QScreen>
-#include <QScrollBar>
+#include <QtWidgets>
 
-#include <functional>
 #include <stdexcept>
 
 namespace {
@@ -55,22 +44,13 @@ void clickRow(QAbstractItemView *view, const QString &row, bool twice = false)
                       Qt::LeftButton, {}, view->visualRect(index).center());
 }
 
-// Presses `button` and, once the chooser shows modally, runs `work` on it and
-// cancels it if still open. Returns whether it opened.
-bool inChooser(Form1 &window, const char *button, const std::function<void(Abrir &)> &work)
+// Rows of a table, "tag: step; step", going on in lines that start with blanks.
+void addRows(const QString &table)
 {
-    QObject context; // a chooser that never opens leaves no call behind
-    bool opened = false;
-    QTimer::singleShot(0, &context, [&] {
-        if (auto *chooser = qobject_cast<Abrir *>(QApplication::activeModalWidget())) {
-            opened = true;
-            work(*chooser);
-            if (chooser->isVisible())
-                chooser->reject();
-        }
-    });
-    QTest::mouseClick(window.findChild<QPushButton *>(button), Qt::LeftButton);
-    return opened;
+    QTest::addColumn<QStringList>("steps");
+    for (const QString &row :
+         QString(table).replace("\n    ", "; ").split('\n', Qt::SkipEmptyParts))
+        QTest::newRow(qPrintable(row.section(": ", 0, 0))) << row.section(": ", 1).split("; ");
 }
 } // namespace
 
@@ -86,6 +66,7 @@ class TestWindows : public QObject {
     QStringList boxes; // the texts of the message boxes answered, "?" before one not the error box
     QTimer boxTimer;
     QString loader, pasted; // the stub's loader, renamed; the text last pasted
+    int points = 0;         // of the font set, 0: the platform's
 
     QLineEdit *field(const QString &name) const { return window->findChild<QLineEdit *>(name); }
 
@@ -108,19 +89,27 @@ class TestWindows : public QObject {
                                      .replace("$", root);
             const QString verb = step.section(' ', 0, 0), arg = step.section(' ', 1);
             const QStringList both = arg.split('|');
-            auto *files = open->findChild<FileList *>("File1");
+            auto *files = open->findChild<QAbstractItemView *>("File1");
             auto *dirs = open->findChild<DirList *>("Dir1");
             auto *drives = open->findChild<DriveList *>("Drive1");
             auto *start = window->findChild<QPushButton *>("Command3");
             if (verb == "end")
                 return;
             if (verb == "BSP" || verb == "MAP") { // the main window's chooser, until "end"
-                QVERIFY(inChooser(*window, verb == "BSP" ? "Command1" : "Command2", [&](Abrir &c) {
-                    open = &c;
-                    play(steps);
-                }));
+                QObject context; // a chooser that never opens leaves no call behind
+                QTimer::singleShot(0, &context, [&] {
+                    if ((open = qobject_cast<Abrir *>(QApplication::activeModalWidget()))) {
+                        play(steps);
+                        if (open->isVisible())
+                            open->reject();
+                    }
+                });
+                QTest::mouseClick(
+                    window->findChild<QPushButton *>(verb == "BSP" ? "Command1" : "Command2"),
+                    Qt::LeftButton);
+                const bool opened = open;
                 open = chooser.get();
-                QVERIFY(!window->findChild<Abrir *>());
+                QVERIFY(opened && !window->findChild<Abrir *>());
                 QCOMPARE(field("txtOperacao")->text(), verb);
             } else if (verb == "cwd")
                 QVERIFY(QDir().mkpath(arg) && QDir::setCurrent(arg));
@@ -247,7 +236,15 @@ class TestWindows : public QObject {
                 dirs->verticalScrollBar()->setValue(0); // up to the drive, no row is blank
                 for (int r = 0; r < rows(dirs).size() && rect(r).top() < view.bottom(); ++r)
                     QVERIFY2(drawn(rect(r)).second > 0, qPrintable(rows(dirs).value(r)));
-            } else if (verb == "path")
+            } else if (verb == "font") { // the main window made again in it
+                QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+                font.setPointSize((points = arg.toInt()) ? points : font.pointSize());
+                QApplication::setFont(font);
+                window = std::make_unique<Form1>(stub->folder());
+                window->show();
+            } else if (verb == "design")
+                design(open == chooser.get() ? static_cast<QWidget *>(window.get()) : open, arg);
+            else if (verb == "path")
                 QCOMPARE(dirs->path(), arg);
             else if (verb == "files") { // names not in UTF-8 show with U+FFFD
                 QCOMPARE(rows(files).join(','), arg);
@@ -265,6 +262,53 @@ class TestWindows : public QObject {
                     QVERIFY(!arg.contains("iniciar") || top->objectName() != "Conversao");
             } else
                 QFAIL(qPrintable("no such step: " + step));
+        }
+    }
+
+    // `controls` in Tab order from the first focused; "-": hidden.
+    void design(QWidget *top, const QString &controls)
+    {
+        // Twips at the screen's DPI with the default font; larger with a larger one.
+        const QSize size = (top == window.get() ? QSize(5160, 2310) : QSize(8115, 4230)) *
+                           (top->screen()->logicalDotsPerInch() / 1440.0);
+        QVERIFY(points ? top->width() > size.width() && top->height() > size.height()
+                       : top->size() == size);
+        // Nothing cut or covered: a label has the room its text needs, a line
+        // of text or a caption fits inside any other frame.
+        const int frame = 2 * top->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+        const QList<QWidget *> all = top->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+        for (QWidget *w : all) {
+            QVERIFY(!w->accessibleName().isEmpty()); // for screen readers
+            QCOMPARE(w->isHidden(), controls.split(' ').contains('-' + w->objectName()));
+            if (w->isHidden())
+                continue;
+            const auto *button = qobject_cast<QPushButton *>(w);
+            const int caption = button ? w->fontMetrics().horizontalAdvance(button->text()) : 0;
+            const QSize need = qobject_cast<QLabel *>(w)
+                                   ? w->sizeHint()
+                                   : QSize(caption + frame, w->fontMetrics().height() + frame);
+            QVERIFY2(need.boundedTo(w->size()) == need, qPrintable(w->objectName()));
+            for (QWidget *other : all)
+                QVERIFY2(other == w || other->isHidden() ||
+                             !w->geometry().intersects(other->geometry()),
+                         qPrintable(w->objectName() + " " + other->objectName()));
+            QVERIFY(!button || button->text() != "..." || !button->toolTip().isEmpty());
+        }
+        // Tab goes round the chain, and each control's outer edge shows the focus.
+        const QStringList chain = controls.split(' ').filter(QRegularExpression("^[^-]"));
+        top->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(top));
+        for (int i = 1; i <= chain.size(); ++i) {
+            QCOMPARE(top->focusWidget()->objectName(), chain[i - 1]);
+            QWidget *w = top->findChild<QWidget *>(chain.value(i, chain[0]));
+            const auto edge = [w] { // the outer edge alone
+                QImage shot = w->grab().toImage();
+                QPainter(&shot).fillRect(w->rect().adjusted(1, 1, -1, -1), Qt::black);
+                return shot;
+            };
+            const QImage unfocused = edge();
+            QTest::keyClick(top->focusWidget(), Qt::Key_Tab);
+            QVERIFY2(w->hasFocus() && edge() != unfocused, qPrintable(w->objectName()));
         }
     }
 
@@ -315,89 +359,23 @@ private slots:
 
     void design_data()
     {
-        QTest::addColumn<int>("points");       // 0: the platform's default font
-        QTest::addColumn<QString>("controls"); // in Tab order from the first focused; "-": hidden
+        QString table;
         for (const int points : {0, 14, 20})
-            for (const char *controls :
-                 {"main txtBSP Command1 txtMAP Command2 Command3 -txtOperacao",
-                  "BSP cmbCanc cmbOk Text1 File1 Dir1 Drive1",
-                  "MAP cmbCanc cmbOk Dir1 Drive1 -Text1 -File1 -Labe"})
-                QTest::addRow("%s %d pt", qPrintable(QString(controls).section(' ', 0, 0)), points)
-                    << points << QString(controls).section(' ', 1);
+            table += QString(R"(
+main %1 pt: font %1; design txtBSP Command1 txtMAP Command2 Command3 -txtOperacao
+BSP %1 pt: font %1; MAP; end; BSP; design cmbCanc cmbOk Text1 File1 Dir1 Drive1; end
+MAP %1 pt: font %1; MAP; design cmbCanc cmbOk Dir1 Drive1 -Text1 -File1 -Labe; end)")
+                         .arg(points);
+        addRows(table);
     }
 
-    void design()
-    {
-        QFETCH(int, points);
-        QFETCH(QString, controls);
-        const QString tag = QTest::currentDataTag();
-        QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-        font.setPointSize(points ? points : font.pointSize());
-        QApplication::setFont(font);
-        Form1 main(stub->folder());
-        main.show();
-        const auto check = [&](QWidget &top) {
-            // Twips at the screen's DPI with the default font; larger with a larger one.
-            const QSize size = (tag.startsWith("main") ? QSize(5160, 2310) : QSize(8115, 4230)) *
-                               (top.screen()->logicalDotsPerInch() / 1440.0);
-            QVERIFY(points ? top.width() > size.width() && top.height() > size.height()
-                           : top.size() == size);
-            // Nothing cut or covered: a label has the room its text needs, a line
-            // of text or a caption fits inside any other frame.
-            const int frame = 2 * top.style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
-            const QList<QWidget *> all = top.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
-            for (QWidget *w : all) {
-                QVERIFY(!w->accessibleName().isEmpty()); // for screen readers
-                QCOMPARE(w->isHidden(), controls.split(' ').contains('-' + w->objectName()));
-                if (w->isHidden())
-                    continue;
-                const auto *button = qobject_cast<QPushButton *>(w);
-                const int caption = button ? w->fontMetrics().horizontalAdvance(button->text()) : 0;
-                const QSize need = qobject_cast<QLabel *>(w)
-                                       ? w->sizeHint()
-                                       : QSize(caption + frame, w->fontMetrics().height() + frame);
-                QVERIFY2(need.boundedTo(w->size()) == need, qPrintable(w->objectName()));
-                for (QWidget *other : all)
-                    QVERIFY2(other == w || other->isHidden() ||
-                                 !w->geometry().intersects(other->geometry()),
-                             qPrintable(w->objectName() + " " + other->objectName()));
-                QVERIFY(!button || button->text() != "..." || !button->toolTip().isEmpty());
-            }
-            // Tab goes round the chain, and each control's outer edge shows the focus.
-            const QStringList chain = controls.split(' ').filter(QRegularExpression("^[^-]"));
-            top.activateWindow();
-            QVERIFY(QTest::qWaitForWindowActive(&top));
-            for (int i = 1; i <= chain.size(); ++i) {
-                QCOMPARE(top.focusWidget()->objectName(), chain[i - 1]);
-                QWidget *w = top.findChild<QWidget *>(chain.value(i, chain[0]));
-                const QImage unfocused = w->grab().toImage();
-                QTest::keyClick(top.focusWidget(), Qt::Key_Tab);
-                const QImage focused = w->grab().toImage();
-                int changed = 0;
-                for (int x = 0; x < w->width(); ++x)
-                    for (int y = 0; y < w->height(); ++y)
-                        changed +=
-                            (x == 0 || y == 0 || x == w->width() - 1 || y == w->height() - 1) &&
-                            focused.pixel(x, y) != unfocused.pixel(x, y);
-                QVERIFY2(w->hasFocus() && changed > 0, qPrintable(w->objectName()));
-            }
-        };
-        if (tag.startsWith("main")) {
-            check(main);
-            std::unique_ptr<QMenu> menu(field("txtBSP")->createStandardContextMenu());
-            QCOMPARE(menu->actions().value(0)->text().remove('&').section('\t', 0, 0), "Desfazer");
-        } else // the BSP design comes back in full after a MAP opening
-            QVERIFY(
-                inChooser(main, "Command2", [&](Abrir &c) { tag[0] == 'M' ? check(c) : void(); }) &&
-                (tag[0] == 'M' || inChooser(main, "Command1", check)));
-    }
+    void design() { scenarios(); }
 
     void scenarios_data()
     {
-        // A row a line, "tag: step; step", going on in lines that start with blanks.
         // Steps act on the chooser on its own (BSP mode), or on the main window,
         // whose chooser "BSP" or "MAP" opens until "end". $ is the tree; see play().
-        const QString table = QString::fromUtf8(R"(
+        addRows(QString::fromUtf8(R"(
 BSP focus only: BSP; focus; ok; end; tool |old.map
 BSP typed: BSP; type Text1 /x/a "b" ção.bsp; ok; end; tool /x/a "b" ção.bsp|old.map
 BSP click, the files read again: BSP; file %odd; press Dir1 Return; ok; end
@@ -462,11 +440,7 @@ many subfolders, MAP: deep 2 4 60; MAP; inview; end
 14 deep: deep 14 4 0; BSP; inview; end
 40 deep: deep 40 4 3; BSP; inview; end
 long names: deep 3 17 0; BSP; inview; end
-)");
-        QTest::addColumn<QStringList>("steps");
-        for (const QString &row :
-             QString(table).replace("\n    ", "; ").split('\n', Qt::SkipEmptyParts))
-            QTest::newRow(qPrintable(row.section(": ", 0, 0))) << row.section(": ", 1).split("; ");
+)"));
     }
 
     void scenarios()
