@@ -104,6 +104,7 @@ class TestWindows : public QObject {
                             open->reject();
                     }
                 });
+                open = nullptr;
                 QTest::mouseClick(
                     window->findChild<QPushButton *>(verb == "BSP" ? "Command1" : "Command2"),
                     Qt::LeftButton);
@@ -236,12 +237,11 @@ class TestWindows : public QObject {
                 dirs->verticalScrollBar()->setValue(0); // up to the drive, no row is blank
                 for (int r = 0; r < rows(dirs).size() && rect(r).top() < view.bottom(); ++r)
                     QVERIFY2(drawn(rect(r)).second > 0, qPrintable(rows(dirs).value(r)));
-            } else if (verb == "font") { // the main window made again in it
+            } else if (verb == "font") { // the windows made again in it
                 QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
                 font.setPointSize((points = arg.toInt()) ? points : font.pointSize());
                 QApplication::setFont(font);
-                window = std::make_unique<Form1>(stub->folder());
-                window->show();
+                init();
             } else if (verb == "design")
                 design(open == chooser.get() ? static_cast<QWidget *>(window.get()) : open, arg);
             else if (verb == "path")
