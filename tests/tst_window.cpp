@@ -37,8 +37,7 @@ private slots:
     // The program ended and its windows gone before the next run looks for its own.
     void cleanup()
     {
-        program.kill();
-        program.waitForFinished();
+        program.close(); // kills it and waits
         QVERIFY(QTest::qWaitFor([&] { return find("^(Quelm|Descompilando)", 0).isEmpty(); }));
     }
 
