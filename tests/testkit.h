@@ -4,7 +4,6 @@
 
 #include "core.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <filesystem>
@@ -14,7 +13,7 @@ namespace fs = std::filesystem;
 
 struct StubRecord {
     QByteArray exe, cwd, fds, env;
-    qint64 startNs = 0, pid = 0;
+    qint64 pid = 0;
     QList<QByteArray> argv;
 };
 
@@ -22,12 +21,11 @@ struct StubRecord {
 class StubFolder {
 public:
     // `subfolder` of a temporary directory is the program folder; empty: the directory itself.
-    explicit StubFolder(const QByteArray &subfolder = {}, fs::perms mode = fs::perms(0755))
+    explicit StubFolder(const QByteArray &subfolder = {})
         : bytes(core::encodeName(root.path()) + (subfolder.isEmpty() ? "" : '/' + subfolder))
     {
         fs::create_directory(bytes.toStdString());
         fs::copy_file(qgetenv("STUB_BSPC").toStdString(), tool().toStdString());
-        fs::permissions(tool().toStdString(), mode);
     }
     ~StubFolder() { fs::remove_all(bytes.toStdString(), ignored); }
 
@@ -44,7 +42,7 @@ public:
             std::ifstream in(file, std::ios::binary);
             const auto f =
                 QByteArray::fromStdString({std::istreambuf_iterator<char>(in), {}}).split('\0');
-            result.append({f.value(0), f.value(1), f.value(2), f.value(3), f.value(4).toLongLong(),
+            result.append({f.value(0), f.value(1), f.value(2), f.value(3),
                            name.mid(5, name.size() - 9).toLongLong(),
                            f.mid(6, f.value(5).toInt())});
         }
