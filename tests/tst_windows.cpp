@@ -45,8 +45,8 @@ class TestWindows : public QObject {
     Abrir *open = nullptr;          // the chooser that steps act on
     QStringList boxes; // the texts of the message boxes answered, "?" before one not the error box
     QTimer boxTimer;
-    QString pasted; // the text last pasted
-    int points = 0; // of the font set, 0: the platform's
+    QString pasted, loader; // the text last pasted; the stub's loader, renamed
+    int points = 0;         // of the font set, 0: the platform's
 
     QLineEdit *field(const QString &name) const { return window->findChild<QLineEdit *>(name); }
 
@@ -65,6 +65,7 @@ class TestWindows : public QObject {
                                      .replace("%dir", core::decodeName(oddFolder))
                                      .replace("%tool", stub->folder() + "/bspc.exe")
                                      .replace("%pasted", pasted)
+                                     .replace("%loader", loader)
                                      .replace("$", root);
             const QString verb = step.section(' ', 0, 0), arg = step.section(' ', 1);
             // "bsp|map" for the fields, or "field|length"
@@ -97,14 +98,23 @@ class TestWindows : public QObject {
                 const std::string path = stub->tool().toStdString();
                 QFile file(stub->tool());
                 QVERIFY(file.open(QIODevice::ReadWrite));
-                const QByteArray bytes = file.readAll();
+                QByteArray bytes = file.readAll();
+                if (arg == "elf") { // its loader renamed to one that is not there
+                    const qsizetype at = bytes.indexOf("/ld-"),
+                                    from = bytes.lastIndexOf('\0', at) + 1;
+                    bytes[from + 1] = 'X';
+                    loader = bytes.mid(from, bytes.indexOf('\0', at) - from);
+                }
                 QVERIFY(file.resize(0) &&
                         file.write(arg.startsWith("#!") ? arg.toUtf8() + '\n' : bytes));
                 if (arg == "0644")
                     fs::permissions(path, fs::perms(0644));
                 if (arg == "none" || arg == "folder")
                     QVERIFY(fs::remove(path) && (arg == "none" || fs::create_directory(path)));
-            } else if (verb == "start")
+            } else if (verb == "throw")
+                connect(start, &QPushButton::clicked,
+                        [] { throw std::runtime_error("disco cheio"); });
+            else if (verb == "start")
                 QTest::mouseClick(start, Qt::LeftButton);
             else if (verb == "paste") { // a path of that many characters
                 QLineEdit *into = field(bsp);
@@ -386,6 +396,8 @@ no bspc.exe: bspc none; start; %nostart %gone; fields old.bsp|old.map
 bspc.exe not what it should be: bspc #! /no/such/sh -e; start
     %nostart o interpretador /no/such/sh não foi encontrado; bspc 0644; start; %nostart %refused
     bspc folder; start; %nostart é um diretório
+bspc.exe without its loader: bspc elf; start; %nostart o carregador do programa, %loader, não foi encontrado
+a handler throws: throw; start; box Ocorreu um erro inesperado: disco cheio
 deep folders: deep 2 4 60; BSP; inview; end; MAP; inview; end; deep 14 4 0; BSP; inview; end
     deep 40 4 3; BSP; inview; end; deep 3 17 0; BSP; inview; end
 )"));
