@@ -24,6 +24,7 @@
 #include <libgen.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 char exe[PATH_MAX];
@@ -66,18 +67,15 @@ int main(int argc, char **argv)
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    if (readlink("/proc/self/exe", exe, sizeof exe - 1) < 0)
-        return 2;
+    (void)!readlink("/proc/self/exe", exe, sizeof exe - 1);
     char *record = nullptr, cwd[PATH_MAX], folder[PATH_MAX];
     size_t size = 0;
     FILE *fields = open_memstream(&record, &size);
     std::fprintf(fields, "%s%c%s%c", exe, 0, getcwd(cwd, sizeof cwd) ? cwd : "?", 0);
     DIR *fds = opendir("/proc/self/fd");
     for (const char *separator = ""; const dirent *fd = readdir(fds);) {
-        if (fd->d_name[0] != '.' && std::atoi(fd->d_name) != dirfd(fds)) {
-            std::fprintf(fields, "%s%s", separator, fd->d_name);
-            separator = ",";
-        }
+        if (fd->d_name[0] != '.' && std::atoi(fd->d_name) != dirfd(fds))
+            std::fprintf(fields, "%s%s", std::exchange(separator, ","), fd->d_name);
     }
     closedir(fds);
     const char *platform = std::getenv("QT_QPA_PLATFORM");
@@ -127,12 +125,11 @@ int main(int argc, char **argv)
     } else if (is("flood")) {
         // A pipe this large still holds much at the exit: the reader must drain it.
         fcntl(1, F_SETPIPE_SZ, 1024 * 1024);
-        static char x[85], y[2501];
-        std::memset(x, 'x', 84);
-        std::memset(y, 'y', 2500);
+        static char line[2501];
+        std::memset(line, 'x', 84);
         for (long i = 0; i < n * 1024 * 1024 / 100; ++i)
-            dprintf(1, "linha %08ld %s\n", i % 100000000, x);
-        dprintf(1, "%s", y);
+            dprintf(1, "linha %08ld %s\n", i % 100000000, line);
+        dprintf(1, "%s", static_cast<char *>(std::memset(line, 'y', 2500)));
     } else if (is("wait")) {
         for (long i = 1; i <= 200; ++i)
             say(1, "antes %ld\n", i);
