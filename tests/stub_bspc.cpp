@@ -123,13 +123,19 @@ int main(int argc, char **argv)
             writeFile(out, name, nullptr, 100);
         }
     } else if (is("flood")) {
-        // A pipe this large still holds much at the exit: the reader must drain it.
+        // All in one write into a pipe this large: much of it is still there at the
+        // exit, and the reader must drain it.
         fcntl(1, F_SETPIPE_SZ, 1024 * 1024);
-        static char line[2501];
-        std::memset(line, 'x', 84);
-        for (long i = 0; i < n * 1024 * 1024 / 100; ++i)
-            dprintf(1, "linha %08ld %s\n", i % 100000000, line);
-        dprintf(1, "%s", static_cast<char *>(std::memset(line, 'y', 2500)));
+        const long lines = n * 1024 * 1024 / 100, size = lines * 100 + 2500;
+        char *text = static_cast<char *>(std::malloc(size_t(size)));
+        std::memset(text + lines * 100, 'y', 2500);
+        for (long i = 0; i < lines; ++i) {
+            std::snprintf(text + i * 100, 16, "linha %08ld ", i % 100000000);
+            std::memset(text + i * 100 + 15, 'x', 84);
+            text[i * 100 + 99] = '\n';
+        }
+        (void)!write(1, text, size_t(size));
+        std::free(text);
     } else if (is("wait")) {
         for (long i = 1; i <= 200; ++i)
             say(1, "antes %ld\n", i);
