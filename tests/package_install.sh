@@ -41,8 +41,6 @@ for _ in $(seq 1200); do
     sleep 0.5
 done
 cmp "$work/gui/oa_ctf2.map" "$work/out/oa_ctf2.map" || { cat "$work/vostrand.log" >&2; fail "Descompilar made no such map"; }
-kill "$program"
-program=
 
 DEBIAN_FRONTEND=noninteractive apt-get remove -y vostrand
 dpkg -L vostrand >/dev/null 2>&1 && fail "dpkg still knows files of vostrand"

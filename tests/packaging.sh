@@ -9,7 +9,6 @@ desktop-file-validate "$src/app/org.vostrand.Vostrand.desktop"
 appstreamcli validate --no-net "$2/app/org.vostrand.Vostrand.metainfo.xml"
 rm -rf "$out"
 (cd "$2" && cpack -G DEB -B "$out" >/dev/null)
-rm -rf "$out/_CPack_Packages"
 deb=$(ls "$out"/vostrand_*.deb)
 dpkg-deb -x "$deb" "$out/tree"
 cd "$out/tree/usr"

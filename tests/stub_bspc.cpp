@@ -24,6 +24,7 @@
 #include <libgen.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 char exe[PATH_MAX];
@@ -66,18 +67,15 @@ int main(int argc, char **argv)
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    if (readlink("/proc/self/exe", exe, sizeof exe - 1) < 0)
-        return 2;
+    (void)!readlink("/proc/self/exe", exe, sizeof exe - 1);
     char *record = nullptr, cwd[PATH_MAX], folder[PATH_MAX];
     size_t size = 0;
     FILE *fields = open_memstream(&record, &size);
     std::fprintf(fields, "%s%c%s%c", exe, 0, getcwd(cwd, sizeof cwd) ? cwd : "?", 0);
     DIR *fds = opendir("/proc/self/fd");
     for (const char *separator = ""; const dirent *fd = readdir(fds);) {
-        if (fd->d_name[0] != '.' && std::atoi(fd->d_name) != dirfd(fds)) {
-            std::fprintf(fields, "%s%s", separator, fd->d_name);
-            separator = ",";
-        }
+        if (fd->d_name[0] != '.' && std::atoi(fd->d_name) != dirfd(fds))
+            std::fprintf(fields, "%s%s", std::exchange(separator, ","), fd->d_name);
     }
     closedir(fds);
     const char *platform = std::getenv("QT_QPA_PLATFORM");
@@ -125,14 +123,19 @@ int main(int argc, char **argv)
             writeFile(out, name, nullptr, 100);
         }
     } else if (is("flood")) {
-        // A pipe this large still holds much at the exit: the reader must drain it.
+        // All in one write into a pipe this large: much of it is still there at the
+        // exit, and the reader must drain it.
         fcntl(1, F_SETPIPE_SZ, 1024 * 1024);
-        static char x[85], y[2501];
-        std::memset(x, 'x', 84);
-        std::memset(y, 'y', 2500);
-        for (long i = 0; i < n * 1024 * 1024 / 100; ++i)
-            dprintf(1, "linha %08ld %s\n", i % 100000000, x);
-        dprintf(1, "%s", y);
+        const long lines = n * 1024 * 1024 / 100, size = lines * 100 + 2500;
+        char *text = static_cast<char *>(std::malloc(size_t(size)));
+        std::memset(text + lines * 100, 'y', 2500);
+        for (long i = 0; i < lines; ++i) {
+            std::snprintf(text + i * 100, 16, "linha %08ld ", i % 100000000);
+            std::memset(text + i * 100 + 15, 'x', 84);
+            text[i * 100 + 99] = '\n';
+        }
+        (void)!write(1, text, size_t(size));
+        std::free(text);
     } else if (is("wait")) {
         for (long i = 1; i <= 200; ++i)
             say(1, "antes %ld\n", i);
