@@ -160,6 +160,28 @@ private slots:
                  c.out.isEmpty() ? QFileInfo(at(c.bsp)).path() : QDir(root).filePath(at(c.out)));
     }
 
+    // The title and the top line show the command as started, quoted and escaped as in C.
+    void commandLine()
+    {
+        StubFolder program("o \"nosso\" \\ \xe7\xe3o");
+        window = std::make_unique<Form1>(program.folder());
+        window->show();
+        const QString tool =
+            "\"" + core::displayName(program.folder()).replace("\\", "\\\\").replace("\"", "\\\"") +
+            "/bspc.exe\" \"-bsp2map\" \"";
+        for (const auto &[bsp, out, title, shown] : QList<std::array<QString, 4>>{
+                 {"", "", "", "\" \"-output\" \""},
+                 {core::decodeName("/o \"a\"\n\t\x01\xe7.bsp"), core::decodeName(" \\ \x7f\xed"),
+                  "o \"a\"\n\t\x01\uFFFD.bsp",
+                  "/o \\\"a\\\"\\n\\t\\x01\uFFFD.bsp\" \"-output\" \" \\\\ \\x7f\uFFFD"}}) {
+            Conversao *conversion = press(window.get(), bsp, out);
+            QVERIFY(conversion);
+            QCOMPARE(conversion->windowTitle(), "Descompilando " + title);
+            QCOMPARE(part<QLabel>(conversion, "commandLine")->text(), tool + shown + "\"");
+        }
+        QVERIFY(program.waitForRecords(2));
+    }
+
     void aToolOutlivesItsWindow_data()
     {
         QTest::addColumn<QString>("action"); // halfway through the run
