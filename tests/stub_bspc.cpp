@@ -86,6 +86,7 @@ int main(int argc, char **argv)
     std::fclose(fields);
     self = open(dirname(std::strcpy(folder, exe)), O_DIRECTORY);
     publish("rec", record, long(size));
+    std::free(record);
 
     char mode[16] = {};
     long n = 0;

@@ -58,7 +58,10 @@ int quitMidRun(int argc, char **argv)
     ui::Application app(argc, argv);
     Form1 window(core::decodeName(argv[2]));
     window.show();
-    press(&window, "arena.bsp", "saida");
+    const auto *view = part<QPlainTextEdit>(press(&window, "arena.bsp", "saida"), "outputView");
+    // Halfway through the run, once the tool waits: its first lines were read.
+    while (view->blockCount() < 200)
+        app.processEvents(QEventLoop::WaitForMoreEvents);
     QTimer::singleShot(0, &app, &QApplication::closeAllWindows);
     return app.exec();
 }
