@@ -449,6 +449,7 @@ public:
                         byShader[shader].push_back(placed.size() - 1);
             }
             ++f.faces;
+            f.facesWithShader += textured;
             if (!textured)
                 say("brush %d: face %s at (%s) matches no side of its shader", b, x.shader.data(),
                     point(x.points[0]).data());
@@ -659,13 +660,13 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
 
 QString Fidelity::row(const QString &name) const
 {
-    return QString::asprintf("%-16s %4d entities, brushes %5d/%-5d faces %6d/%-6d texture off by "
-                             "%.1e, %d corners excused, %d faces (%d) not representable, patches "
-                             "%d/%d, triangles on faces %d/%d",
+    return QString::asprintf("%-16s %4d entities, brushes %5d/%-5d faces %6d/%-6d %6d with their "
+                             "shader, texture off by %.1e, %d corners excused, %d faces (%d) not "
+                             "representable, patches %d/%d, triangles on faces %d/%d",
                              qPrintable(name), entities, brushesMap, brushesBsp, faces,
-                             sidesWithFaces, textureError, cornersExcused, facesUnrepresentable,
-                             cornersUnrepresentable, patchesMap, patchesBsp, trianglesOnFaces,
-                             triangles);
+                             sidesWithFaces, facesWithShader, textureError, cornersExcused,
+                             facesUnrepresentable, cornersUnrepresentable, patchesMap, patchesBsp,
+                             trianglesOnFaces, triangles);
 }
 
 QByteArray unzip(const QString &zip, const QString &name)

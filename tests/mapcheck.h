@@ -90,7 +90,7 @@ bool boundsFace(const Winding &w);
 struct Fidelity {
     // sidesWithFaces: each plane once; triangles: visible planar ones, slivers left out.
     int entities = 0, brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
-        patchesMap = 0, triangles = 0, trianglesOnFaces = 0;
+        patchesMap = 0, triangles = 0, trianglesOnFaces = 0, facesWithShader = 0;
     // Corners no affine mapping fits together with the rest of their face; a face
     // with more than a quarter of them is counted as not representable.
     int cornersExcused = 0, facesUnrepresentable = 0, cornersUnrepresentable = 0;
