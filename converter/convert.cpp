@@ -312,7 +312,6 @@ private:
         std::uint32_t begin, end; // end 0: empty
     };
     std::vector<Slot> tableScratch_;
-    std::vector<char> drawnScratch_;
     NumberCache numbers_;
     Prefault outAhead_, facesAhead_, pointsAhead_, trianglesAhead_, indexAhead_;
     template <class T> static void ahead(Prefault &prefault, const std::vector<T> &v)
@@ -770,11 +769,6 @@ Result<void> Converter::matchTriangles()
     matches_.clear();
     std::vector<IndexEntry> &index = indexScratch_;
     index.clear();
-    // Only shaders that have triangles: caulk and the like never match.
-    std::vector<char> &drawn = drawnScratch_;
-    drawn.assign(bsp_.shaders.size(), 0);
-    for (std::uint32_t shader : triangleShader_)
-        drawn[shader] = 1;
     // A face's bounds with the matching margin, and the grid cubes they reach.
     struct Reach {
         double lo[3], hi[3];
@@ -799,9 +793,9 @@ Result<void> Converter::matchTriangles()
         }
         return r;
     };
-    auto indexed = [&](const Face &face) {
-        return drawn[face.canonShader] && face.pointCount != 0;
-    };
+    // Only faces of shaders with triangles kept their windings: caulk and the
+    // like never match.
+    auto indexed = [](const Face &face) { return face.pointCount != 0; };
     // Counted first: the index is large, and growing it would touch twice the memory.
     std::size_t entries = 0;
     for (const Face &face : faces_)
