@@ -1,6 +1,8 @@
 // The built program in a real X window, driven as a user would with xdotool:
-// both choosers, then Descompilar and its conversion window, at 1x and 2x. It
-// also takes the screenshots.
+// both choosers, then Descompilar and its conversion window, at 1x and 2x, with
+// the stub; then a real OpenArena map typed in for the real bspc.exe. It also
+// takes the screenshots.
+#include "convertkit.h"
 #include "testkit.h"
 
 #include <QProcess>
@@ -34,6 +36,15 @@ class TestWindow : public QObject {
     }
 
 private slots:
+    void initTestCase()
+    {
+        QFile display(qEnvironmentVariable("XVFB_STATE") + "/display");
+        QVERIFY2(display.open(QIODevice::ReadOnly), "no virtual display; run through ctest");
+        // For the program and the tools alike.
+        qputenv("DISPLAY", ':' + display.readAll().trimmed());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+
     // The program ended and its windows gone before the next run looks for its own.
     void cleanup()
     {
@@ -52,11 +63,6 @@ private slots:
     {
         QFETCH(int, scale);
         StubFolder stub; // also the working directory, holding arena.bsp
-        QFile display(qEnvironmentVariable("XVFB_STATE") + "/display");
-        QVERIFY2(display.open(QIODevice::ReadOnly), "no virtual display; run through ctest");
-        // For the program and the tools alike.
-        qputenv("DISPLAY", ':' + display.readAll().trimmed());
-        qputenv("QT_QPA_PLATFORM", "xcb");
         qputenv("QT_SCALE_FACTOR", QByteArray::number(scale));
         const QString cwd = QDir(stub.folder()).canonicalPath();
         program.setWorkingDirectory(cwd);
@@ -112,6 +118,33 @@ private slots:
         click(conversion, 300, 200); // into the output: nothing selected in the picture
         run("xdotool key ctrl+End");
         screenshot(conversion, "conversion");
+    }
+
+    // Typed as a user would, into the built program beside its own bspc.exe.
+    void decompilesARealMap()
+    {
+        QTemporaryDir dir;
+        const QString bspFile = dir.filePath("mapas/oa_ctf2.bsp"),
+                      output = dir.filePath("saida dos mapas");
+        const QByteArray bsp =
+            check::unzip("/usr/share/games/openarena/baseoa/pak1-maps.pk3", "maps/oa_ctf2.bsp");
+        QVERIFY(QDir().mkpath(output) && writeFile(QFile::encodeName(bspFile), bsp));
+        qputenv("QT_SCALE_FACTOR", "1");
+        program.setWorkingDirectory(dir.path());
+        program.start(qEnvironmentVariable("VOSTRAND_EXE"), {});
+        const QString main = find("^Quelm");
+        QVERIFY(!main.isEmpty());
+        run("xdotool windowfocus --sync " + main);
+        run(QString("xdotool type --delay 20 \"%1\"").arg(bspFile));
+        run("xdotool key --delay 30 Tab Tab");
+        run(QString("xdotool type --delay 20 \"%1\"").arg(output));
+        run("xdotool mousemove --sync --window " + main + " 162 132 click 1"); // Descompilar
+        // The map appears whole, by a rename, so its presence means it is done.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(output + "/oa_ctf2.map"), 300000);
+        const auto map = check::readMap(readAll(QFile::encodeName(output + "/oa_ctf2.map")));
+        QVERIFY2(map.ok(), qPrintable(map.error));
+        const check::Fidelity f = check::compare(check::readBsp(bsp), map.value);
+        QVERIFY2(f.problems.isEmpty() && f.brushesBsp > 100, qPrintable(f.problems.join('\n')));
     }
 };
 
