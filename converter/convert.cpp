@@ -299,14 +299,18 @@ private:
     std::vector<std::pair<std::uint32_t, std::size_t>> byTriangleSorted_;
     std::vector<Match> matchScratch_;
     std::vector<std::uint32_t> startsScratch_;
-    // Faces by shader and plane, with the plane at hand for the first tests.
+    // Faces by shader and plane, with their bounds at hand for the first
+    // test; the plane is the face's own.
     struct IndexEntry {
         std::uint64_t key;
         std::uint32_t face;
-        Plane plane;
         float lo[3], hi[3]; // the face's bounds, with the matching margin
     };
     std::vector<IndexEntry> indexScratch_;
+    struct Bounds {
+        double lo[3], hi[3];
+    };
+    std::vector<Bounds> boundsScratch_;
     struct Slot {
         std::uint64_t key;
         std::uint32_t begin, end; // end 0: empty
@@ -771,50 +775,59 @@ Result<void> Converter::matchTriangles()
     index.clear();
     // A face's bounds with the matching margin, and the grid cubes they reach.
     struct Reach {
-        double lo[3], hi[3];
         std::int64_t from[3], to[3];
         std::int64_t spots;
     };
-    auto reachOf = [&](const Face &face) {
+    auto reachOf = [](const Bounds &b) {
         Reach r;
-        const Vec3 *w = points_.data() + face.firstPoint;
         r.spots = 1;
         for (int k = 0; k < 3; ++k) {
-            double lo = w[0][k], hi = w[0][k];
-            for (std::uint32_t i = 1; i < face.pointCount; ++i) {
-                lo = std::min(lo, w[i][k]);
-                hi = std::max(hi, w[i][k]);
-            }
-            r.lo[k] = lo - 2 * kMatchDist;
-            r.hi[k] = hi + 2 * kMatchDist;
-            r.from[k] = gridOf(r.lo[k]);
-            r.to[k] = gridOf(r.hi[k]);
+            r.from[k] = gridOf(b.lo[k]);
+            r.to[k] = gridOf(b.hi[k]);
             r.spots *= std::min<std::int64_t>(r.to[k] - r.from[k] + 1, kMaxSpots + 1);
         }
         return r;
     };
     // Only faces of shaders with triangles kept their windings: caulk and the
-    // like never match.
-    auto indexed = [](const Face &face) { return face.pointCount != 0; };
-    // Counted first: the index is large, and growing it would touch twice the memory.
+    // like never match. Their bounds are taken once, and the entries counted
+    // first: the index is large, and growing it would touch twice the memory.
+    std::vector<Bounds> &bounds = boundsScratch_;
+    bounds.clear();
+    bounds.reserve(faces_.size());
     std::size_t entries = 0;
-    for (const Face &face : faces_)
-        if (indexed(face)) {
-            const std::int64_t spots = reachOf(face).spots;
-            entries += spots > kMaxSpots ? 1 : static_cast<std::size_t>(spots);
+    for (const Face &face : faces_) {
+        if (face.pointCount == 0)
+            continue;
+        const Vec3 *w = points_.data() + face.firstPoint;
+        Vec3 lo = w[0], hi = w[0];
+        for (std::uint32_t i = 1; i < face.pointCount; ++i)
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k], w[i][k]);
+                hi[k] = std::max(hi[k], w[i][k]);
+            }
+        Bounds b;
+        for (int k = 0; k < 3; ++k) {
+            b.lo[k] = lo[k] - 2 * kMatchDist;
+            b.hi[k] = hi[k] + 2 * kMatchDist;
         }
+        bounds.push_back(b);
+        const std::int64_t spots = reachOf(b).spots;
+        entries += spots > kMaxSpots ? 1 : static_cast<std::size_t>(spots);
+    }
     index.reserve(entries);
+    const Bounds *nextBounds = bounds.data();
     for (std::uint32_t f = 0; f < faces_.size(); ++f) {
-        if (!indexed(faces_[f]))
+        if (faces_[f].pointCount == 0)
             continue;
         ahead(indexAhead_, index);
         const Plane &plane = faces_[f].plane;
         const double sign = dot(plane.normal, kKeyDirection) >= 0 ? 1 : -1;
-        IndexEntry entry{0, f, plane, {}, {}};
-        const Reach r = reachOf(faces_[f]);
+        IndexEntry entry{0, f, {}, {}};
+        const Bounds &b = *nextBounds++;
+        const Reach r = reachOf(b);
         for (int k = 0; k < 3; ++k) {
-            entry.lo[k] = static_cast<float>(r.lo[k]);
-            entry.hi[k] = static_cast<float>(r.hi[k]);
+            entry.lo[k] = static_cast<float>(b.lo[k]);
+            entry.hi[k] = static_cast<float>(b.hi[k]);
         }
         // A face is filed under every grid cube it reaches; a huge one once, as
         // wide, by its shader alone: there are few of those.
@@ -836,9 +849,12 @@ Result<void> Converter::matchTriangles()
         return a.key < b.key || (a.key == b.key && a.face < b.face);
     });
     // Runs of one key, found through an open-addressing table: a probe or
-    // two instead of a binary search through the whole index.
+    // two instead of a binary search through the whole index. Half empty.
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < index.size(); ++i)
+        runs += i == 0 || index[i].key != index[i - 1].key;
     std::size_t slots = 16;
-    while (slots < index.size() * 2)
+    while (slots < runs * 2)
         slots *= 2;
     std::vector<Slot> &table = tableScratch_;
     table.assign(slots, Slot{0, 0, 0});
@@ -932,7 +948,7 @@ Result<void> Converter::matchTriangles()
                         if (centre.x < it->lo[0] || centre.x > it->hi[0] || centre.y < it->lo[1] ||
                             centre.y > it->hi[1] || centre.z < it->lo[2] || centre.z > it->hi[2])
                             continue;
-                        const Plane &plane = it->plane;
+                        const Plane &plane = faces_[it->face].plane;
                         const double facing = dot(plane.normal, along);
                         if (std::abs(facing) < minFacing)
                             continue;
@@ -1081,8 +1097,9 @@ void Converter::inheritTextures()
             if (face.textured || face.inherited)
                 continue;
             for (const IndexEntry *other : sources) {
-                if (dot(other->plane.normal, entry.plane.normal) < 1 - 1e-9 ||
-                    std::abs(other->plane.dist - entry.plane.dist) > 1e-3)
+                const Plane &plane = face.plane, &otherPlane = faces_[other->face].plane;
+                if (dot(otherPlane.normal, plane.normal) < 1 - 1e-9 ||
+                    std::abs(otherPlane.dist - plane.dist) > 1e-3)
                     continue;
                 bool touching = true;
                 for (int k = 0; k < 3; ++k)
