@@ -1004,7 +1004,16 @@ void Converter::fitTextures()
         }
         return sample;
     };
+    // Sized for the face with the most triangles: a terrain face may have
+    // thousands, and growing would touch fresh pages twice over.
+    std::size_t mostSamples = 0;
+    for (std::size_t m = 0, begin = 0; m <= matches_.size(); ++m)
+        if (m == matches_.size() || matches_[m].face != matches_[begin].face) {
+            mostSamples = std::max(mostSamples, m - begin);
+            begin = m;
+        }
     std::vector<TexSample> samples;
+    samples.reserve(mostSamples);
     auto fitFaces = [&](const std::vector<char> &wanted) {
         for (std::size_t m = 0; m < matches_.size();) {
             const std::uint32_t f = matches_[m].face;
