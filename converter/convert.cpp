@@ -317,10 +317,19 @@ private:
     };
     std::vector<Slot> tableScratch_;
     NumberCache numbers_;
-    Prefault outAhead_, facesAhead_, pointsAhead_, trianglesAhead_, indexAhead_;
+    Prefault outAhead_, facesAhead_, pointsAhead_, trianglesAhead_, indexAhead_, boundsAhead_,
+        matchesAhead_;
     template <class T> static void ahead(Prefault &prefault, const std::vector<T> &v)
     {
         prefault.ahead(v.data(), v.size() * sizeof(T), v.capacity() * sizeof(T));
+    }
+    // Room for n that will all be written: fresh storage has its pages made at once.
+    template <class T> static void reserveFilled(std::vector<T> &v, std::size_t n)
+    {
+        if (n <= v.capacity())
+            return;
+        v.reserve(n);
+        populate(v.data(), n * sizeof(T));
     }
 };
 
@@ -626,17 +635,22 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
     triangleNormals_.clear();
     triangleShader_.clear();
     origin_ = origin;
-    std::size_t indexCount = 0;
+    // Surfaces share runs of the index lump: the count is theirs, bounded by
+    // a multiple of the lump for a file that repeats one run without end.
+    std::size_t indexCount = 0, surfaceCount = 0;
     for (std::int64_t s = model.firstSurface;
          s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
-        if (surface.type == Planar && surface.numIndexes > 0)
+        if (surface.type == Planar && surface.numIndexes > 0 &&
+            bsp_.indexes.containsRange(surface.firstIndex, surface.numIndexes)) {
             indexCount += static_cast<std::size_t>(surface.numIndexes);
+            ++surfaceCount;
+        }
     }
-    // Bounded by the index lump, which the file holds.
-    indexCount = std::min(indexCount, bsp_.indexes.size());
+    indexCount = std::min(indexCount, 16 * bsp_.indexes.size());
     triangles_.reserve(indexCount / 3);
     triangleShader_.reserve(indexCount / 3);
+    triangleNormals_.reserve(surfaceCount);
     for (std::int64_t s = model.firstSurface;
          s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
@@ -798,6 +812,7 @@ Result<void> Converter::matchTriangles()
     for (const Face &face : faces_) {
         if (face.pointCount == 0)
             continue;
+        ahead(boundsAhead_, bounds);
         const Vec3 *w = points_.data() + face.firstPoint;
         Vec3 lo = w[0], hi = w[0];
         for (std::uint32_t i = 1; i < face.pointCount; ++i)
@@ -857,6 +872,7 @@ Result<void> Converter::matchTriangles()
     while (slots < runs * 2)
         slots *= 2;
     std::vector<Slot> &table = tableScratch_;
+    reserveFilled(table, slots);
     table.assign(slots, Slot{0, 0, 0});
     for (std::size_t begin = 0; begin < index.size();) {
         std::size_t end = begin + 1;
@@ -878,8 +894,11 @@ Result<void> Converter::matchTriangles()
         }
     };
 
+    // Most triangles match one face.
+    matches_.reserve(triangles_.size() + triangles_.size() / 4);
     std::uint64_t work = 0;
     for (std::uint32_t t = 0; t < triangles_.size(); ++t) {
+        ahead(matchesAhead_, matches_);
         Vec3 p[3];
         cornersOf(triangles_[t], p);
         const Vec3 surfaceNormal = triangleNormals_[triangles_[t].normal];
@@ -1006,12 +1025,14 @@ void Converter::fitTextures()
     };
     // Sized for the face with the most triangles: a terrain face may have
     // thousands, and growing would touch fresh pages twice over.
-    std::size_t mostSamples = 0;
+    std::size_t mostSamples = 0, matchedFaces = 0;
     for (std::size_t m = 0, begin = 0; m <= matches_.size(); ++m)
         if (m == matches_.size() || matches_[m].face != matches_[begin].face) {
             mostSamples = std::max(mostSamples, m - begin);
+            matchedFaces += m > begin;
             begin = m;
         }
+    reserveFilled(texes_, matchedFaces);
     std::vector<TexSample> samples;
     samples.reserve(mostSamples);
     auto fitFaces = [&](const std::vector<char> &wanted) {
@@ -1042,6 +1063,7 @@ void Converter::fitTextures()
     // without it.
     std::vector<std::pair<std::uint32_t, std::size_t>> &byTriangle = byTriangleScratch_;
     byTriangle.clear();
+    reserveFilled(byTriangle, matches_.size());
     for (std::size_t m = 0; m < matches_.size(); ++m)
         if (used[m])
             byTriangle.push_back({matches_[m].triangle, m});
