@@ -225,10 +225,12 @@ void snapPoints(std::array<Vec3, 3> &p, const Plane &plane)
 
 class Converter {
 public:
-    Converter(const Bsp &bsp, const ConvertOptions &options, std::string &out, ConvertStats &stats)
+    Converter(const Bsp &bsp, const ConvertOptions &options, std::string &out, const TextSink *sink,
+              ConvertStats &stats)
         : bsp_(bsp)
         , options_(options)
         , out_(out)
+        , sink_(sink)
         , stats_(stats)
         , planeChecked_(bsp.planes.size(), 0)
         , shaderChecked_(bsp.shaders.size(), 0)
@@ -265,6 +267,17 @@ private:
     const Bsp &bsp_;
     const ConvertOptions &options_;
     std::string &out_;
+    // With a sink, out_ is handed over whenever it holds kSpill, and reused:
+    // its pages are made once and stay in the cache for the copy out.
+    const TextSink *sink_;
+    static constexpr std::size_t kSpill = 256 * 1024;
+    void spill()
+    {
+        if (sink_ && out_.size() >= kSpill) {
+            (*sink_)(out_);
+            out_.clear();
+        }
+    }
     ConvertStats &stats_;
     std::vector<std::int8_t> planeChecked_;
     std::vector<std::int8_t> shaderChecked_;
@@ -440,10 +453,13 @@ Result<void> Converter::run(const std::vector<Entity> &entities, const ProgressF
             progress(str(stats_.unusedModels) + " modelos de brush sem entidade não convertidos");
     }
 
-    out_.reserve(out_.size() + bsp_.brushSides.size() * 140 + bsp_.vertices.size() * 20 +
-                 bsp_.entities.size() * 2);
+    // The whole text, or a spill and room for a brush or patch beyond it.
+    out_.reserve(sink_ ? kSpill + kSpill / 4
+                       : out_.size() + bsp_.brushSides.size() * 140 + bsp_.vertices.size() * 20 +
+                             bsp_.entities.size() * 2);
     for (std::size_t e = 0; e < entities.size(); ++e) {
         const Entity &entity = entities[e];
+        spill();
         out_ += "// entity ";
         appendNumber(out_, static_cast<long long>(e));
         out_ += "\n{\n";
@@ -1151,6 +1167,7 @@ void Converter::inheritTextures()
 Result<void> Converter::writeBrushes(std::size_t &brushNumber)
 {
     for (const BuiltBrush &brush : brushes_) {
+        spill();
         outAhead_.ahead(out_.data(), out_.size(), out_.capacity());
         out_ += "// brush ";
         appendNumber(out_, static_cast<long long>(brushNumber++));
@@ -1234,6 +1251,7 @@ Result<void> Converter::writePatches(const RawModel &model, Vec3 origin, std::si
             if (auto r = checkVertex(surface.firstVert + v); !r)
                 return r;
 
+        spill();
         outAhead_.ahead(out_.data(), out_.size(), out_.capacity());
         out_ += "// brush ";
         appendNumber(out_, static_cast<long long>(brushNumber++));
@@ -1270,10 +1288,8 @@ Result<void> Converter::writePatches(const RawModel &model, Vec3 origin, std::si
     return {};
 }
 
-} // namespace
-
-Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOptions &options,
-                                std::string &mapText, const ProgressFn &progress)
+Result<ConvertStats> convert(std::span<const std::byte> data, const ConvertOptions &options,
+                             std::string &mapText, const TextSink *sink, const ProgressFn &progress)
 {
     auto bsp = readBsp(data);
     if (!bsp)
@@ -1289,13 +1305,31 @@ Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOp
                  " modelos, " + str(bsp->brushes.size()) + " brushes, " +
                  str(bsp->brushSides.size()) + " lados, " + str(bsp->surfaces.size()) +
                  " superfícies");
-    Converter converter(*bsp, options, mapText, stats);
+    Converter converter(*bsp, options, mapText, sink, stats);
     if (auto r = converter.run(*entities, progress); !r)
         return r.takeError();
     if (progress && !options.classic)
         progress(str(stats.faces) + " faces, " + str(stats.texturedFaces) +
                  " com o alinhamento de textura tirado dos triângulos do BSP, " +
                  str(stats.inheritedFaces) + " com o de uma face vizinha no mesmo plano");
+    return stats;
+}
+
+} // namespace
+
+Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOptions &options,
+                                std::string &mapText, const ProgressFn &progress)
+{
+    return convert(data, options, mapText, nullptr, progress);
+}
+
+Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOptions &options,
+                                const TextSink &sink, const ProgressFn &progress)
+{
+    std::string text;
+    auto stats = convert(data, options, text, &sink, progress);
+    if (stats && !text.empty())
+        sink(text);
     return stats;
 }
 

@@ -95,16 +95,19 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
                 const fs::path &stem, const ConvertOptions &options,
                 std::chrono::steady_clock::time_point started)
 {
-    std::string text;
-    auto stats = convertBsp(bytes, options, text, [](const std::string &line) { say(line); });
+    fs::path target = folder / stem;
+    target += ".map";
+    // The text goes out as it is made; a map that fails leaves nothing behind.
+    Replacement file(target);
+    auto stats = convertBsp(
+        bytes, options, [&file](std::string_view text) { file.write(text); },
+        [](const std::string &line) { say(line); });
     if (!stats) {
         complain(name, stats.error());
         return false;
     }
-    fs::path target = folder / stem;
-    target += ".map";
     say("escrevendo " + target.native());
-    if (auto r = replaceFile(target, text); !r) {
+    if (auto r = file.commit(); !r) {
         complain(target.native(), r.error());
         return false;
     }
