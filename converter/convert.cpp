@@ -308,8 +308,9 @@ private:
     };
     std::vector<Match> matches_;
     std::vector<char> usedScratch_;
-    std::vector<std::pair<std::uint32_t, std::size_t>> byTriangleScratch_;
-    std::vector<std::pair<std::uint32_t, std::size_t>> byTriangleSorted_;
+    // Triangle and match; matches are fewer than the matching work allows.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> byTriangleScratch_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> byTriangleSorted_;
     std::vector<Match> matchScratch_;
     std::vector<std::uint32_t> startsScratch_;
     // Faces by shader and plane, with their bounds at hand for the first
@@ -1077,12 +1078,12 @@ void Converter::fitTextures()
     // A triangle on two coplanar faces, where their windings touch or overlap,
     // belongs to the one whose projection it fits; the other is fitted again
     // without it.
-    std::vector<std::pair<std::uint32_t, std::size_t>> &byTriangle = byTriangleScratch_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> &byTriangle = byTriangleScratch_;
     byTriangle.clear();
     reserveFilled(byTriangle, matches_.size());
     for (std::size_t m = 0; m < matches_.size(); ++m)
         if (used[m])
-            byTriangle.push_back({matches_[m].triangle, m});
+            byTriangle.push_back({matches_[m].triangle, static_cast<std::uint32_t>(m)});
     sortByKey(
         byTriangle, triangles_.size(), [](const auto &entry) { return std::size_t(entry.first); },
         byTriangleSorted_, startsScratch_);
