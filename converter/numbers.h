@@ -59,12 +59,19 @@ public:
             entry.bits = bits;
             entry.length = static_cast<std::uint8_t>(end - entry.text);
         }
-        std::memcpy(at, entry.text, entry.length);
+        // A fixed-size copy for the usual short text: a copy of a varying
+        // length became a slow string instruction. `at` has room for it.
+        if (entry.length <= kShort)
+            std::memcpy(at, entry.text, kShort);
+        else
+            std::memcpy(at, entry.text, entry.length);
         return at + entry.length;
     }
 
 private:
     static constexpr int kBits = 11;
+    static constexpr std::size_t kShort = 16;
+    static_assert(kShort <= kMaxNumber);
     struct Entry {
         std::uint64_t bits = 0;
         std::uint8_t length = 0;
