@@ -59,12 +59,12 @@ public:
             entry.bits = bits;
             entry.length = static_cast<std::uint8_t>(end - entry.text);
         }
-        // A fixed-size copy for the usual short text: a copy of a varying
-        // length became a slow string instruction. `at` has room for it.
+        // Fixed-size copies, the usual short text in one move: a copy of a
+        // varying length became a slow string instruction. `at` has room.
         if (entry.length <= kShort)
             std::memcpy(at, entry.text, kShort);
         else
-            std::memcpy(at, entry.text, entry.length);
+            std::memcpy(at, entry.text, kMaxNumber);
         return at + entry.length;
     }
 
