@@ -330,7 +330,8 @@ private:
         std::uint32_t begin, end; // end 0: empty
     };
     std::vector<Slot> tableScratch_;
-    NumberCache numbers_;
+    NumberCache<double> numbers_;
+    NumberCache<float> floatNumbers_; // a patch's own coordinates
     Prefault outAhead_, facesAhead_, pointsAhead_, trianglesAhead_, indexAhead_, boundsAhead_,
         matchesAhead_;
     template <class T> static void ahead(Prefault &prefault, const std::vector<T> &v)
@@ -1268,18 +1269,22 @@ Result<void> Converter::writePatches(const RawModel &model, Vec3 origin, std::si
             for (std::int64_t j = 0; j < height; ++j) {
                 const RawVertex v =
                     bsp_.vertices[static_cast<std::size_t>(surface.firstVert + j * width + i)];
-                out_ += "( ";
+                // A point's numbers go through one buffer, as a face's line does.
+                char point[5 * (kMaxNumber + 1) + 8];
+                char *at = point;
+                *at++ = '(';
+                *at++ = ' ';
                 for (int k = 0; k < 3; ++k) {
-                    if (shifted)
-                        appendNumber(out_, double(v.xyz[k]) + origin[k]);
-                    else
-                        appendNumber(out_, v.xyz[k]);
-                    out_ += ' ';
+                    at = shifted ? numbers_.write(at, double(v.xyz[k]) + origin[k])
+                                 : floatNumbers_.write(at, v.xyz[k]);
+                    *at++ = ' ';
                 }
-                appendNumber(out_, v.st[0]);
-                out_ += ' ';
-                appendNumber(out_, v.st[1]);
-                out_ += " ) ";
+                at = floatNumbers_.write(at, v.st[0]);
+                *at++ = ' ';
+                at = floatNumbers_.write(at, v.st[1]);
+                std::memcpy(at, " ) ", 3);
+                at += 3;
+                out_.append(point, at);
             }
             out_ += ")\n";
         }
