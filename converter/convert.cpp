@@ -235,6 +235,7 @@ public:
         , planeChecked_(bsp.planes.size(), 0)
         , shaderChecked_(bsp.shaders.size(), 0)
         , canonShader_(bsp.shaders.size(), 0)
+        , writtenNames_(bsp.shaders.size())
     {
         std::unordered_map<std::string_view, std::uint32_t> byName;
         // Triangles and sides match by name: two records may share one.
@@ -282,6 +283,15 @@ private:
     std::vector<std::int8_t> planeChecked_;
     std::vector<std::int8_t> shaderChecked_;
     std::vector<std::uint32_t> canonShader_;
+    // As written, without "textures/"; found once a shader, not once a face.
+    std::vector<std::string_view> writtenNames_;
+    std::string_view writtenNameOf(std::size_t shader)
+    {
+        std::string_view &name = writtenNames_[shader];
+        if (name.empty())
+            name = writtenName(nameOf(shader));
+        return name;
+    }
 
     // One model at a time; kept to reuse their storage.
     std::vector<Face> faces_;
@@ -364,7 +374,7 @@ Result<void> Converter::checkShader(std::int64_t index, const char *what, std::s
                     " fora do intervalo (0.." + str(bsp_.shaders.size()) + ")");
     auto &state = shaderChecked_[static_cast<std::size_t>(index)];
     if (state == 0) {
-        state = validName(writtenName(nameOf(static_cast<std::size_t>(index)))) ? 1 : -1;
+        state = validName(writtenNameOf(static_cast<std::size_t>(index))) ? 1 : -1;
     }
     if (state < 0)
         return fail("shader " + std::to_string(index) +
@@ -978,10 +988,12 @@ Result<void> Converter::matchTriangles()
                         lookup == cellCount ? keyOf(triangleShader_[t], kWide, kWide, kWide, kWide)
                                             : keyOf(triangleShader_[t], cells[lookup], gx, gy, gz);
                     const auto [first, last] = run(key);
+                    // Counted a run at a time: the faces it holds are all tried.
+                    work += last - first;
+                    if (work > kMaxMatchWork)
+                        return fail("triângulos e faces demais no mesmo plano: trabalho além "
+                                    "do razoável");
                     for (auto it = index.begin() + first; it != index.begin() + last; ++it) {
-                        if (++work > kMaxMatchWork)
-                            return fail("triângulos e faces demais no mesmo plano: trabalho além "
-                                        "do razoável");
                         if (centre.x < it->lo[0] || centre.x > it->hi[0] || centre.y < it->lo[1] ||
                             centre.y > it->hi[1] || centre.z < it->lo[2] || centre.z > it->hi[2])
                             continue;
@@ -1208,7 +1220,7 @@ Result<void> Converter::writeBrushes(std::size_t &brushNumber)
                 put(" ) ) ");
             }
             out_.append(line, at);
-            out_ += writtenName(nameOf(static_cast<std::size_t>(face.shader)));
+            out_ += writtenNameOf(static_cast<std::size_t>(face.shader));
             at = line;
             put(options_.classic ? " 0 0 0 0.5 0.5 " : " ");
             at = std::to_chars(at, line + sizeof line, brush.contents).ptr;
@@ -1258,7 +1270,7 @@ Result<void> Converter::writePatches(const RawModel &model, Vec3 origin, std::si
         out_ += "// brush ";
         appendNumber(out_, static_cast<long long>(brushNumber++));
         out_ += "\n{\npatchDef2\n{\n";
-        out_ += writtenName(nameOf(static_cast<std::size_t>(surface.shader)));
+        out_ += writtenNameOf(static_cast<std::size_t>(surface.shader));
         out_ += "\n( ";
         appendNumber(out_, static_cast<long long>(width));
         out_ += ' ';
