@@ -751,9 +751,20 @@ namespace {
 // a snapped triangle's normal would move it by units on a map's outskirts.
 const Vec3 kKeyDirection{0.8017837257372732, 0.5345224838248488, 0.2672612419124244};
 
+// The whole number at or below v, held within 1e15 either way: by truncation
+// where that is exact, a few instructions where floor and clamp took twenty.
+std::int64_t floorHeld(double v)
+{
+    if (v >= -1e15 && v <= 1e15) {
+        const auto t = static_cast<std::int64_t>(v);
+        return static_cast<double>(t) > v ? t - 1 : t;
+    }
+    return static_cast<std::int64_t>(std::clamp(std::floor(v), -1e15, 1e15));
+}
+
 std::int64_t cellOf(double dist, double cell)
 {
-    return static_cast<std::int64_t>(std::clamp(std::floor(dist / cell), -1e15, 1e15));
+    return floorHeld(dist / cell);
 }
 
 // A stable counting sort on a key below `keys`: the order std::sort gives
@@ -782,7 +793,7 @@ constexpr std::int64_t kWide = INT64_MIN;
 
 std::int64_t gridOf(double v)
 {
-    return static_cast<std::int64_t>(std::clamp(std::floor(v / kGridCube), -1e15, 1e15));
+    return floorHeld(v / kGridCube);
 }
 
 Vec3 cubeCentre(std::int64_t x, std::int64_t y, std::int64_t z)
