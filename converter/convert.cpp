@@ -663,22 +663,27 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
     triangleNormals_.clear();
     triangleShader_.clear();
     origin_ = origin;
-    // Surfaces share runs of the index lump: the count is theirs, bounded by
-    // a multiple of the lump for a file that repeats one run without end.
+    // Surfaces share runs of the index lump, so the count is their own: that
+    // of the surfaces the loop below keeps. Bounded far above any map, so
+    // that a file which repeats one run without end fails where it did
+    // instead of reserving more than memory.
+    constexpr std::size_t kMostReserved = std::size_t(1) << 24;
     std::size_t indexCount = 0, surfaceCount = 0;
     for (std::int64_t s = model.firstSurface;
          s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
         if (surface.type == Planar && surface.numIndexes > 0 &&
-            bsp_.indexes.containsRange(surface.firstIndex, surface.numIndexes)) {
+            bsp_.indexes.containsRange(surface.firstIndex, surface.numIndexes) &&
+            bsp_.shaders.contains(surface.shader) &&
+            !(bsp_.shaders[static_cast<std::size_t>(surface.shader)].surfaceFlags &
+              kNodrawSurface)) {
             indexCount += static_cast<std::size_t>(surface.numIndexes);
             ++surfaceCount;
         }
     }
-    indexCount = std::min(indexCount, 16 * bsp_.indexes.size());
-    triangles_.reserve(indexCount / 3);
-    triangleShader_.reserve(indexCount / 3);
-    triangleNormals_.reserve(surfaceCount);
+    triangles_.reserve(std::min(indexCount / 3, kMostReserved));
+    triangleShader_.reserve(std::min(indexCount / 3, kMostReserved));
+    triangleNormals_.reserve(std::min(surfaceCount, kMostReserved));
     for (std::int64_t s = model.firstSurface;
          s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
