@@ -225,14 +225,17 @@ void snapPoints(std::array<Vec3, 3> &p, const Plane &plane)
 
 class Converter {
 public:
-    Converter(const Bsp &bsp, const ConvertOptions &options, std::string &out, ConvertStats &stats)
+    Converter(const Bsp &bsp, const ConvertOptions &options, std::string &out, const TextSink *sink,
+              ConvertStats &stats)
         : bsp_(bsp)
         , options_(options)
         , out_(out)
+        , sink_(sink)
         , stats_(stats)
         , planeChecked_(bsp.planes.size(), 0)
         , shaderChecked_(bsp.shaders.size(), 0)
         , canonShader_(bsp.shaders.size(), 0)
+        , writtenNames_(bsp.shaders.size())
     {
         std::unordered_map<std::string_view, std::uint32_t> byName;
         // Triangles and sides match by name: two records may share one.
@@ -265,10 +268,30 @@ private:
     const Bsp &bsp_;
     const ConvertOptions &options_;
     std::string &out_;
+    // With a sink, out_ is handed over whenever it holds kSpill, and reused:
+    // its pages are made once and stay in the cache for the copy out.
+    const TextSink *sink_;
+    static constexpr std::size_t kSpill = 256 * 1024;
+    void spill()
+    {
+        if (sink_ && out_.size() >= kSpill) {
+            (*sink_)(out_);
+            out_.clear();
+        }
+    }
     ConvertStats &stats_;
     std::vector<std::int8_t> planeChecked_;
     std::vector<std::int8_t> shaderChecked_;
     std::vector<std::uint32_t> canonShader_;
+    // As written, without "textures/"; found once a shader, not once a face.
+    std::vector<std::string_view> writtenNames_;
+    std::string_view writtenNameOf(std::size_t shader)
+    {
+        std::string_view &name = writtenNames_[shader];
+        if (name.empty())
+            name = writtenName(nameOf(shader));
+        return name;
+    }
 
     // One model at a time; kept to reuse their storage.
     std::vector<Face> faces_;
@@ -295,28 +318,43 @@ private:
     };
     std::vector<Match> matches_;
     std::vector<char> usedScratch_;
-    std::vector<std::pair<std::uint32_t, std::size_t>> byTriangleScratch_;
-    std::vector<std::pair<std::uint32_t, std::size_t>> byTriangleSorted_;
+    // Triangle and match; matches are fewer than the matching work allows.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> byTriangleScratch_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> byTriangleSorted_;
     std::vector<Match> matchScratch_;
     std::vector<std::uint32_t> startsScratch_;
-    // Faces by shader and plane, with the plane at hand for the first tests.
+    // Faces by shader and plane, with their bounds at hand for the first
+    // test; the plane is the face's own.
     struct IndexEntry {
         std::uint64_t key;
         std::uint32_t face;
-        Plane plane;
         float lo[3], hi[3]; // the face's bounds, with the matching margin
     };
     std::vector<IndexEntry> indexScratch_;
+    struct Bounds {
+        double lo[3], hi[3];
+    };
+    std::vector<Bounds> boundsScratch_;
     struct Slot {
         std::uint64_t key;
         std::uint32_t begin, end; // end 0: empty
     };
     std::vector<Slot> tableScratch_;
-    NumberCache numbers_;
-    Prefault outAhead_, facesAhead_, pointsAhead_, trianglesAhead_, indexAhead_;
+    NumberCache<double> numbers_;
+    NumberCache<float> floatNumbers_; // a patch's own coordinates
+    Prefault outAhead_, facesAhead_, pointsAhead_, trianglesAhead_, indexAhead_, boundsAhead_,
+        matchesAhead_;
     template <class T> static void ahead(Prefault &prefault, const std::vector<T> &v)
     {
         prefault.ahead(v.data(), v.size() * sizeof(T), v.capacity() * sizeof(T));
+    }
+    // Room for n that will all be written: fresh storage has its pages made at once.
+    template <class T> static void reserveFilled(std::vector<T> &v, std::size_t n)
+    {
+        if (n <= v.capacity())
+            return;
+        v.reserve(n);
+        populate(v.data(), n * sizeof(T));
     }
 };
 
@@ -336,7 +374,7 @@ Result<void> Converter::checkShader(std::int64_t index, const char *what, std::s
                     " fora do intervalo (0.." + str(bsp_.shaders.size()) + ")");
     auto &state = shaderChecked_[static_cast<std::size_t>(index)];
     if (state == 0) {
-        state = validName(writtenName(nameOf(static_cast<std::size_t>(index)))) ? 1 : -1;
+        state = validName(writtenNameOf(static_cast<std::size_t>(index))) ? 1 : -1;
     }
     if (state < 0)
         return fail("shader " + std::to_string(index) +
@@ -427,10 +465,13 @@ Result<void> Converter::run(const std::vector<Entity> &entities, const ProgressF
             progress(str(stats_.unusedModels) + " modelos de brush sem entidade não convertidos");
     }
 
-    out_.reserve(out_.size() + bsp_.brushSides.size() * 140 + bsp_.vertices.size() * 20 +
-                 bsp_.entities.size() * 2);
+    // The whole text, or a spill and room for a brush or patch beyond it.
+    out_.reserve(sink_ ? kSpill + kSpill / 4
+                       : out_.size() + bsp_.brushSides.size() * 140 + bsp_.vertices.size() * 20 +
+                             bsp_.entities.size() * 2);
     for (std::size_t e = 0; e < entities.size(); ++e) {
         const Entity &entity = entities[e];
+        spill();
         out_ += "// entity ";
         appendNumber(out_, static_cast<long long>(e));
         out_ += "\n{\n";
@@ -622,17 +663,27 @@ Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
     triangleNormals_.clear();
     triangleShader_.clear();
     origin_ = origin;
-    std::size_t indexCount = 0;
+    // Surfaces share runs of the index lump, so the count is their own: that
+    // of the surfaces the loop below keeps. Bounded far above any map, so
+    // that a file which repeats one run without end fails where it did
+    // instead of reserving more than memory.
+    constexpr std::size_t kMostReserved = std::size_t(1) << 24;
+    std::size_t indexCount = 0, surfaceCount = 0;
     for (std::int64_t s = model.firstSurface;
          s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
-        if (surface.type == Planar && surface.numIndexes > 0)
+        if (surface.type == Planar && surface.numIndexes > 0 &&
+            bsp_.indexes.containsRange(surface.firstIndex, surface.numIndexes) &&
+            bsp_.shaders.contains(surface.shader) &&
+            !(bsp_.shaders[static_cast<std::size_t>(surface.shader)].surfaceFlags &
+              kNodrawSurface)) {
             indexCount += static_cast<std::size_t>(surface.numIndexes);
+            ++surfaceCount;
+        }
     }
-    // Bounded by the index lump, which the file holds.
-    indexCount = std::min(indexCount, bsp_.indexes.size());
-    triangles_.reserve(indexCount / 3);
-    triangleShader_.reserve(indexCount / 3);
+    triangles_.reserve(std::min(indexCount / 3, kMostReserved));
+    triangleShader_.reserve(std::min(indexCount / 3, kMostReserved));
+    triangleNormals_.reserve(std::min(surfaceCount, kMostReserved));
     for (std::int64_t s = model.firstSurface;
          s < std::int64_t(model.firstSurface) + model.numSurfaces; ++s) {
         const RawSurface surface = bsp_.surfaces[static_cast<std::size_t>(s)];
@@ -705,9 +756,20 @@ namespace {
 // a snapped triangle's normal would move it by units on a map's outskirts.
 const Vec3 kKeyDirection{0.8017837257372732, 0.5345224838248488, 0.2672612419124244};
 
+// The whole number at or below v, held within 1e15 either way: by truncation
+// where that is exact, a few instructions where floor and clamp took twenty.
+std::int64_t floorHeld(double v)
+{
+    if (v >= -1e15 && v <= 1e15) {
+        const auto t = static_cast<std::int64_t>(v);
+        return static_cast<double>(t) > v ? t - 1 : t;
+    }
+    return static_cast<std::int64_t>(std::clamp(std::floor(v), -1e15, 1e15));
+}
+
 std::int64_t cellOf(double dist, double cell)
 {
-    return static_cast<std::int64_t>(std::clamp(std::floor(dist / cell), -1e15, 1e15));
+    return floorHeld(dist / cell);
 }
 
 // A stable counting sort on a key below `keys`: the order std::sort gives
@@ -736,7 +798,7 @@ constexpr std::int64_t kWide = INT64_MIN;
 
 std::int64_t gridOf(double v)
 {
-    return static_cast<std::int64_t>(std::clamp(std::floor(v / kGridCube), -1e15, 1e15));
+    return floorHeld(v / kGridCube);
 }
 
 Vec3 cubeCentre(std::int64_t x, std::int64_t y, std::int64_t z)
@@ -771,50 +833,60 @@ Result<void> Converter::matchTriangles()
     index.clear();
     // A face's bounds with the matching margin, and the grid cubes they reach.
     struct Reach {
-        double lo[3], hi[3];
         std::int64_t from[3], to[3];
         std::int64_t spots;
     };
-    auto reachOf = [&](const Face &face) {
+    auto reachOf = [](const Bounds &b) {
         Reach r;
-        const Vec3 *w = points_.data() + face.firstPoint;
         r.spots = 1;
         for (int k = 0; k < 3; ++k) {
-            double lo = w[0][k], hi = w[0][k];
-            for (std::uint32_t i = 1; i < face.pointCount; ++i) {
-                lo = std::min(lo, w[i][k]);
-                hi = std::max(hi, w[i][k]);
-            }
-            r.lo[k] = lo - 2 * kMatchDist;
-            r.hi[k] = hi + 2 * kMatchDist;
-            r.from[k] = gridOf(r.lo[k]);
-            r.to[k] = gridOf(r.hi[k]);
+            r.from[k] = gridOf(b.lo[k]);
+            r.to[k] = gridOf(b.hi[k]);
             r.spots *= std::min<std::int64_t>(r.to[k] - r.from[k] + 1, kMaxSpots + 1);
         }
         return r;
     };
     // Only faces of shaders with triangles kept their windings: caulk and the
-    // like never match.
-    auto indexed = [](const Face &face) { return face.pointCount != 0; };
-    // Counted first: the index is large, and growing it would touch twice the memory.
+    // like never match. Their bounds are taken once, and the entries counted
+    // first: the index is large, and growing it would touch twice the memory.
+    std::vector<Bounds> &bounds = boundsScratch_;
+    bounds.clear();
+    bounds.reserve(faces_.size());
     std::size_t entries = 0;
-    for (const Face &face : faces_)
-        if (indexed(face)) {
-            const std::int64_t spots = reachOf(face).spots;
-            entries += spots > kMaxSpots ? 1 : static_cast<std::size_t>(spots);
+    for (const Face &face : faces_) {
+        if (face.pointCount == 0)
+            continue;
+        ahead(boundsAhead_, bounds);
+        const Vec3 *w = points_.data() + face.firstPoint;
+        Vec3 lo = w[0], hi = w[0];
+        for (std::uint32_t i = 1; i < face.pointCount; ++i)
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k], w[i][k]);
+                hi[k] = std::max(hi[k], w[i][k]);
+            }
+        Bounds b;
+        for (int k = 0; k < 3; ++k) {
+            b.lo[k] = lo[k] - 2 * kMatchDist;
+            b.hi[k] = hi[k] + 2 * kMatchDist;
         }
+        bounds.push_back(b);
+        const std::int64_t spots = reachOf(b).spots;
+        entries += spots > kMaxSpots ? 1 : static_cast<std::size_t>(spots);
+    }
     index.reserve(entries);
+    const Bounds *nextBounds = bounds.data();
     for (std::uint32_t f = 0; f < faces_.size(); ++f) {
-        if (!indexed(faces_[f]))
+        if (faces_[f].pointCount == 0)
             continue;
         ahead(indexAhead_, index);
         const Plane &plane = faces_[f].plane;
         const double sign = dot(plane.normal, kKeyDirection) >= 0 ? 1 : -1;
-        IndexEntry entry{0, f, plane, {}, {}};
-        const Reach r = reachOf(faces_[f]);
+        IndexEntry entry{0, f, {}, {}};
+        const Bounds &b = *nextBounds++;
+        const Reach r = reachOf(b);
         for (int k = 0; k < 3; ++k) {
-            entry.lo[k] = static_cast<float>(r.lo[k]);
-            entry.hi[k] = static_cast<float>(r.hi[k]);
+            entry.lo[k] = static_cast<float>(b.lo[k]);
+            entry.hi[k] = static_cast<float>(b.hi[k]);
         }
         // A face is filed under every grid cube it reaches; a huge one once, as
         // wide, by its shader alone: there are few of those.
@@ -836,11 +908,15 @@ Result<void> Converter::matchTriangles()
         return a.key < b.key || (a.key == b.key && a.face < b.face);
     });
     // Runs of one key, found through an open-addressing table: a probe or
-    // two instead of a binary search through the whole index.
+    // two instead of a binary search through the whole index. Half empty.
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < index.size(); ++i)
+        runs += i == 0 || index[i].key != index[i - 1].key;
     std::size_t slots = 16;
-    while (slots < index.size() * 2)
+    while (slots < runs * 2)
         slots *= 2;
     std::vector<Slot> &table = tableScratch_;
+    reserveFilled(table, slots);
     table.assign(slots, Slot{0, 0, 0});
     for (std::size_t begin = 0; begin < index.size();) {
         std::size_t end = begin + 1;
@@ -862,8 +938,11 @@ Result<void> Converter::matchTriangles()
         }
     };
 
+    // Most triangles match one face.
+    matches_.reserve(triangles_.size() + triangles_.size() / 4);
     std::uint64_t work = 0;
     for (std::uint32_t t = 0; t < triangles_.size(); ++t) {
+        ahead(matchesAhead_, matches_);
         Vec3 p[3];
         cornersOf(triangles_[t], p);
         const Vec3 surfaceNormal = triangleNormals_[triangles_[t].normal];
@@ -925,14 +1004,16 @@ Result<void> Converter::matchTriangles()
                         lookup == cellCount ? keyOf(triangleShader_[t], kWide, kWide, kWide, kWide)
                                             : keyOf(triangleShader_[t], cells[lookup], gx, gy, gz);
                     const auto [first, last] = run(key);
+                    // Counted a run at a time: the faces it holds are all tried.
+                    work += last - first;
+                    if (work > kMaxMatchWork)
+                        return fail("triângulos e faces demais no mesmo plano: trabalho além "
+                                    "do razoável");
                     for (auto it = index.begin() + first; it != index.begin() + last; ++it) {
-                        if (++work > kMaxMatchWork)
-                            return fail("triângulos e faces demais no mesmo plano: trabalho além "
-                                        "do razoável");
                         if (centre.x < it->lo[0] || centre.x > it->hi[0] || centre.y < it->lo[1] ||
                             centre.y > it->hi[1] || centre.z < it->lo[2] || centre.z > it->hi[2])
                             continue;
-                        const Plane &plane = it->plane;
+                        const Plane &plane = faces_[it->face].plane;
                         const double facing = dot(plane.normal, along);
                         if (std::abs(facing) < minFacing)
                             continue;
@@ -988,7 +1069,18 @@ void Converter::fitTextures()
         }
         return sample;
     };
+    // Sized for the face with the most triangles: a terrain face may have
+    // thousands, and growing would touch fresh pages twice over.
+    std::size_t mostSamples = 0, matchedFaces = 0;
+    for (std::size_t m = 0, begin = 0; m <= matches_.size(); ++m)
+        if (m == matches_.size() || matches_[m].face != matches_[begin].face) {
+            mostSamples = std::max(mostSamples, m - begin);
+            matchedFaces += m > begin;
+            begin = m;
+        }
+    reserveFilled(texes_, matchedFaces);
     std::vector<TexSample> samples;
+    samples.reserve(mostSamples);
     auto fitFaces = [&](const std::vector<char> &wanted) {
         for (std::size_t m = 0; m < matches_.size();) {
             const std::uint32_t f = matches_[m].face;
@@ -1015,11 +1107,12 @@ void Converter::fitTextures()
     // A triangle on two coplanar faces, where their windings touch or overlap,
     // belongs to the one whose projection it fits; the other is fitted again
     // without it.
-    std::vector<std::pair<std::uint32_t, std::size_t>> &byTriangle = byTriangleScratch_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> &byTriangle = byTriangleScratch_;
     byTriangle.clear();
+    reserveFilled(byTriangle, matches_.size());
     for (std::size_t m = 0; m < matches_.size(); ++m)
         if (used[m])
-            byTriangle.push_back({matches_[m].triangle, m});
+            byTriangle.push_back({matches_[m].triangle, static_cast<std::uint32_t>(m)});
     sortByKey(
         byTriangle, triangles_.size(), [](const auto &entry) { return std::size_t(entry.first); },
         byTriangleSorted_, startsScratch_);
@@ -1081,8 +1174,9 @@ void Converter::inheritTextures()
             if (face.textured || face.inherited)
                 continue;
             for (const IndexEntry *other : sources) {
-                if (dot(other->plane.normal, entry.plane.normal) < 1 - 1e-9 ||
-                    std::abs(other->plane.dist - entry.plane.dist) > 1e-3)
+                const Plane &plane = face.plane, &otherPlane = faces_[other->face].plane;
+                if (dot(otherPlane.normal, plane.normal) < 1 - 1e-9 ||
+                    std::abs(otherPlane.dist - plane.dist) > 1e-3)
                     continue;
                 bool touching = true;
                 for (int k = 0; k < 3; ++k)
@@ -1103,6 +1197,7 @@ void Converter::inheritTextures()
 Result<void> Converter::writeBrushes(std::size_t &brushNumber)
 {
     for (const BuiltBrush &brush : brushes_) {
+        spill();
         outAhead_.ahead(out_.data(), out_.size(), out_.capacity());
         out_ += "// brush ";
         appendNumber(out_, static_cast<long long>(brushNumber++));
@@ -1141,7 +1236,7 @@ Result<void> Converter::writeBrushes(std::size_t &brushNumber)
                 put(" ) ) ");
             }
             out_.append(line, at);
-            out_ += writtenName(nameOf(static_cast<std::size_t>(face.shader)));
+            out_ += writtenNameOf(static_cast<std::size_t>(face.shader));
             at = line;
             put(options_.classic ? " 0 0 0 0.5 0.5 " : " ");
             at = std::to_chars(at, line + sizeof line, brush.contents).ptr;
@@ -1186,11 +1281,12 @@ Result<void> Converter::writePatches(const RawModel &model, Vec3 origin, std::si
             if (auto r = checkVertex(surface.firstVert + v); !r)
                 return r;
 
+        spill();
         outAhead_.ahead(out_.data(), out_.size(), out_.capacity());
         out_ += "// brush ";
         appendNumber(out_, static_cast<long long>(brushNumber++));
         out_ += "\n{\npatchDef2\n{\n";
-        out_ += writtenName(nameOf(static_cast<std::size_t>(surface.shader)));
+        out_ += writtenNameOf(static_cast<std::size_t>(surface.shader));
         out_ += "\n( ";
         appendNumber(out_, static_cast<long long>(width));
         out_ += ' ';
@@ -1201,18 +1297,22 @@ Result<void> Converter::writePatches(const RawModel &model, Vec3 origin, std::si
             for (std::int64_t j = 0; j < height; ++j) {
                 const RawVertex v =
                     bsp_.vertices[static_cast<std::size_t>(surface.firstVert + j * width + i)];
-                out_ += "( ";
+                // A point's numbers go through one buffer, as a face's line does.
+                char point[5 * (kMaxNumber + 1) + 8];
+                char *at = point;
+                *at++ = '(';
+                *at++ = ' ';
                 for (int k = 0; k < 3; ++k) {
-                    if (shifted)
-                        appendNumber(out_, double(v.xyz[k]) + origin[k]);
-                    else
-                        appendNumber(out_, v.xyz[k]);
-                    out_ += ' ';
+                    at = shifted ? numbers_.write(at, double(v.xyz[k]) + origin[k])
+                                 : floatNumbers_.write(at, v.xyz[k]);
+                    *at++ = ' ';
                 }
-                appendNumber(out_, v.st[0]);
-                out_ += ' ';
-                appendNumber(out_, v.st[1]);
-                out_ += " ) ";
+                at = floatNumbers_.write(at, v.st[0]);
+                *at++ = ' ';
+                at = floatNumbers_.write(at, v.st[1]);
+                std::memcpy(at, " ) ", 3);
+                at += 3;
+                out_.append(point, at);
             }
             out_ += ")\n";
         }
@@ -1222,10 +1322,8 @@ Result<void> Converter::writePatches(const RawModel &model, Vec3 origin, std::si
     return {};
 }
 
-} // namespace
-
-Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOptions &options,
-                                std::string &mapText, const ProgressFn &progress)
+Result<ConvertStats> convert(std::span<const std::byte> data, const ConvertOptions &options,
+                             std::string &mapText, const TextSink *sink, const ProgressFn &progress)
 {
     auto bsp = readBsp(data);
     if (!bsp)
@@ -1241,13 +1339,31 @@ Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOp
                  " modelos, " + str(bsp->brushes.size()) + " brushes, " +
                  str(bsp->brushSides.size()) + " lados, " + str(bsp->surfaces.size()) +
                  " superfícies");
-    Converter converter(*bsp, options, mapText, stats);
+    Converter converter(*bsp, options, mapText, sink, stats);
     if (auto r = converter.run(*entities, progress); !r)
         return r.takeError();
     if (progress && !options.classic)
         progress(str(stats.faces) + " faces, " + str(stats.texturedFaces) +
                  " com o alinhamento de textura tirado dos triângulos do BSP, " +
                  str(stats.inheritedFaces) + " com o de uma face vizinha no mesmo plano");
+    return stats;
+}
+
+} // namespace
+
+Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOptions &options,
+                                std::string &mapText, const ProgressFn &progress)
+{
+    return convert(data, options, mapText, nullptr, progress);
+}
+
+Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOptions &options,
+                                const TextSink &sink, const ProgressFn &progress)
+{
+    std::string text;
+    auto stats = convert(data, options, text, &sink, progress);
+    if (stats && !text.empty())
+        sink(text);
     return stats;
 }
 

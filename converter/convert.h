@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace bsp2map {
 
@@ -33,5 +34,12 @@ using ProgressFn = std::function<void(const std::string &line)>;
 // that must not be written anywhere.
 Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOptions &options,
                                 std::string &mapText, const ProgressFn &progress = {});
+
+using TextSink = std::function<void(std::string_view text)>;
+
+// The same, handing the text to sink in pieces as it is made, so that a large
+// map never sits whole in memory. On failure, what sink got must be thrown away.
+Result<ConvertStats> convertBsp(std::span<const std::byte> data, const ConvertOptions &options,
+                                const TextSink &sink, const ProgressFn &progress = {});
 
 } // namespace bsp2map

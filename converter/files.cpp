@@ -128,55 +128,95 @@ void syncFolder(const std::filesystem::path &folder)
 
 } // namespace
 
-Result<void> replaceFile(const std::filesystem::path &target, std::string_view text)
+Replacement::Replacement(std::filesystem::path target)
+    : target_(std::move(target))
+    , folder_(target_.parent_path())
 {
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty())
-        folder = ".";
-    std::string temp = (folder / ".bspc-XXXXXX").native();
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail("não foi possível criar o arquivo temporário: " + errnoText(errno));
-    auto discard = [&](std::string reason) -> Result<void> {
-        ::unlink(temp.c_str());
-        return fail(std::move(reason));
-    };
-    auto written = writeAll(fd, text);
-    if (!written) {
-        ::close(fd);
-        return discard(written.error());
+    if (folder_.empty())
+        folder_ = ".";
+}
+
+Replacement::~Replacement()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(temp_.c_str());
     }
+}
+
+void Replacement::write(std::string_view text)
+{
+    if (!error_.empty())
+        return;
+    if (fd_ < 0) {
+        temp_ = (folder_ / ".bspc-XXXXXX").native();
+        fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            error_ = "não foi possível criar o arquivo temporário: " + errnoText(errno);
+            return;
+        }
+    }
+    if (auto written = writeAll(fd_, text); !written)
+        error_ = written.error();
+}
+
+Result<void> Replacement::discard(std::string reason)
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(temp_.c_str());
+        fd_ = -1;
+    }
+    return fail(std::move(reason));
+}
+
+Result<void> Replacement::commit()
+{
+    if (fd_ < 0 && error_.empty())
+        write({});
+    if (!error_.empty())
+        return discard(error_);
     // mkstemp makes it 0600; a map is an ordinary document.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    if (::fsync(fd) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return discard(errnoText(error));
-    }
-    if (::close(fd) != 0)
+    ::fchmod(fd_, 0666 & ~mask);
+    if (::fsync(fd_) != 0)
         return discard(errnoText(errno));
+    const int fd = fd_;
+    fd_ = -1;
+    auto removeTemp = [&](std::string reason) -> Result<void> {
+        ::unlink(temp_.c_str());
+        return fail(std::move(reason));
+    };
+    if (::close(fd) != 0)
+        return removeTemp(errnoText(errno));
 
-    const std::string backup = target.native() + ".bak";
+    const std::string backup = target_.native() + ".bak";
     bool backedUp = false;
     struct stat st;
-    if (::lstat(target.c_str(), &st) == 0) {
+    if (::lstat(target_.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
-            return discard("já existe uma pasta com esse nome");
-        if (::rename(target.c_str(), backup.c_str()) != 0)
-            return discard("não foi possível guardar o mapa anterior como .bak: " +
-                           errnoText(errno));
+            return removeTemp("já existe uma pasta com esse nome");
+        if (::rename(target_.c_str(), backup.c_str()) != 0)
+            return removeTemp("não foi possível guardar o mapa anterior como .bak: " +
+                              errnoText(errno));
         backedUp = true;
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
         const int error = errno;
         if (backedUp)
-            ::rename(backup.c_str(), target.c_str());
-        return discard(errnoText(error));
+            ::rename(backup.c_str(), target_.c_str());
+        return removeTemp(errnoText(error));
     }
-    syncFolder(folder);
+    syncFolder(folder_);
     return {};
+}
+
+Result<void> replaceFile(const std::filesystem::path &target, std::string_view text)
+{
+    Replacement file(target);
+    file.write(text);
+    return file.commit();
 }
 
 } // namespace bsp2map

@@ -30,9 +30,32 @@ PathKind pathKind(const std::filesystem::path &path);
 // A reason in Portuguese for an errno value.
 std::string errnoText(int error);
 
-// Writes text to a temporary file beside target, syncs it and renames it over
-// target; an existing target becomes target + ".bak". On failure neither a
-// partial target nor the temporary file is left.
+// A file written in pieces that replaces target only when committed: the text
+// goes to a temporary file beside it, made at the first piece, which commit
+// syncs and renames over target; an existing target becomes target + ".bak".
+// On failure, or without a commit, neither a partial target nor the temporary
+// file is left.
+class Replacement {
+public:
+    explicit Replacement(std::filesystem::path target);
+    ~Replacement();
+    Replacement(const Replacement &) = delete;
+    Replacement &operator=(const Replacement &) = delete;
+
+    // A failure is kept for commit to report; later pieces are dropped.
+    void write(std::string_view text);
+    Result<void> commit();
+
+private:
+    Result<void> discard(std::string reason);
+
+    std::filesystem::path target_, folder_;
+    std::string temp_;
+    int fd_ = -1;
+    std::string error_;
+};
+
+// The same with the whole text at once.
 Result<void> replaceFile(const std::filesystem::path &target, std::string_view text);
 
 } // namespace bsp2map

@@ -11,12 +11,18 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <malloc.h>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 #ifndef BSPC_VERSION
 #define BSPC_VERSION "0"
@@ -37,6 +43,27 @@ constexpr const char *kUsage =
     "  --help, --version\n";
 
 enum Exit { Ok = 0, Failed = 1, Usage = 2 };
+
+// The heap grown at once and made of 2 MiB pages where the kernel allows it:
+// a large map fills megabytes of fresh memory, and every small page costs a
+// fault and its bookkeeping, which a huge page pays once for 512. A small map
+// would only pay for zeroing whole huge pages it hardly uses.
+constexpr std::size_t kHugePagesFrom = std::size_t(3) << 19; // a 1.5 MiB BSP
+void preferHugePages()
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::uintptr_t kHuge = std::uintptr_t(2) << 20;
+    void *block = std::malloc(1 << 20);
+    if (!block)
+        return;
+    const auto from = (reinterpret_cast<std::uintptr_t>(block) + kHuge - 1) & ~(kHuge - 1);
+    std::free(block);
+    const auto to = reinterpret_cast<std::uintptr_t>(::sbrk(0)) & ~(kHuge - 1);
+    // Best effort: without transparent huge pages the heap stays as it is.
+    if (to > from)
+        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+#endif
+}
 
 void say(std::string_view line)
 {
@@ -95,16 +122,19 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
                 const fs::path &stem, const ConvertOptions &options,
                 std::chrono::steady_clock::time_point started)
 {
-    std::string text;
-    auto stats = convertBsp(bytes, options, text, [](const std::string &line) { say(line); });
+    fs::path target = folder / stem;
+    target += ".map";
+    // The text goes out as it is made; a map that fails leaves nothing behind.
+    Replacement file(target);
+    auto stats = convertBsp(
+        bytes, options, [&file](std::string_view text) { file.write(text); },
+        [](const std::string &line) { say(line); });
     if (!stats) {
         complain(name, stats.error());
         return false;
     }
-    fs::path target = folder / stem;
-    target += ".map";
     say("escrevendo " + target.native());
-    if (auto r = replaceFile(target, text); !r) {
+    if (auto r = file.commit(); !r) {
         complain(target.native(), r.error());
         return false;
     }
@@ -159,6 +189,8 @@ int convertFile(const std::string &input, const Arguments &args)
         complain(input, file.error());
         return Failed;
     }
+    if (file->bytes().size() >= kHugePagesFrom)
+        preferHugePages();
     return convertOne(input, file->bytes(), folder, path.filename().stem(), args.options, started)
                ? Ok
                : Failed;
@@ -177,6 +209,8 @@ int convertPk3(const std::string &pk3Path, const std::optional<std::string> &ent
         complain(pk3Path, pk3.error());
         return Failed;
     }
+    // The maps are read into the heap, and most are large.
+    preferHugePages();
     std::vector<std::string> entries;
     if (entry) {
         auto found = pk3->findEntry(*entry);

@@ -44,33 +44,45 @@ inline void appendNumber(std::string &out, Real value)
 // The same text for fractions, remembered by their bits: a map repeats the
 // same few texture scales and offsets on thousands of faces, and finding the
 // shortest digits costs far more than a look-up.
+template <class Real>
+requires std::is_floating_point_v<Real>
 class NumberCache {
 public:
-    char *write(char *at, double value)
+    char *write(char *at, Real value)
     {
-        if (std::fabs(value) < double(1 << 24) &&
-            value == static_cast<double>(static_cast<long>(value)))
+        if (std::fabs(value) < Real(1 << 24) &&
+            value == static_cast<Real>(static_cast<long>(value)))
             return writeNumber(at, value);
-        std::uint64_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof value);
+        // Made at the first fraction: a map of whole numbers never touches it.
+        if (entries_.empty())
+            entries_.resize(std::size_t(1) << kBits);
         Entry &entry = entries_[(bits * 0x9e3779b97f4a7c15ULL) >> (64 - kBits)];
         if (entry.length == 0 || entry.bits != bits) {
             char *end = writeNumber(entry.text, value);
             entry.bits = bits;
             entry.length = static_cast<std::uint8_t>(end - entry.text);
         }
-        std::memcpy(at, entry.text, entry.length);
+        // Fixed-size copies, the usual short text in one move: a copy of a
+        // varying length became a slow string instruction. `at` has room.
+        if (entry.length <= kShort)
+            std::memcpy(at, entry.text, kShort);
+        else
+            std::memcpy(at, entry.text, kMaxNumber);
         return at + entry.length;
     }
 
 private:
     static constexpr int kBits = 11;
+    static constexpr std::size_t kShort = 16;
+    static_assert(kShort <= kMaxNumber);
     struct Entry {
         std::uint64_t bits = 0;
         std::uint8_t length = 0;
         char text[kMaxNumber];
     };
-    std::vector<Entry> entries_ = std::vector<Entry>(std::size_t(1) << kBits);
+    std::vector<Entry> entries_;
 };
 
 inline void appendNumber(std::string &out, long long value)

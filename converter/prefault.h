@@ -13,6 +13,23 @@
 
 namespace bsp2map {
 
+// All the pages of a fresh buffer that will be filled whole, at once.
+inline void populate(const void *base, std::size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::uintptr_t kPage = 4096;
+    const auto start = reinterpret_cast<std::uintptr_t>(base);
+    const std::uintptr_t from = (start + kPage - 1) & ~(kPage - 1);
+    const std::uintptr_t to = (start + bytes) & ~(kPage - 1);
+    // Best effort, as below.
+    if (to > from)
+        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_POPULATE_WRITE);
+#else
+    (void)base;
+    (void)bytes;
+#endif
+}
+
 class Prefault {
 public:
     // The buffer at `base` holds `used` of `capacity` bytes and is about to grow.

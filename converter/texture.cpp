@@ -314,6 +314,9 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     axisBase(normal, texS, texT);
     thread_local std::vector<Projected> tris;
     tris.clear();
+    // Room for all at once: a terrain face has thousands, and growing would
+    // touch fresh pages twice over.
+    tris.reserve(samples.size());
     for (const TexSample &sample : samples) {
         Projected p = project(sample, texS, texT);
         const double x1 = p.x[1] - p.x[0], y1 = p.y[1] - p.y[0];
@@ -401,16 +404,18 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     const double ox = ref.x[0], oy = ref.y[0];
     TexMatrix grouped;
     thread_local std::vector<Sample> points;
+    // Sized once: growing would touch fresh pages twice over.
+    points.resize(3 * bestGroup.size());
     double groupedWorst = 0;
     for (int row = 0; row < 2; ++row) {
-        points.clear();
+        Sample *point = points.data();
         for (std::size_t i : bestGroup) {
             const Projected &p = tris[i];
             const double *v = row == 0 ? p.s : p.t;
             const double shift =
                 shiftOf(v[0] - (ref.m[row][0] * p.x[0] + ref.m[row][1] * p.y[0] + ref.m[row][2]));
             for (int k = 0; k < 3; ++k)
-                points.push_back({p.x[k] - ox, p.y[k] - oy, v[k] - shift});
+                *point++ = {p.x[k] - ox, p.y[k] - oy, v[k] - shift};
         }
         double x[3] = {ref.m[row][0], ref.m[row][1],
                        ref.m[row][2] + ref.m[row][0] * ox + ref.m[row][1] * oy};
