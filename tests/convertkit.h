@@ -107,10 +107,10 @@ inline check::Fidelity convertAndCheck(const QByteArray &bsp, const QByteArray &
     return f;
 }
 
-// Keeps `bytes` as a starting input for the fuzzer.
+// Keeps `bytes` as a starting input for the fuzzer; a large one would slow its every run.
 inline void seed(const QByteArray &bytes)
 {
-    const QByteArray folder = qgetenv("BSP_SEEDS_DIR");
+    const QByteArray folder = bytes.size() <= 1 << 16 ? qgetenv("BSP_SEEDS_DIR") : QByteArray();
     const QByteArray name =
         QByteArray(QTest::currentTestFunction()) + '-' + QTest::currentDataTag();
     if (!folder.isEmpty())

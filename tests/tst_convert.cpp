@@ -384,6 +384,14 @@ private slots:
         row("entity not closed", roomWithDoor("{\n\"classname\" \"worldspawn\"\n").bytes());
         row("stray closing brace", roomWithDoor(world + "}\n").bytes());
         row("unclosed quote", roomWithDoor("{\n\"classname\" \"worldspawn }\n").bytes());
+        // Found only once much of the text has gone to the temporary file.
+        BspWriter late = room();
+        for (int k = 0; k < 400; ++k)
+            late.brush(late.box({16.0 * k, 0, 0}, {16.0 * k + 8, 8, 8}, 0), 0);
+        late.entities =
+            world + "{\n\"classname\" \"func_door\"\n\"model\" \"*1\"\n\"origin\" \"1 x 2\"\n}\n";
+        late.model();
+        row("origin unreadable late", late.bytes());
         row("empty file", "");
         row("header cut short", base.left(100));
         row("directory", {});
