@@ -18,6 +18,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <thread>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -228,11 +231,29 @@ int convertPk3(const std::string &pk3Path, const std::optional<std::string> &ent
         say(pk3Path + ": " + std::to_string(entries.size()) + " mapas");
     }
     int failures = 0;
-    for (const std::string &name : entries) {
+    // The next map is unpacked while this one converts: inflating is about a
+    // third of the work. Only one read runs at a time, so the archive is never
+    // used from two threads at once. Without a thread it is read right here.
+    Result<std::vector<std::byte>> unpacked = fail({});
+    const auto unpack = [&](std::size_t i) {
+        try {
+            return std::thread([&, i] { unpacked = pk3->read(entries[i]); });
+        } catch (const std::system_error &) {
+            unpacked = pk3->read(entries[i]);
+            return std::thread();
+        }
+    };
+    std::thread reader = unpack(0);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string &name = entries[i];
         const auto started = std::chrono::steady_clock::now();
         const std::string shown = pk3Path + "/" + name;
         say("lendo " + shown);
-        auto bytes = pk3->read(name);
+        if (reader.joinable())
+            reader.join();
+        auto bytes = std::move(unpacked);
+        if (i + 1 < entries.size())
+            reader = unpack(i + 1);
         if (!bytes) {
             complain(shown, bytes.error());
             ++failures;
