@@ -20,7 +20,6 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
-#include <thread>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -286,6 +285,9 @@ int run(const Arguments &args)
                 std::size_t start = slash;
                 while (start < input.size() && input[start] == '/')
                     ++start;
+                // "pak.pk3/" names the whole package, as "pak.pk3" does.
+                if (start == input.size())
+                    return convertPk3(prefix, std::nullopt, args);
                 return convertPk3(prefix, input.substr(start), args);
             }
         }
