@@ -1,6 +1,7 @@
 #include "files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -126,6 +127,53 @@ void syncFolder(const std::filesystem::path &folder)
     }
 }
 
+// Whether two files hold the same bytes; false when either cannot be read.
+bool sameContents(const char *a, const char *b)
+{
+    const int fa = ::open(a, O_RDONLY | O_CLOEXEC), fb = ::open(b, O_RDONLY | O_CLOEXEC);
+    struct stat sa, sb;
+    bool same = fa >= 0 && fb >= 0 && ::fstat(fa, &sa) == 0 && ::fstat(fb, &sb) == 0 &&
+                S_ISREG(sa.st_mode) && sa.st_size == sb.st_size;
+    char bufA[1 << 16], bufB[1 << 16];
+    for (off_t left = same ? sa.st_size : 0; left > 0;) {
+        const ssize_t n = ::read(fa, bufA, sizeof bufA);
+        if (n <= 0 || ::read(fb, bufB, size_t(n)) != n || std::memcmp(bufA, bufB, size_t(n)) != 0) {
+            same = false;
+            break;
+        }
+        left -= n;
+    }
+    if (fa >= 0)
+        ::close(fa);
+    if (fb >= 0)
+        ::close(fb);
+    return same;
+}
+
+// Moves path to path.bak, or to path.bak2, .bak3... when that is taken: an
+// older backup may be the map the user edited. Returns the name it got.
+Result<std::string> keepAside(const std::string &path)
+{
+    for (int n = 1; n <= 9999; ++n) {
+        const std::string backup = path + ".bak" + (n > 1 ? std::to_string(n) : std::string());
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE) == 0)
+            return backup;
+        int error = errno;
+        // Filesystems without the flag: look first, then rename.
+        if (error == EINVAL || error == ENOSYS) {
+            struct stat st;
+            if (::lstat(backup.c_str(), &st) == 0)
+                continue;
+            if (::rename(path.c_str(), backup.c_str()) == 0)
+                return backup;
+            error = errno;
+        }
+        if (error != EEXIST)
+            return fail("não foi possível guardar o mapa anterior como .bak: " + errnoText(error));
+    }
+    return fail("não foi possível guardar o mapa anterior: todos os nomes .bak estão em uso");
+}
+
 } // namespace
 
 Replacement::Replacement(std::filesystem::path target)
@@ -160,7 +208,7 @@ void Replacement::write(std::string_view text)
         error_ = written.error();
 }
 
-Result<void> Replacement::discard(std::string reason)
+Error Replacement::discard(std::string reason)
 {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -170,7 +218,7 @@ Result<void> Replacement::discard(std::string reason)
     return fail(std::move(reason));
 }
 
-Result<void> Replacement::commit()
+Result<std::string> Replacement::commit()
 {
     if (fd_ < 0 && error_.empty())
         write({});
@@ -184,39 +232,35 @@ Result<void> Replacement::commit()
         return discard(errnoText(errno));
     const int fd = fd_;
     fd_ = -1;
-    auto removeTemp = [&](std::string reason) -> Result<void> {
+    auto removeTemp = [&](std::string reason) -> Error {
         ::unlink(temp_.c_str());
         return fail(std::move(reason));
     };
     if (::close(fd) != 0)
         return removeTemp(errnoText(errno));
 
-    const std::string backup = target_.native() + ".bak";
-    bool backedUp = false;
     struct stat st;
+    std::string backup;
     if (::lstat(target_.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return removeTemp("já existe uma pasta com esse nome");
-        if (::rename(target_.c_str(), backup.c_str()) != 0)
-            return removeTemp("não foi possível guardar o mapa anterior como .bak: " +
-                              errnoText(errno));
-        backedUp = true;
+        // The same text again loses nothing; anything else the user may have
+        // edited, so it goes to a backup name that is not taken yet.
+        if (!sameContents(target_.c_str(), temp_.c_str())) {
+            auto kept = keepAside(target_.native());
+            if (!kept)
+                return removeTemp(kept.error());
+            backup = std::move(*kept);
+        }
     }
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
         const int error = errno;
-        if (backedUp)
+        if (!backup.empty())
             ::rename(backup.c_str(), target_.c_str());
         return removeTemp(errnoText(error));
     }
     syncFolder(folder_);
-    return {};
-}
-
-Result<void> replaceFile(const std::filesystem::path &target, std::string_view text)
-{
-    Replacement file(target);
-    file.write(text);
-    return file.commit();
+    return backup;
 }
 
 } // namespace bsp2map

@@ -32,7 +32,8 @@ std::string errnoText(int error);
 
 // A file written in pieces that replaces target only when committed: the text
 // goes to a temporary file beside it, made at the first piece, which commit
-// syncs and renames over target; an existing target becomes target + ".bak".
+// syncs and renames over target. An existing target with other contents is
+// kept as target + ".bak", or ".bak2", ".bak3"... when that name is taken.
 // On failure, or without a commit, neither a partial target nor the temporary
 // file is left.
 class Replacement {
@@ -44,18 +45,16 @@ public:
 
     // A failure is kept for commit to report; later pieces are dropped.
     void write(std::string_view text);
-    Result<void> commit();
+    // The name the old target was kept under, or "" when nothing needed keeping.
+    Result<std::string> commit();
 
 private:
-    Result<void> discard(std::string reason);
+    Error discard(std::string reason);
 
     std::filesystem::path target_, folder_;
     std::string temp_;
     int fd_ = -1;
     std::string error_;
 };
-
-// The same with the whole text at once.
-Result<void> replaceFile(const std::filesystem::path &target, std::string_view text);
 
 } // namespace bsp2map

@@ -136,10 +136,13 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
         return false;
     }
     say("escrevendo " + target.native());
-    if (auto r = file.commit(); !r) {
-        complain(target.native(), r.error());
+    const auto kept = file.commit();
+    if (!kept) {
+        complain(target.native(), kept.error());
         return false;
     }
+    if (!kept->empty())
+        say("o mapa anterior foi guardado como " + *kept);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::string summary = "escrito " + target.native() + ": " + std::to_string(stats->brushes) +

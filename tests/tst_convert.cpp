@@ -304,16 +304,28 @@ private slots:
                  r.out + r.err);
     }
 
+    // No conversion loses a map that differs from the new one: each goes to a free
+    // backup name. The same text again needs none.
     void keepsTheEditedMap()
     {
         const Folder dir;
-        QVERIFY(writeFile(dir.path + "/a.bsp", room().bytes()));
-        QCOMPARE(convert({"-bsp2map", dir.path + "/a.bsp", "-output", dir.path}).exit, 0);
-        QVERIFY(writeFile(dir.path + "/a.map", "// editado\n"));
-        QCOMPARE(convert({"-bsp2map", dir.path + "/a.bsp", "-output", dir.path}).exit, 0);
-        QCOMPARE(readAll(dir.path + "/a.map.bak"), QByteArray("// editado\n"));
-        QCOMPARE(check::readMap(readAll(dir.path + "/a.map")).value.size(), size_t(1));
-        QCOMPARE(names(dir.path), QByteArrayList({"a.bsp", "a.map", "a.map.bak"}));
+        const QByteArray bsp = dir.path + "/a.bsp";
+        const auto again = [&](const QByteArray &edit, const QByteArrayList &options = {}) {
+            if (!edit.isEmpty())
+                writeFile(dir.path + "/a.map", edit);
+            return convert(QByteArrayList{"-bsp2map", bsp, "-output", dir.path} + options);
+        };
+        QVERIFY(writeFile(bsp, room().bytes()));
+        const QByteArray fresh = (again({}), readAll(dir.path + "/a.map"));
+        QVERIFY(again("// editado\n").out.contains("guardado como " + dir.path + "/a.map.bak\n"));
+        QVERIFY(!again({}).out.contains("guardado"));
+        QCOMPARE(again("// outra\n").exit, 0);
+        QCOMPARE(again({}, {"-format", "classic"}).exit, 0);
+        const QByteArrayList kept{"a.map.bak", "a.map.bak2", "a.map.bak3"};
+        QCOMPARE(names(dir.path), (QByteArrayList{"a.bsp", "a.map"} + kept));
+        QCOMPARE(QByteArrayList({readAll(dir.path + '/' + kept[0]), readAll(dir.path + '/' + kept[1]),
+                                 readAll(dir.path + '/' + kept[2])}),
+                 QByteArrayList({"// editado\n", "// outra\n", fresh}));
     }
 
     // Only maps/*.bsp of a package are maps; one that it lacks fails.
