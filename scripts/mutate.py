@@ -41,7 +41,7 @@ def load_mutations():
 
 
 def locate(mutation, files):
-    matches = [f for f in files if f.name == mutation["file"]]
+    matches = [f for f in files if mutation["file"] in (f.name, str(f.relative_to(top)))]
     if len(matches) != 1:
         return None, f"{len(matches)} files named {mutation['file']}"
     text = matches[0].read_text()
