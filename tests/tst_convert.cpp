@@ -323,9 +323,10 @@ private slots:
         QCOMPARE(again({}, {"-format", "classic"}).exit, 0);
         const QByteArrayList kept{"a.map.bak", "a.map.bak2", "a.map.bak3"};
         QCOMPARE(names(dir.path), (QByteArrayList{"a.bsp", "a.map"} + kept));
-        QCOMPARE(QByteArrayList({readAll(dir.path + '/' + kept[0]), readAll(dir.path + '/' + kept[1]),
-                                 readAll(dir.path + '/' + kept[2])}),
-                 QByteArrayList({"// editado\n", "// outra\n", fresh}));
+        QCOMPARE(
+            QByteArrayList({readAll(dir.path + '/' + kept[0]), readAll(dir.path + '/' + kept[1]),
+                            readAll(dir.path + '/' + kept[2])}),
+            QByteArrayList({"// editado\n", "// outra\n", fresh}));
     }
 
     // Only maps/*.bsp of a package are maps; one that it lacks fails.
