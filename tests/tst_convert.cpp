@@ -327,6 +327,7 @@ private slots:
             QByteArrayList({readAll(dir.path + '/' + kept[0]), readAll(dir.path + '/' + kept[1]),
                             readAll(dir.path + '/' + kept[2])}),
             QByteArrayList({"// editado\n", "// outra\n", fresh}));
+        QCOMPARE(check::readMap(readAll(dir.path + "/a.map")).value.size(), size_t(1));
     }
 
     // Only maps/*.bsp of a package are maps; one that it lacks fails.
