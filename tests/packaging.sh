@@ -24,7 +24,8 @@ done
 [ -x bin/vostrand ] && [ "$(readlink bin/vostrand)" = ../lib/vostrand/vostrand ] ||
     fail "usr/bin/vostrand is not a link to the program in its folder"
 
-lintian "$deb" 2>&1 | grep -E '^[EW]: ' >&2 && fail "lintian rejects the package"
+lintian -I "$deb" >"$out/lintian.txt" 2>&1 || true
+grep -E '^[EW]: |hardening' "$out/lintian.txt" >&2 && fail "lintian rejects the package"
 
 doc=share/doc/vostrand
 sed -n 's/^ //p' $doc/copyright | sed 's/^\.$//' >"$out/license.txt"
@@ -42,3 +43,5 @@ help=$(lib/vostrand/bspc.exe --help 2>&1) || fail "bspc.exe --help failed"
 for option in $(echo "$help" | grep -oE -- '(^|[[ ])--?[a-z0-9]+' | tr -d ' [' | sort -u); do
     grep -qF -- "$option" "$out/bspc.exe.txt" || fail "bspc.exe(1) does not describe $option"
 done
+version=$(lib/vostrand/bspc.exe --version)
+grep -qF "$version" "$out/bspc.exe.txt" || fail "bspc.exe(1) does not give the version it prints: $version"
