@@ -3,7 +3,7 @@
 # real-window test saves them) and copies them into docs/screenshots/.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/setup.sh"
+"$top/scripts/setup.sh" --tests
 cd "$top"
 ctest --preset default -R '^(xvfb_.*|tst_window)$'
 mkdir -p docs/screenshots

@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
 # Installs what is missing on Debian 12, then configures and builds Vostrand
 # into build/. Safe to run again: it only installs and rebuilds what is needed.
+#   setup.sh          what running needs; builds the program and its converter
+#   setup.sh --tests  also what the tests need; builds everything
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
-    qt6-translations-l10n
-    xvfb xdotool imagemagick x11-utils
-    desktop-file-utils appstream dpkg-dev file lintian man-db
-    libzip-dev openarena-081-maps clang libclang-rt-14-dev xclip
+    qt6-translations-l10n libzip-dev
 )
+targets=(--target vostrand bspc)
+if [ "${1:-}" = --tests ]; then
+    packages+=(
+        xvfb xdotool imagemagick x11-utils xclip
+        desktop-file-utils appstream dpkg-dev file lintian man-db
+        clang libclang-rt-14-dev
+        openarena-081-maps openarena-oacmp1
+    )
+    targets=()
+fi
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -33,4 +42,4 @@ cd "$top"
 echo "==> Configuring in $top/build"
 cmake --preset default >/dev/null
 echo "==> Building"
-cmake --build --preset default
+cmake --build --preset default "${targets[@]}"

@@ -3,7 +3,7 @@
 # start their own virtual display, so none is needed.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/setup.sh"
+"$top/scripts/setup.sh" --tests
 cd "$top"
 echo "==> Running the tests"
 ctest --preset default
