@@ -117,6 +117,15 @@ private slots:
                       "\xc3(\"\n}\n";
         row("value not UTF-8", w, 1, 0);
 
+        // Edited after compiling: the text ends with the lump, and a value spans lines.
+        for (const QByteArray end : {"\n", "\r\n"}) {
+            w = base;
+            w.entityNul = false;
+            w.entities = "{" + end + "\"classname\" \"worldspawn\"" + end + "\"message\" \"duas" +
+                         end + "linhas\"" + end + "}" + end;
+            row(end.size() == 1 ? "entities without NUL" : "entities without NUL, CRLF", w, 1, 0);
+        }
+
         w = base;
         const int detail = w.shader("textures/base/trim", 0x08000001);
         w.brush(w.box({-8, -8, 0}, {8, 8, 96}, detail, 45), detail);
@@ -330,23 +339,53 @@ private slots:
         QCOMPARE(check::readMap(readAll(dir.path + "/a.map")).value.size(), size_t(1));
     }
 
-    // Only maps/*.bsp of a package are maps; one that it lacks fails.
+    // Only maps/*.bsp of a package are maps, each on its own: one that it lacks, or
+    // whose stored bytes no longer match their CRC-32, fails alone.
+    void packages_data()
+    {
+        QTest::addColumn<QByteArray>("path"); // after the package's name
+        QTest::addColumn<bool>("damaged");    // a plane of b.bsp changed inside the package
+        QTest::addColumn<QByteArrayList>("written");
+        QTest::addColumn<QByteArray>("says");
+        const auto row = [](const char *tag, const QByteArray &path, bool damaged,
+                            const QByteArrayList &written, const QByteArray &says = {}) {
+            QTest::newRow(tag) << path << damaged << written << says;
+        };
+        const QByteArray crc = "pk3 danificado: maps/b.bsp (os dados não conferem com o CRC-32";
+        row("whole, named with a slash", "//", false, {"a.map", "b.map"});
+        row("map it lacks", "/maps/z.bsp", false, {}, "não existe no pk3");
+        row("whole, damaged", "", true, {"a.map"}, crc);
+        row("damaged map", "/maps/b.bsp", true, {}, crc);
+    }
+
     void packages()
     {
+        QFETCH(QByteArray, path);
+        QFETCH(bool, damaged);
+        QFETCH(QByteArrayList, written);
+        QFETCH(QByteArray, says);
         const Folder dir;
         const QByteArray pk3 = dir.path + "/pak.pk3", a = room().bytes(),
                          b = roomWithDoor().bytes();
-        QVERIFY(check::writeZip(pk3, {{"maps/a.bsp", a},
-                                      {"maps/b.bsp", b},
-                                      {"maps/notas.txt", "x"},
-                                      {"levelshots/c.bsp", a}}));
-        QCOMPARE(convert({"-bsp2map", pk3 + "/maps/z.bsp", "-output", dir.path}).exit, 1);
-        // A trailing slash still names the whole package.
-        const check::Fidelity f = convertAndCheck(b, pk3 + "//", dir.path, "b.map"); // the last one
-        QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.join('\n')));
-        QCOMPARE(names(dir.path), QByteArrayList({"a.map", "b.map", "pak.pk3"}));
-        const check::Map map = check::readMap(readAll(dir.path + "/a.map")).value;
-        QVERIFY(check::compare(check::readBsp(a), map).problems.isEmpty());
+        QVERIFY(check::writeZip(pk3,
+                                {{"maps/a.bsp", a},
+                                 {"maps/b.bsp", b},
+                                 {"maps/notas.txt", "x"},
+                                 {"levelshots/c.bsp", a}},
+                                true));
+        QByteArray zip = readAll(pk3);
+        // The second byte of the first plane's distance: the map still reads, a little off.
+        zip[zip.indexOf(b) + *reinterpret_cast<const qint32 *>(b.constData() + 24) + 13] ^=
+            char(damaged);
+        QVERIFY(writeFile(pk3, zip));
+        const Run r = convert({"-bsp2map", pk3 + path, "-output", dir.path});
+        QCOMPARE(r.exit, says.isEmpty() ? 0 : 1);
+        QVERIFY2(r.err.contains(says), r.err);
+        QCOMPARE(names(dir.path), written + QByteArrayList{"pak.pk3"});
+        for (const QByteArray &map : written)
+            QVERIFY(check::compare(check::readBsp(map == "a.map" ? a : b),
+                                   check::readMap(readAll(dir.path + '/' + map)).value)
+                        .problems.isEmpty());
     }
 
     void hostileFiles_data()
@@ -369,12 +408,17 @@ private slots:
         };
         const qint64 patch = lump(13, 1) - 104; // the last surface
         const float nan = std::numeric_limits<float>::quiet_NaN(), inf = INFINITY;
-        row("lump past the end", with(base, header(13, 0), qint32(base.size() + 8)));
-        row("negative offset", with(base, header(2, 0), qint32(-16)));
-        row("negative length", with(base, header(9, 1), qint32(-8)));
+        const QByteArray size = QByteArray::number(base.size());
+        row("file cut short", base.chopped(8),
+            "termina antes do fim (truncado): tem " + QByteArray::number(base.size() - 8) +
+                " bytes, e o cabeçalho indica " + size);
+        row("lump past the end", with(base, header(13, 0), qint32(base.size() + 8)), "tem " + size);
+        row("negative offset", with(base, header(2, 0), qint32(-16)), "negativo");
+        row("negative length", with(base, header(9, 1), qint32(-8)), "negativo");
         row("offset and length overflow",
-            with(with(base, header(10, 0), INT32_MAX), header(10, 1), INT32_MAX));
-        row("planes not whole records", with(base, header(2, 1), qint32(lump(2, 1) - 4)));
+            with(with(base, header(10, 0), INT32_MAX), header(10, 1), INT32_MAX), "além de 2 GiB");
+        row("planes not whole records", with(base, header(2, 1), qint32(lump(2, 1) - 4)),
+            "não é múltiplo de 16");
         row("side plane out of range", in(9, 0, qint32(1 << 20)));
         row("side plane negative", in(9, 0, qint32(-1)));
         row("side shader out of range", in(9, 4, qint32(999)));
@@ -395,7 +439,6 @@ private slots:
         row("plane normal infinite", in(2, 0, inf));
         row("vertex NaN", in(10, 0, nan));
         row("texture coordinate infinite", in(10, 12, -inf));
-        row("entities without NUL", in(0, lump(0, 1) - 1, ' '));
         row("entity not closed", roomWithDoor("{\n\"classname\" \"worldspawn\"\n").bytes());
         row("stray closing brace", roomWithDoor(world + "}\n").bytes());
         row("unclosed quote", roomWithDoor("{\n\"classname\" \"worldspawn }\n").bytes());
@@ -408,13 +451,27 @@ private slots:
         late.model();
         row("origin unreadable late", late.bytes());
         row("empty file", "");
-        row("header cut short", base.left(100));
+        row("header cut short", base.left(100), "termina antes do fim do cabeçalho");
         row("directory", {});
         row("4 GB sparse file", base);
-        row("Quake BSP 29", with(zeros, 0, qint32(29)), "29");
-        row("Quake 2 IBSP 38", with("IBSP" + zeros, 4, qint32(38)), "38");
-        row("Source VBSP", with("VBSP" + zeros, 4, qint32(20)), "VBSP");
-        row("IBSP 45", with(base, 4, qint32(45)), "45");
+        row("Quake BSP 29", with(zeros, 0, qint32(29)), "formato não suportado: BSP do Quake (");
+        row("Quake 2 IBSP 38", with("IBSP" + zeros, 4, qint32(38)),
+            "não suportado: BSP do Quake 2");
+        row("Source VBSP", with("VBSP" + zeros, 4, qint32(20)), "não suportado: BSP do Source");
+        row("IBSP 45", with(base, 4, qint32(45)), "formato não suportado: IBSP versão 45");
+        // A package of that map, its headers changed as another tool might have.
+        const Folder packed;
+        check::writeZip(packed.path + "/z.pk3", {{"maps/a.bsp", base}});
+        const QByteArray zip = readAll(packed.path + "/z.pk3");
+        const qint64 central = zip.lastIndexOf("PK\1\2"), end = zip.lastIndexOf("PK\5\6");
+        row("pk3 entry encrypted", with(with(zip, 6, qint16(1)), central + 8, qint16(1)),
+            "a entrada é cifrada e pede uma senha");
+        row("pk3 compression unknown", with(with(zip, 8, qint16(6)), central + 10, qint16(6)),
+            "a entrada usa um método de compressão não suportado");
+        row("pk3 index inconsistent", with(zip, end + 16, qint32(central + 7)),
+            "pk3 danificado (o índice do zip não confere com o conteúdo)");
+        row("pk3 cut short", zip.left(central),
+            "não é um arquivo pk3 (zip) válido, ou está incompleto");
     }
 
     void hostileFiles()
@@ -422,7 +479,7 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QByteArray, says);
         const Folder dir;
-        const QByteArray file = dir.path + "/hostil.bsp";
+        const QByteArray file = dir.path + (bytes.startsWith("PK") ? "/hostil.pk3" : "/hostil.bsp");
         seed(bytes);
         if (bytes.isNull()) // a directory
             std::filesystem::create_directory(file.toStdString());
@@ -433,10 +490,8 @@ private slots:
         const Run r = convert({"-bsp2map", file, "-output", dir.path});
         QCOMPARE(r.exit, 1);
         QVERIFY2(r.peakKb < 512 * 1024, qPrintable(QString("%1 MiB read in").arg(r.peakKb / 1024)));
-        QVERIFY2(r.err.contains(file) && r.err.contains(says) &&
-                     r.err.contains(says.isEmpty() ? "" : "formato não suportado"),
-                 r.err);
-        QCOMPARE(names(dir.path), QByteArrayList{"hostil.bsp"});
+        QVERIFY2(r.err.contains(file) && r.err.contains(says), r.err);
+        QCOMPARE(names(dir.path), QByteArrayList{file.mid(dir.path.size() + 1)});
     }
 };
 
