@@ -687,16 +687,16 @@ QByteArray unzip(const QString &zip, const QString &name)
     return data;
 }
 
-bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files, bool stored)
+bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files)
 {
     zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
     for (const auto &[name, data] : files)
-        zip_set_file_compression(
-            z,
-            zip_file_add(z, name.constData(),
-                         zip_source_buffer(z, data.constData(), zip_uint64_t(data.size()), 0),
-                         ZIP_FL_ENC_RAW),
-            stored ? ZIP_CM_STORE : ZIP_CM_DEFAULT, 0);
+        zip_file_add(z, name.constData(),
+                     zip_source_buffer(z, data.constData(), zip_uint64_t(data.size()), 0),
+                     ZIP_FL_ENC_RAW);
+    // Stored as they are, so that a test can find and change an entry's bytes.
+    for (zip_uint64_t i = 0; i < zip_uint64_t(files.size()); ++i)
+        zip_set_file_compression(z, i, ZIP_CM_STORE, 0);
     return zip_close(z) == 0;
 }
 

@@ -103,8 +103,6 @@ struct Fidelity {
 Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false);
 
 QByteArray unzip(const QString &zip, const QString &name); // the names, one a line, for ""
-// Deflated, or `stored` as they are.
-bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files,
-              bool stored = false);
+bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files);
 
 } // namespace check
