@@ -82,8 +82,8 @@ std::string unsupportedKind(std::span<const std::byte> data)
     return "não é um arquivo BSP";
 }
 
-// Where the header's furthest lump ends: the size of the file it was written as.
-std::int64_t promisedSize(std::span<const std::byte> data, int lumpCount)
+// A file cut short, with the size the header promises: where its furthest lump ends.
+std::string truncated(std::span<const std::byte> data, int lumpCount)
 {
     std::int64_t end = 0;
     for (int i = 0; i < lumpCount; ++i) {
@@ -91,7 +91,8 @@ std::int64_t promisedSize(std::span<const std::byte> data, int lumpCount)
         if (offset >= 0 && length >= 0)
             end = std::max(end, offset + length);
     }
-    return end;
+    return "o arquivo termina antes do fim (truncado): tem " + std::to_string(data.size()) +
+           " bytes, e o cabeçalho indica " + std::to_string(end);
 }
 
 } // namespace
@@ -143,12 +144,9 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
         if (lump.offset + lump.length > INT32_MAX)
             return fail(name + ": termina além de 2 GiB, o limite do formato (" +
                         std::to_string(lump.offset) + " + " + std::to_string(lump.length) + ")");
-        if (lump.offset + lump.length > static_cast<std::int64_t>(data.size())) {
-            const bool extra = bsp.extraLump && data.size() >= kHeaderSize + 8;
-            return fail("o arquivo termina antes do fim (truncado): tem " +
-                        std::to_string(data.size()) + " bytes, e o cabeçalho indica " +
-                        std::to_string(promisedSize(data, kLumpCount + extra)));
-        }
+        if (lump.offset + lump.length > static_cast<std::int64_t>(data.size()))
+            return fail(
+                truncated(data, kLumpCount + (bsp.extraLump && data.size() >= kHeaderSize + 8)));
         if (lump.length % static_cast<std::int64_t>(elementSize) != 0)
             return fail(name + ": tamanho " + std::to_string(lump.length) + " não é múltiplo de " +
                         std::to_string(elementSize));
