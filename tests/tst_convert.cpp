@@ -436,13 +436,11 @@ private slots:
         };
         const qint64 patch = lump(13, 1) - 104; // the last surface
         const float nan = std::numeric_limits<float>::quiet_NaN(), inf = INFINITY;
-        const QByteArray size = QByteArray::number(base.size());
         row("file cut short", base.chopped(8),
-            "termina antes do fim (truncado): tem " + QByteArray::number(base.size() - 8) +
-                " bytes, e o cabeçalho indica " + size);
+            "o arquivo termina antes do fim (truncado): tem " +
+                QByteArray::number(base.size() - 8));
         row("lump past the end", with(base, header(13, 0), qint32(base.size() + 8)),
-            "tem " + size + " bytes, e o cabeçalho indica " +
-                QByteArray::number(base.size() + 8 + lump(13, 1)));
+            "bytes, e o cabeçalho indica " + QByteArray::number(base.size() + 8 + lump(13, 1)));
         row("negative offset", with(base, header(2, 0), qint32(-16)), "negativo");
         row("negative length", with(base, header(9, 1), qint32(-8)), "negativo");
         row("offset and length overflow",
