@@ -82,6 +82,19 @@ std::string unsupportedKind(std::span<const std::byte> data)
     return "não é um arquivo BSP";
 }
 
+// A file cut short, with the size the header promises: where its furthest lump ends.
+std::string truncated(std::span<const std::byte> data, int lumpCount)
+{
+    std::int64_t end = 0;
+    for (int i = 0; i < lumpCount; ++i) {
+        const std::int64_t offset = int32At(data, 8 + i * 8), length = int32At(data, 12 + i * 8);
+        if (offset >= 0 && length >= 0)
+            end = std::max(end, offset + length);
+    }
+    return "o arquivo termina antes do fim (truncado): tem " + std::to_string(data.size()) +
+           " bytes, e o cabeçalho indica " + std::to_string(end);
+}
+
 } // namespace
 
 std::string_view shaderName(const RawShader &shader)
@@ -106,7 +119,8 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
         return fail("arquivo grande demais para um BSP (" + std::to_string(data.size() >> 20) +
                     " MiB; o formato só alcança 2 GiB)");
     if (data.size() < kHeaderSize)
-        return fail("cabeçalho incompleto (" + std::to_string(data.size()) + " bytes)");
+        return fail("o arquivo termina antes do fim do cabeçalho (truncado): tem " +
+                    std::to_string(data.size()) + " de " + std::to_string(kHeaderSize) + " bytes");
 
     struct Span {
         std::int64_t offset, length;
@@ -127,10 +141,12 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
         const std::string name = std::string("lump de ") + lumpName(index);
         if (lump.offset < 0 || lump.length < 0)
             return fail(name + ": posição ou tamanho negativo");
-        if (static_cast<std::uint64_t>(lump.offset) + static_cast<std::uint64_t>(lump.length) >
-            data.size())
-            return fail(name + " passa do fim do arquivo (" + std::to_string(lump.offset) + " + " +
-                        std::to_string(lump.length) + " > " + std::to_string(data.size()) + ")");
+        if (lump.offset + lump.length > INT32_MAX)
+            return fail(name + ": termina além de 2 GiB, o limite do formato (" +
+                        std::to_string(lump.offset) + " + " + std::to_string(lump.length) + ")");
+        if (lump.offset + lump.length > static_cast<std::int64_t>(data.size()))
+            return fail(
+                truncated(data, kLumpCount + (bsp.extraLump && data.size() >= kHeaderSize + 8)));
         if (lump.length % static_cast<std::int64_t>(elementSize) != 0)
             return fail(name + ": tamanho " + std::to_string(lump.length) + " não é múltiplo de " +
                         std::to_string(elementSize));
@@ -150,10 +166,9 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
         return entityBytes.takeError();
     const char *text = reinterpret_cast<const char *>(entityBytes->data());
     const char *textEnd = text + entityBytes->size();
-    const char *nul = std::find(text, textEnd, '\0');
-    if (nul == textEnd)
-        return fail("texto das entidades sem o NUL final");
-    bsp.entities = std::string_view(text, static_cast<std::size_t>(nul - text));
+    // Maps edited after compiling may end the text at the lump's end, with no NUL.
+    const char *end = std::find(text, textEnd, '\0');
+    bsp.entities = std::string_view(text, static_cast<std::size_t>(end - text));
 
     for (auto r :
          {load(bsp.shaders, Shaders), load(bsp.planes, Planes), load(bsp.models, Models),

@@ -96,7 +96,7 @@ private:
 struct Bsp {
     int version = 0;
     bool extraLump = false;    // the 18-lump variant of version 47
-    std::string_view entities; // up to, not including, the first NUL
+    std::string_view entities; // up to the first NUL, or the whole lump without one
     Lump<RawShader> shaders;
     Lump<RawPlane> planes;
     Lump<RawModel> models;

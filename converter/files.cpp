@@ -1,9 +1,12 @@
 #include "files.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -104,6 +107,74 @@ Result<InputFile> InputFile::open(const std::filesystem::path &path, std::size_t
 
 namespace {
 
+// An interrupt removes the named temporary file, if there is one, and ends the
+// run by the signal's own default action. While commit moves names about, the
+// signal waits for it instead: neither a second name for the new map nor the
+// old map moved aside can be left.
+constexpr int kAtOnce = 0, kHeld = -1; // otherwise: the signal that waits
+std::atomic<int> interrupt{kAtOnce};
+std::atomic<const char *> namedTemp{nullptr};
+static_assert(std::atomic<int>::is_always_lock_free &&
+              std::atomic<const char *>::is_always_lock_free);
+
+// Only async-signal-safe calls: this runs in a handler.
+void endBy(int signal)
+{
+    if (const char *path = namedTemp.load())
+        ::unlink(path);
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    ::sigaction(signal, &fallback, nullptr);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    ::raise(signal);
+}
+
+void onInterrupt(int signal)
+{
+    int state = kHeld;
+    if (interrupt.compare_exchange_strong(state, signal) || state > 0)
+        return;
+    endBy(signal);
+}
+
+class HeldInterrupts {
+public:
+    HeldInterrupts() { interrupt.store(kHeld); }
+    ~HeldInterrupts()
+    {
+        if (const int signal = interrupt.exchange(kAtOnce); signal > 0)
+            endBy(signal);
+    }
+    HeldInterrupts(const HeldInterrupts &) = delete;
+    HeldInterrupts &operator=(const HeldInterrupts &) = delete;
+};
+
+// Gives the unnamed file open at fd a hidden name of its own in folder.
+Result<std::string> nameUnnamed(int fd, const std::filesystem::path &folder)
+{
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::string name =
+            ".bspc-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        const std::string path = (folder / name).native();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return path;
+        int error = errno;
+        // Without /proc: the descriptor itself, where the kernel allows that.
+        if (error == ENOENT) {
+            if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+                return path;
+            error = errno;
+        }
+        if (error != EEXIST)
+            return fail("não foi possível dar nome ao arquivo temporário: " + errnoText(error));
+    }
+    return fail("não foi possível dar nome ao arquivo temporário: todos os nomes estão em uso");
+}
+
 Result<void> writeAll(int fd, std::string_view text)
 {
     while (!text.empty()) {
@@ -176,6 +247,20 @@ Result<std::string> keepAside(const std::string &path)
 
 } // namespace
 
+void cleanUpOnInterrupt()
+{
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before {};
+        // One that the run was started ignoring (nohup, a background job) stays ignored.
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
+}
+
 Replacement::Replacement(std::filesystem::path target)
     : target_(std::move(target))
     , folder_(target_.parent_path())
@@ -186,24 +271,37 @@ Replacement::Replacement(std::filesystem::path target)
 
 Replacement::~Replacement()
 {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        ::unlink(temp_.c_str());
+    (void)discard({});
+}
+
+void Replacement::create()
+{
+    // Unnamed until commit: nothing can be left behind while the text is written.
+    fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ >= 0)
+        return;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        error_ = "não foi possível criar o arquivo temporário: " + errnoText(errno);
+        return;
     }
+    // A filesystem without unnamed files: a hidden name that an interrupt removes.
+    HeldInterrupts hold;
+    std::string temp = (folder_ / ".bspc-XXXXXX").native();
+    fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        error_ = "não foi possível criar o arquivo temporário: " + errnoText(errno);
+        return;
+    }
+    temp_ = std::move(temp);
+    namedTemp.store(temp_.c_str());
 }
 
 void Replacement::write(std::string_view text)
 {
+    if (error_.empty() && fd_ < 0)
+        create();
     if (!error_.empty())
         return;
-    if (fd_ < 0) {
-        temp_ = (folder_ / ".bspc-XXXXXX").native();
-        fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
-        if (fd_ < 0) {
-            error_ = "não foi possível criar o arquivo temporário: " + errnoText(errno);
-            return;
-        }
-    }
     if (auto written = writeAll(fd_, text); !written)
         error_ = written.error();
 }
@@ -212,8 +310,12 @@ Error Replacement::discard(std::string reason)
 {
     if (fd_ >= 0) {
         ::close(fd_);
-        ::unlink(temp_.c_str());
         fd_ = -1;
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+        namedTemp.store(nullptr);
+        temp_.clear();
     }
     return fail(std::move(reason));
 }
@@ -224,32 +326,37 @@ Result<std::string> Replacement::commit()
         write({});
     if (!error_.empty())
         return discard(error_);
-    // mkstemp makes it 0600; a map is an ordinary document.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd_, 0666 & ~mask);
+    if (!temp_.empty()) {
+        // mkstemp makes it 0600; a map is an ordinary document.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd_, 0666 & ~mask);
+    }
     if (::fsync(fd_) != 0)
         return discard(errnoText(errno));
+    HeldInterrupts hold;
+    if (temp_.empty()) {
+        auto named = nameUnnamed(fd_, folder_);
+        if (!named)
+            return discard(named.error());
+        temp_ = std::move(*named);
+    }
     const int fd = fd_;
     fd_ = -1;
-    auto removeTemp = [&](std::string reason) -> Error {
-        ::unlink(temp_.c_str());
-        return fail(std::move(reason));
-    };
     if (::close(fd) != 0)
-        return removeTemp(errnoText(errno));
+        return discard(errnoText(errno));
 
     struct stat st;
     std::string backup;
     if (::lstat(target_.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode))
-            return removeTemp("já existe uma pasta com esse nome");
+            return discard("já existe uma pasta com esse nome");
         // The same text again loses nothing; anything else the user may have
         // edited, so it goes to a backup name that is not taken yet.
         if (!sameContents(target_.c_str(), temp_.c_str())) {
             auto kept = keepAside(target_.native());
             if (!kept)
-                return removeTemp(kept.error());
+                return discard(kept.error());
             backup = std::move(*kept);
         }
     }
@@ -257,8 +364,10 @@ Result<std::string> Replacement::commit()
         const int error = errno;
         if (!backup.empty())
             ::rename(backup.c_str(), target_.c_str());
-        return removeTemp(errnoText(error));
+        return discard(errnoText(error));
     }
+    namedTemp.store(nullptr);
+    temp_.clear();
     syncFolder(folder_);
     return backup;
 }

@@ -30,12 +30,17 @@ PathKind pathKind(const std::filesystem::path &path);
 // A reason in Portuguese for an errno value.
 std::string errnoText(int error);
 
+// Makes SIGINT, SIGTERM and SIGHUP remove a Replacement's temporary file before
+// the run ends by the signal as it would have.
+void cleanUpOnInterrupt();
+
 // A file written in pieces that replaces target only when committed: the text
-// goes to a temporary file beside it, made at the first piece, which commit
-// syncs and renames over target. An existing target with other contents is
+// goes to an unnamed file in target's folder, made at the first piece (a hidden
+// named one where the filesystem has no unnamed files), which commit syncs,
+// names and renames over target. An existing target with other contents is
 // kept as target + ".bak", or ".bak2", ".bak3"... when that name is taken.
-// On failure, or without a commit, neither a partial target nor the temporary
-// file is left.
+// On failure, without a commit, or on an interrupt after cleanUpOnInterrupt,
+// neither a partial target nor the temporary file is left.
 class Replacement {
 public:
     explicit Replacement(std::filesystem::path target);
@@ -49,10 +54,12 @@ public:
     Result<std::string> commit();
 
 private:
+    void create();
+    // Closes and removes the temporary file.
     Error discard(std::string reason);
 
     std::filesystem::path target_, folder_;
-    std::string temp_;
+    std::string temp_; // the temporary file's name, while it has one
     int fd_ = -1;
     std::string error_;
 };

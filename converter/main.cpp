@@ -308,6 +308,8 @@ int main(int argc, char **argv)
 {
     // Nobody may be reading the progress; that must not stop a conversion.
     std::signal(SIGPIPE, SIG_IGN);
+    // Stopped by Ctrl-C, kill or a closed terminal, a run leaves no temporary file behind.
+    cleanUpOnInterrupt();
     // A conversion builds a few large arrays, frees them, and builds them again
     // for the next model or map: keep that memory in the heap rather than
     // mapping fresh, zeroed pages each time.

@@ -1,5 +1,8 @@
 #include "pk3.h"
 
+#include "files.h"
+
+#include <cerrno>
 #include <cstdint>
 #include <dlfcn.h>
 #include <zip.h>
@@ -16,6 +19,10 @@ struct Zip {
     decltype(&::zip_error_init_with_code) errorInitWithCode;
     decltype(&::zip_error_strerror) errorStrerror;
     decltype(&::zip_error_fini) errorFini;
+    decltype(&::zip_error_code_zip) errorCodeZip;
+    decltype(&::zip_error_code_system) errorCodeSystem;
+    decltype(&::zip_get_error) getError;
+    decltype(&::zip_file_get_error) fileGetError;
     decltype(&::zip_get_num_entries) getNumEntries;
     decltype(&::zip_get_name) getName;
     decltype(&::zip_name_locate) nameLocate;
@@ -24,8 +31,6 @@ struct Zip {
     decltype(&::zip_fopen) fopen;
     decltype(&::zip_fread) fread;
     decltype(&::zip_fclose) fclose;
-    decltype(&::zip_strerror) strerror;
-    decltype(&::zip_file_strerror) fileStrerror;
 };
 
 template <class Fn> bool resolve(void *library, const char *name, Fn &fn)
@@ -49,21 +54,22 @@ const Zip *zipLibrary(std::string &reason)
                 (why ? std::string(" (") + why + ")" : std::string());
             return false;
         }
-        const bool all = resolve(library, "zip_open", zip.open) &&
-                         resolve(library, "zip_discard", zip.discard) &&
-                         resolve(library, "zip_error_init_with_code", zip.errorInitWithCode) &&
-                         resolve(library, "zip_error_strerror", zip.errorStrerror) &&
-                         resolve(library, "zip_error_fini", zip.errorFini) &&
-                         resolve(library, "zip_get_num_entries", zip.getNumEntries) &&
-                         resolve(library, "zip_get_name", zip.getName) &&
-                         resolve(library, "zip_name_locate", zip.nameLocate) &&
-                         resolve(library, "zip_stat_init", zip.statInit) &&
-                         resolve(library, "zip_stat", zip.stat) &&
-                         resolve(library, "zip_fopen", zip.fopen) &&
-                         resolve(library, "zip_fread", zip.fread) &&
-                         resolve(library, "zip_fclose", zip.fclose) &&
-                         resolve(library, "zip_strerror", zip.strerror) &&
-                         resolve(library, "zip_file_strerror", zip.fileStrerror);
+        const bool all =
+            resolve(library, "zip_open", zip.open) &&
+            resolve(library, "zip_discard", zip.discard) &&
+            resolve(library, "zip_error_init_with_code", zip.errorInitWithCode) &&
+            resolve(library, "zip_error_strerror", zip.errorStrerror) &&
+            resolve(library, "zip_error_fini", zip.errorFini) &&
+            resolve(library, "zip_error_code_zip", zip.errorCodeZip) &&
+            resolve(library, "zip_error_code_system", zip.errorCodeSystem) &&
+            resolve(library, "zip_get_error", zip.getError) &&
+            resolve(library, "zip_file_get_error", zip.fileGetError) &&
+            resolve(library, "zip_get_num_entries", zip.getNumEntries) &&
+            resolve(library, "zip_get_name", zip.getName) &&
+            resolve(library, "zip_name_locate", zip.nameLocate) &&
+            resolve(library, "zip_stat_init", zip.statInit) &&
+            resolve(library, "zip_stat", zip.stat) && resolve(library, "zip_fopen", zip.fopen) &&
+            resolve(library, "zip_fread", zip.fread) && resolve(library, "zip_fclose", zip.fclose);
         if (!all) {
             failure =
                 "a biblioteca libzip (libzip.so.4) instalada não tem todas as funções esperadas";
@@ -76,6 +82,58 @@ const Zip *zipLibrary(std::string &reason)
         return nullptr;
     }
     return &zip;
+}
+
+// What went wrong in libzip, said for the user; `entry` is empty for the
+// archive as a whole. Its own English text only ever follows ours.
+std::string zipText(const Zip &lib, int code, int system, const std::string &entry)
+{
+    const auto damaged = [&](const char *why) {
+        return "pk3 danificado" + (entry.empty() ? std::string() : ": " + entry) + " (" + why + ")";
+    };
+    switch (code) {
+    case ZIP_ER_NOZIP:
+        if (entry.empty())
+            return "não é um arquivo pk3 (zip) válido, ou está incompleto";
+        return damaged("o cabeçalho da entrada não confere com o índice");
+    case ZIP_ER_INCONS:
+    case ZIP_ER_INVAL:
+        return damaged("o índice do zip não confere com o conteúdo");
+    case ZIP_ER_CRC:
+        return damaged("os dados não conferem com o CRC-32 gravado");
+    case ZIP_ER_ZLIB:
+    case ZIP_ER_COMPRESSED_DATA:
+        return damaged("dados compactados inválidos");
+    case ZIP_ER_EOF:
+        return damaged("o arquivo termina antes do fim da entrada");
+    case ZIP_ER_MULTIDISK:
+        return "pk3 dividido em vários volumes não é suportado";
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_WRONGPASSWD:
+        return "a entrada é cifrada e pede uma senha";
+    case ZIP_ER_ENCRNOTSUPP:
+        return "a entrada é cifrada por um método não suportado";
+    case ZIP_ER_COMPNOTSUPP:
+        return "a entrada usa um método de compressão não suportado";
+    case ZIP_ER_MEMORY:
+        return "memória insuficiente";
+    case ZIP_ER_OPEN:
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+    case ZIP_ER_TELL:
+        return "erro ao ler o pk3" + (system > 0 ? ": " + errnoText(system) : std::string());
+    }
+    zip_error_t error;
+    lib.errorInitWithCode(&error, code);
+    std::string text =
+        "erro da biblioteca zip " + std::to_string(code) + " (" + lib.errorStrerror(&error) + ")";
+    lib.errorFini(&error);
+    return text;
+}
+
+std::string zipText(const Zip &lib, zip_error_t *error, const std::string &entry)
+{
+    return zipText(lib, lib.errorCodeZip(error), lib.errorCodeSystem(error), entry);
 }
 
 } // namespace
@@ -123,17 +181,11 @@ Result<Pk3> Pk3::open(const std::filesystem::path &path)
     if (!lib)
         return fail(missing);
     int error = 0;
+    errno = 0;
     zip_t *zip = lib->open(path.c_str(), ZIP_RDONLY, &error);
-    if (!zip) {
-        if (error == ZIP_ER_NOZIP || error == ZIP_ER_INCONS)
-            return fail("não é um arquivo pk3 (zip) válido");
-        zip_error_t ze;
-        lib->errorInitWithCode(&ze, error);
-        std::string reason =
-            std::string("não foi possível abrir o pk3: ") + lib->errorStrerror(&ze);
-        lib->errorFini(&ze);
-        return fail(reason);
-    }
+    // Only the code comes back; errno still holds the system's reason, if any.
+    if (!zip)
+        return fail(zipText(*lib, error, errno, {}));
     Pk3 pk3;
     pk3.archive_ = std::make_unique<Archive>();
     pk3.archive_->lib = lib;
@@ -185,12 +237,17 @@ Result<std::vector<std::byte>> Pk3::read(const std::string &entry) const
         return fail("entrada grande demais para um BSP");
     zip_file_t *file = lib.fopen(archive_->zip, entry.c_str(), ZIP_FL_ENC_RAW);
     if (!file)
-        return fail(std::string("não foi possível ler do pk3: ") + lib.strerror(archive_->zip));
+        return fail(zipText(lib, lib.getError(archive_->zip), entry));
     std::vector<std::byte> bytes(static_cast<std::size_t>(st.size));
-    const zip_int64_t n = lib.fread(file, bytes.data(), bytes.size());
+    zip_int64_t n = lib.fread(file, bytes.data(), bytes.size());
+    // libzip checks the CRC-32 only once a read finds the end: one byte more must find it.
+    std::byte beyond;
+    const bool whole =
+        n >= 0 && zip_uint64_t(n) == st.size && (n = lib.fread(file, &beyond, 1)) == 0;
     std::string reason;
-    if (n < 0 || static_cast<zip_uint64_t>(n) != st.size)
-        reason = std::string("pk3 danificado: ") + lib.fileStrerror(file);
+    if (!whole)
+        reason = n < 0 ? zipText(lib, lib.fileGetError(file), entry)
+                       : "pk3 danificado: " + entry + " (o tamanho não confere com o índice)";
     lib.fclose(file);
     if (!reason.empty())
         return fail(reason);

@@ -11,6 +11,7 @@ public:
     QByteArray entities;
     int version = 46;
     bool extraLump = false; // one engine's 47 has an 18th lump after the 17
+    bool entityNul = true;  // maps edited after compiling may end the text without one
 
     BspWriter() { model(); } // the world's
 
@@ -96,7 +97,7 @@ public:
     QByteArray bytes() const
     {
         BspWriter w = *this;
-        w.lumps[0] = entities + '\0';
+        w.lumps[0] = entityNul ? entities + '\0' : entities;
         w.model();
         for (size_t m = 0; m + 1 < w.modelStarts.size(); ++m) {
             const auto [brush, surface] = w.modelStarts[m];

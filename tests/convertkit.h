@@ -7,11 +7,15 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 inline QByteArray readAll(const QByteArray &path)
@@ -51,30 +55,53 @@ struct Run {
     long peakKb = 0; // its resident memory at the most
 };
 
-// Runs the converter; its streams go through files so that both can be read whole.
-inline Run convert(QByteArrayList args)
+// Starts the converter, its streams going to the files out and err, its signals as from
+// a terminal. When `named`, the kernel refuses it unnamed files (O_TMPFILE) as a
+// filesystem without them does.
+inline pid_t start(QByteArrayList args, const QByteArray &out, const QByteArray &err,
+                   bool named = false)
 {
-    static QTemporaryDir logs;
     args.prepend(qgetenv("BSPC_EXE"));
     std::vector<char *> argv;
     for (QByteArray &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    sock_filter refuse[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args) + 16), // the flags
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    const sock_fprog filter{std::size(refuse), refuse};
+    sigset_t none;
+    sigemptyset(&none);
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    for (const int s : {SIGINT, SIGTERM, SIGHUP})
+        signal(s, SIG_DFL);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC;
+    if (sigprocmask(SIG_SETMASK, &none, nullptr) == 0 && dup2(open(out, flags, 0600), 1) == 1 &&
+        dup2(open(err, flags, 0600), 2) == 2 &&
+        (!named || (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                    prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0)))
+        execv(argv[0], argv.data());
+    _exit(127);
+}
+
+// Runs the converter; its streams go through files so that both can be read whole.
+inline Run convert(const QByteArrayList &args)
+{
+    static QTemporaryDir logs;
     const QByteArray out = QFile::encodeName(logs.filePath("out")),
                      err = QFile::encodeName(logs.filePath("err"));
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, out, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&files, 2, err, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     Run r;
-    pid_t pid = 0;
     int status = 0;
     rusage usage{};
-    if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) == 0 &&
-        wait4(pid, &status, 0, &usage) == pid)
+    if (const pid_t pid = start(args, out, err); pid > 0 && wait4(pid, &status, 0, &usage) == pid)
         r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
         r.peakKb = usage.ru_maxrss;
-    posix_spawn_file_actions_destroy(&files);
     return r.out = readAll(out), r.err = readAll(err), r;
 }
 

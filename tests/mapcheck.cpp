@@ -614,7 +614,8 @@ Bsp readBsp(const QByteArray &b)
         bsp.surfaces.push_back({i(0), i(2), i(3), i(4), i(5), i(6), i(24), i(25)});
     });
     const QByteArray text = b.mid(field<qint32>(b, 8), field<qint32>(b, 12));
-    for (Parser p(text.left(text.indexOf('\0'))); !p.done();)
+    // Up to the first NUL; a text edited after compiling may have none.
+    for (Parser p(text.first(qstrnlen(text.constData(), size_t(text.size())))); !p.done();)
         bsp.entities.append(p.entity().keys);
     return bsp;
 }
@@ -693,6 +694,9 @@ bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &fi
         zip_file_add(z, name.constData(),
                      zip_source_buffer(z, data.constData(), zip_uint64_t(data.size()), 0),
                      ZIP_FL_ENC_RAW);
+    // Stored as they are, so that a test can find and change an entry's bytes.
+    for (zip_uint64_t i = 0; i < zip_uint64_t(files.size()); ++i)
+        zip_set_file_compression(z, i, ZIP_CM_STORE, 0);
     return zip_close(z) == 0;
 }
 
