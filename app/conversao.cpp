@@ -73,7 +73,8 @@ QString resultText(const core::ToolExit &exit, const core::MapFiles &maps)
     const QString folder = core::displayName(maps.folder()), code = QString::number(exit.code);
     // A pk3 whose maps partly failed: what was written, and what was not.
     if (maps.package() && !written.isEmpty()) {
-        const QString done = counted(written.size(), "mapa", "mapas") + QStringLiteral(" em ") + folder;
+        const QString done =
+            counted(written.size(), "mapa", "mapas") + QStringLiteral(" em ") + folder;
         const qsizetype failed = maps.expected().size() - written.size();
         if (exit.code == 0)
             return QStringLiteral("Concluído em %1 s: %2").arg(seconds(exit.elapsedNs), done);
@@ -168,9 +169,9 @@ Conversao::Conversao(const core::Conversion &conversion)
     outputView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     outputView->setMaximumBlockCount(maxLines);
 
-    resultLine =
-        makeLine(this, "resultLine", QStringLiteral("%1 em execução…").arg(QLatin1String(core::toolName)),
-                 QStringLiteral("Resultado"));
+    resultLine = makeLine(this, "resultLine",
+                          QStringLiteral("%1 em execução…").arg(QLatin1String(core::toolName)),
+                          QStringLiteral("Resultado"));
     openFolderButton = makeButton(this, "openFolderButton", QStringLiteral("Abrir pasta"));
     openFolderButton->hide();
     connect(openFolderButton, &QPushButton::clicked, this, &Conversao::openFolder);

@@ -39,8 +39,8 @@ private slots:
 
 private:
     explicit Conversao(const core::Conversion &conversion);
-    // Today's size where the screen has the room for it, frame included; else
-    // what room there is.
+    // The designed size where the screen has room for it, frame included;
+    // else what room there is.
     void fitScreen();
     void append(QStringView text);
     void breakLine();

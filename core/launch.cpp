@@ -21,8 +21,8 @@ MapFiles::MapFiles(const QString &bspFile, const QString &outputFolder)
     const auto bytes = [](const QString &name) { return encodeName(name).toStdString(); };
     const auto text = [](const std::string &name) { return decodeName(name); };
     // Not tidied: "." and ".." are left for the system to follow, as the tool's are.
-    const bsp2map::Plan plan = bsp2map::makePlan(bytes(bspFile), bytes(outputFolder),
-                                                 bytes(workingDirectory()));
+    const bsp2map::Plan plan =
+        bsp2map::makePlan(bytes(bspFile), bytes(outputFolder), bytes(workingDirectory()));
     inputName = text(plan.name);
     this->outputFolder = text(plan.folder.native());
     wholePackage = plan.whole;

@@ -230,13 +230,12 @@ class TestWindows : public QObject {
                          QString(arg)
                              .replace(core::decodeName(oddFile), "mapa\uFFFD\uFFFDo.bsp")
                              .replace('\n', QChar(0x240A)));
-                for (const QAbstractItemView *list : {files, static_cast<QAbstractItemView *>(dirs)})
+                for (const QAbstractItemView *list :
+                     {files, static_cast<QAbstractItemView *>(dirs)})
                     QVERIFY(list->sizeHintForRow(0) < 2 * list->fontMetrics().height()); // one line
-            } else if (verb == "fits") { // the conversion window on the screen, whole
-                const QWidgetList tops = QApplication::topLevelWidgets();
-                QWidget *top = *std::find_if(tops.cbegin(), tops.cend(), [](QWidget *w) {
-                    return w->objectName() == "Conversao";
-                });
+            } else if (verb == "fits") { // the conversion window, whole on the screen
+                QTRY_COMPARE(QApplication::activeWindow()->objectName(), "Conversao");
+                QWidget *top = QApplication::activeWindow();
                 const QFontMetrics m(top->findChild<QPlainTextEdit *>()->font());
                 const QSize design(m.horizontalAdvance('x') * 90, m.lineSpacing() * 30);
                 const QRect screen = top->screen()->availableGeometry();
@@ -328,7 +327,8 @@ private slots:
         stub = std::make_unique<StubFolder>(); // fresh: tests remove parts of the tree
         root = QDir(stub->folder()).canonicalPath();
         const fs::path maps = core::encodeName(root + "/maps").toStdString();
-        for (const char *dir : {"sub", "x.bsp", "locked", "../other", "../nomes/a\nb", oddFolder.data()})
+        for (const char *dir :
+             {"sub", "x.bsp", "locked", "../other", "../nomes/a\nb", oddFolder.data()})
             fs::create_directories(maps / dir);
         for (const char *file : {"arena.bsp", "B.BSP", "c.Bsp", "d.map", "e.bspx", ".hidden.bsp",
                                  "sub/deep.bsp", "../nomes/x\ny.bsp", oddFile.data()})
