@@ -93,17 +93,11 @@ QString resultText(const core::ToolExit &exit, const core::MapFiles &maps)
         .arg(seconds(exit.elapsedNs), map, brazil().toString(kilobytes(written.first().size)));
 }
 
-// A screen reader reads a line by its name, so the name is the text, and it
-// hears the change; the description says what the line is.
-void showLine(QLabel *line, const QString &text)
-{
-    line->setText(text);
-    line->setAccessibleName(text);
-}
-
+// A label without a name of its own is read by its text, and Qt tells a
+// screen reader of each new one; the description says what the line is.
 QLabel *makeLine(QWidget *parent, const char *name, const QString &text, const QString &role)
 {
-    auto *line = new QLabel(parent);
+    auto *line = new QLabel(text, parent);
     line->setObjectName(QLatin1String(name));
     line->setAccessibleDescription(role);
     line->setTextFormat(Qt::PlainText);
@@ -111,7 +105,6 @@ QLabel *makeLine(QWidget *parent, const char *name, const QString &text, const Q
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // However long the paths, the window keeps its width.
     line->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    showLine(line, text);
     return line;
 }
 
@@ -340,7 +333,7 @@ void Conversao::showResult(const core::ToolExit &exit)
 {
     showTimer->stop();
     showOutput();
-    showLine(resultLine, resultText(exit, maps));
+    resultLine->setText(resultText(exit, maps));
     openFolderButton->show();
 }
 
