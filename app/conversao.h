@@ -3,6 +3,7 @@
 #include "launch.h"
 
 #include <QStringDecoder>
+#include <QTextCursor>
 #include <QWidget>
 
 class QLabel;
@@ -32,18 +33,23 @@ private slots:
     void takeOutput(const QByteArray &bytes);
     void showOutput();
     void followEnd(int minimum, int maximum);
+    void holdOrFollow(const QRect &area, int scrolled);
     void showResult(const core::ToolExit &exit);
     void openFolder();
 
 private:
     explicit Conversao(const core::Conversion &conversion);
+    // The designed size where the screen has room for it, frame included;
+    // else what room there is.
+    void fitScreen();
     void append(QStringView text);
     void breakLine();
 
     core::MapFiles maps;
     QStringDecoder decoder{QStringDecoder::Utf8};
-    // Output not shown yet. When it holds more lines than are kept, what the
-    // view shows is dropped with the oldest of it.
+    // Output not shown yet, while the timer runs or the user looks further up.
+    // When it holds more lines than are kept, what the view shows is dropped
+    // with the oldest of it.
     QString pending;
     qsizetype pendingBreaks = 0;
     bool clearView = false;
@@ -55,6 +61,12 @@ private:
     QTimer *showTimer;
     bool showing = false;
     int shownEnd = 0; // where the end of the output was when last seen
+    // Scrolled up by the user: the line at the top of the view, and which of
+    // its lines when it wraps.
+    bool held = false;
+    QTextCursor heldTop;
+    int heldLine = 0;
+    bool moving = false; // the view is moved here, not by the user
 
     QLabel *commandLine;
     QPlainTextEdit *outputView;

@@ -155,6 +155,11 @@ void Form1::takeDrop(QDropEvent *event, bool drop)
     }
 }
 
+void Form1::setBspFile(const QString &path)
+{
+    txtBSP->setText(path);
+}
+
 void Form1::decompile()
 {
     const core::Result<core::Conversion> started =

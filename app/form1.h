@@ -18,6 +18,8 @@ public:
 
 public slots:
     void decompile();
+    // Fills the BSP field, as "vostrand <file>" does.
+    void setBspFile(const QString &path);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

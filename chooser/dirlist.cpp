@@ -207,8 +207,11 @@ void DirList::openRow(const QModelIndex &index)
         return;
     const QString target = index.data(PathRole).toString();
     const core::Result<> opened = setPath(target);
-    if (!opened.ok())
-        emit openFailed(target, opened.error());
+    if (opened.ok())
+        return;
+    // The highlight goes back to the folder whose files are still shown.
+    setCurrentIndex(rows->index(rows->openRow()));
+    emit openFailed(target, opened.error());
 }
 
 bool DirList::event(QEvent *event)

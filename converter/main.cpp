@@ -6,6 +6,7 @@
 #include "convert.h"
 #include "files.h"
 #include "pk3.h"
+#include "plan.h"
 
 #include <chrono>
 #include <csignal>
@@ -100,14 +101,6 @@ struct Arguments {
     ConvertOptions options;
 };
 
-bool endsWithPk3(std::string_view name)
-{
-    if (name.size() < 4)
-        return false;
-    const std::string_view tail = name.substr(name.size() - 4);
-    return tail[0] == '.' && (tail[1] | 0x20) == 'p' && (tail[2] | 0x20) == 'k' && tail[3] == '3';
-}
-
 std::string secondsText(double seconds)
 {
     char buffer[32];
@@ -174,64 +167,37 @@ bool checkFolder(const fs::path &folder)
     }
 }
 
-fs::path folderOf(const fs::path &file)
-{
-    fs::path parent = file.parent_path();
-    return parent.empty() ? fs::path(".") : parent;
-}
-
-int convertFile(const std::string &input, const Arguments &args)
+int convertFile(const Plan &plan, const Arguments &args)
 {
     const auto started = std::chrono::steady_clock::now();
-    const fs::path path(input);
-    const fs::path folder = args.output->empty() ? folderOf(path) : fs::path(*args.output);
-    if (!checkFolder(folder))
+    if (!checkFolder(plan.folder))
         return Failed;
-    say("lendo " + input);
+    say("lendo " + plan.source);
     // Lump offsets are 32-bit: nothing past 2 GiB can belong to a map.
-    auto file = InputFile::open(path, INT32_MAX);
+    auto file = InputFile::open(fs::path(plan.source), INT32_MAX);
     if (!file) {
-        complain(input, file.error());
+        complain(plan.source, file.error());
         return Failed;
     }
     if (file->bytes().size() >= kHugePagesFrom)
         preferHugePages();
-    return convertOne(input, file->bytes(), folder, path.filename().stem(), args.options, started)
+    return convertOne(plan.source, file->bytes(), plan.folder, plan.maps->front().stem,
+                      args.options, started)
                ? Ok
                : Failed;
 }
 
-// All of maps/*.bsp, or the one entry named; each map on its own.
-int convertPk3(const std::string &pk3Path, const std::optional<std::string> &entry,
-               const Arguments &args)
+// The maps of the plan, each on its own.
+int convertPk3(const Plan &plan, const Arguments &args)
 {
-    const fs::path folder =
-        args.output->empty() ? folderOf(fs::path(pk3Path)) : fs::path(*args.output);
-    if (!checkFolder(folder))
+    if (!checkFolder(plan.folder))
         return Failed;
-    auto pk3 = Pk3::open(fs::path(pk3Path));
-    if (!pk3) {
-        complain(pk3Path, pk3.error());
-        return Failed;
-    }
     // The maps are read into the heap, and most are large.
     preferHugePages();
-    std::vector<std::string> entries;
-    if (entry) {
-        auto found = pk3->findEntry(*entry);
-        if (!found) {
-            complain(pk3Path + "/" + *entry, found.error());
-            return Failed;
-        }
-        entries.push_back(*found);
-    } else {
-        entries = pk3->mapEntries();
-        if (entries.empty()) {
-            complain(pk3Path, "nenhum mapa (maps/*.bsp) no pk3");
-            return Failed;
-        }
-        say(pk3Path + ": " + std::to_string(entries.size()) + " mapas");
-    }
+    const Pk3 &pk3 = *plan.package;
+    const std::vector<PlannedMap> &maps = *plan.maps;
+    if (plan.whole)
+        say(plan.source + ": " + std::to_string(maps.size()) + " mapas");
     int failures = 0;
     // The next map is unpacked while this one converts: inflating is about a
     // third of the work. Only one read runs at a time, so the archive is never
@@ -239,67 +205,45 @@ int convertPk3(const std::string &pk3Path, const std::optional<std::string> &ent
     Result<std::vector<std::byte>> unpacked = fail({});
     const auto unpack = [&](std::size_t i) {
         try {
-            return std::thread([&, i] { unpacked = pk3->read(entries[i]); });
+            return std::thread([&, i] { unpacked = pk3.read(maps[i].entry); });
         } catch (const std::system_error &) {
-            unpacked = pk3->read(entries[i]);
+            unpacked = pk3.read(maps[i].entry);
             return std::thread();
         }
     };
     std::thread reader = unpack(0);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::string &name = entries[i];
+    for (std::size_t i = 0; i < maps.size(); ++i) {
         const auto started = std::chrono::steady_clock::now();
-        const std::string shown = pk3Path + "/" + name;
+        const std::string shown = plan.source + "/" + maps[i].entry;
         say("lendo " + shown);
         if (reader.joinable())
             reader.join();
         auto bytes = std::move(unpacked);
-        if (i + 1 < entries.size())
+        if (i + 1 < maps.size())
             reader = unpack(i + 1);
         if (!bytes) {
             complain(shown, bytes.error());
             ++failures;
             continue;
         }
-        if (!convertOne(shown, *bytes, folder, fs::path(name).filename().stem(), args.options,
-                        started))
+        if (!convertOne(shown, *bytes, plan.folder, maps[i].stem, args.options, started))
             ++failures;
     }
-    if (entries.size() > 1 && failures > 0)
-        complain(pk3Path, std::to_string(failures) + " de " + std::to_string(entries.size()) +
-                              " mapas não convertidos");
+    if (maps.size() > 1 && failures > 0)
+        complain(plan.source, std::to_string(failures) + " de " + std::to_string(maps.size()) +
+                                  " mapas não convertidos");
     return failures == 0 ? Ok : Failed;
 }
 
 int run(const Arguments &args)
 {
-    const std::string &input = *args.input;
-    switch (pathKind(fs::path(input))) {
-    case PathKind::Regular:
-        if (endsWithPk3(input))
-            return convertPk3(input, std::nullopt, args);
-        return convertFile(input, args);
-    case PathKind::Missing:
-        // A path through a pk3: the longest leading part that is one.
-        for (std::size_t slash = input.rfind('/'); slash != std::string::npos && slash > 0;
-             slash = input.rfind('/', slash - 1)) {
-            const std::string prefix = input.substr(0, slash);
-            if (endsWithPk3(prefix) && pathKind(fs::path(prefix)) == PathKind::Regular) {
-                std::size_t start = slash;
-                while (start < input.size() && input[start] == '/')
-                    ++start;
-                // "pak.pk3/" names the whole package, as "pak.pk3" does.
-                if (start == input.size())
-                    return convertPk3(prefix, std::nullopt, args);
-                return convertPk3(prefix, input.substr(start), args);
-            }
-        }
-        complain(input, "arquivo não encontrado");
+    const Plan plan = makePlan(*args.input, *args.output);
+    // What the input lacks comes first: a missing file is no missing folder.
+    if (!plan.maps) {
+        complain({}, plan.maps.error());
         return Failed;
-    default:
-        // Directories, FIFOs and unreadable paths: opening says which.
-        return convertFile(input, args);
     }
+    return plan.package ? convertPk3(plan, args) : convertFile(plan, args);
 }
 
 } // namespace

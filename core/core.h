@@ -25,7 +25,8 @@ QString decodeName(QByteArrayView bytes);
 QByteArray encodeName(const QString &name);
 // Whether `name` holds escaped bytes; they make PCRE reject the whole subject.
 bool hasEscapedBytes(const QString &name);
-// The name as it may be shown: escaped bytes appear as U+FFFD.
+// The name as it may be shown, on one line: escaped bytes appear as U+FFFD,
+// control characters as their symbols (a line break as U+240A).
 QString displayName(const QString &name);
 
 // --- Paths -------------------------------------------------------------------

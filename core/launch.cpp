@@ -1,48 +1,10 @@
 #include "launch.h"
 
-#include "platform.h"
+#include "plan.h"
 
 #include <QDir>
 
 namespace core {
-
-namespace {
-
-qsizetype lastSeparator(const QString &path)
-{
-    for (qsizetype i = path.size(); i > 0; --i) {
-        if (platform::isSeparator(path.at(i - 1)))
-            return i - 1;
-    }
-    return -1;
-}
-
-// The folder that holds `file`, "" when it is named without one.
-QString folderOf(const QString &file)
-{
-    const qsizetype cut = lastSeparator(file);
-    return cut < 0 ? QString() : file.left(qMax(cut, platform::rootLength(file)));
-}
-
-// The name without its last extension; a leading dot starts no extension.
-QString stem(const QString &name)
-{
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 ? name.left(dot) : name;
-}
-
-QStringList mapsIn(const QString &folder)
-{
-    const Result<Listing> listing = readDirectory(folder);
-    QStringList paths;
-    if (listing.ok()) {
-        for (const QString &name : matchingFiles(listing.value(), QStringLiteral("*.map")))
-            paths.append(joinPath(folder, name));
-    }
-    return paths;
-}
-
-} // namespace
 
 QString toolPath(const QString &programFolder)
 {
@@ -56,16 +18,22 @@ QStringList toolArguments(const QString &bspFile, const QString &outputFolder)
 
 MapFiles::MapFiles(const QString &bspFile, const QString &outputFolder)
 {
-    QString folder = outputFolder.isEmpty() ? folderOf(bspFile) : outputFolder;
+    const auto bytes = [](const QString &name) { return encodeName(name).toStdString(); };
+    const auto text = [](const std::string &name) { return decodeName(name); };
     // Not tidied: "." and ".." are left for the system to follow, as the tool's are.
-    if (platform::rootLength(folder) == 0)
-        folder = folder.isEmpty() ? workingDirectory() : joinPath(workingDirectory(), folder);
-    this->outputFolder = folder;
-    const QString name = bspFile.mid(lastSeparator(bspFile) + 1);
-    const bool package = name.endsWith(QLatin1String(".pk3"), Qt::CaseInsensitive);
-    if (!package)
-        expectedMap = joinPath(folder, stem(name) + QLatin1String(".map"));
-    for (const QString &path : package ? mapsIn(folder) : QStringList{expectedMap}) {
+    const bsp2map::Plan plan =
+        bsp2map::makePlan(bytes(bspFile), bytes(outputFolder), bytes(workingDirectory()));
+    inputName = text(plan.name);
+    this->outputFolder = text(plan.folder.native());
+    wholePackage = plan.whole;
+    if (plan.maps) {
+        for (const bsp2map::PlannedMap &map : *plan.maps) {
+            const QString path = text(map.target.native());
+            if (!expectedMaps.contains(path))
+                expectedMaps.append(path);
+        }
+    }
+    for (const QString &path : std::as_const(expectedMaps)) {
         if (const std::optional<FileStamp> stamp = fileStamp(path))
             before.insert(path, *stamp);
     }
@@ -74,8 +42,7 @@ MapFiles::MapFiles(const QString &bspFile, const QString &outputFolder)
 QList<WrittenMap> MapFiles::written() const
 {
     QList<WrittenMap> maps;
-    for (const QString &path :
-         expectedMap.isEmpty() ? mapsIn(outputFolder) : QStringList{expectedMap}) {
+    for (const QString &path : expectedMaps) {
         const std::optional<FileStamp> stamp = fileStamp(path);
         const auto old = before.constFind(path);
         if (stamp && (old == before.cend() || *old != *stamp))

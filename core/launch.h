@@ -20,25 +20,33 @@ struct WrittenMap {
     qint64 size = 0;
 };
 
-// The .map files that a conversion may write, as they stood before it started,
-// so that what it wrote can be told from what was there: <name>.map for a BSP
-// file, every .map file in the folder for a .pk3, which holds many maps.
+// The .map files that a conversion is to write, as the converter plans them,
+// and how they stood before it started, so that what it wrote can be told from
+// what was there: one for a BSP file or a map in a pk3, each of its maps for a
+// whole pk3.
 class MapFiles {
 public:
     MapFiles() = default;
-    // An empty output folder means the BSP file's own, as the converter reads it.
+    // The fields as passed to the converter; an empty output folder means the
+    // input's own (the pk3's), as the converter reads it.
     MapFiles(const QString &bspFile, const QString &outputFolder);
 
+    // What the conversion is called: the file's name, or the map's in a pk3.
+    const QString &name() const { return inputName; }
     // Absolute; a relative one is taken from the working directory, as the tool does.
     const QString &folder() const { return outputFolder; }
-    // The one map a BSP file gives, "" for a .pk3.
-    const QString &expected() const { return expectedMap; }
+    // Every map it is to write; none when the converter cannot take the input.
+    const QStringList &expected() const { return expectedMaps; }
+    // A whole pk3, whose maps are counted rather than named.
+    bool package() const { return wholePackage; }
     // What was written since: new files, and files changed or replaced.
     QList<WrittenMap> written() const;
 
 private:
+    QString inputName;
     QString outputFolder;
-    QString expectedMap;
+    QStringList expectedMaps;
+    bool wholePackage = false;
     QHash<QString, FileStamp> before;
 };
 

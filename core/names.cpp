@@ -121,10 +121,17 @@ bool hasEscapedBytes(const QString &name)
 
 QString displayName(const QString &name)
 {
+    // Control characters as their visible symbols (U+2400 + c, U+2421 for DEL),
+    // so that a name with a line break still shows as one name on one line.
     QString shown = name;
     for (QChar &c : shown) {
-        if (isEscape(c.unicode()))
+        const char16_t u = c.unicode();
+        if (isEscape(u))
             c = QChar(QChar::ReplacementCharacter);
+        else if (u < 0x20)
+            c = QChar(char16_t(0x2400 + u));
+        else if (u == 0x7f)
+            c = QChar(char16_t(0x2421));
     }
     return shown;
 }

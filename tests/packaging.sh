@@ -17,8 +17,8 @@ for need in libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins qt6-translatio
 done
 icon=share/icons/hicolor app=apps/org.vostrand.Vostrand
 for path in lib/vostrand/bspc.exe share/applications/org.vostrand.Vostrand.desktop \
-    share/metainfo/org.vostrand.Vostrand.metainfo.xml $icon/16x16/$app.png $icon/32x32/$app.png \
-    $icon/scalable/$app.svg; do
+    share/metainfo/org.vostrand.Vostrand.metainfo.xml share/mime/packages/org.vostrand.Vostrand.xml \
+    $icon/16x16/$app.png $icon/32x32/$app.png $icon/scalable/$app.svg; do
     [ -s "$path" ] || fail "package lacks $path"
 done
 [ -x bin/vostrand ] && [ "$(readlink bin/vostrand)" = ../lib/vostrand/vostrand ] ||

@@ -5,13 +5,13 @@
 //   talk n     lines on both streams, then an n-byte <name>.map
 //   exit n     a line on stderr, exit n without a map
 //   signal n   kills itself with signal n
-//   pk3 n      n maps and a text file in the output folder
 //   flood n    n MiB of numbered lines and a last line of 2500 characters
 //   wait       200 lines, waits for a "go" file beside it, 9900 more lines,
 //              then bspc-<pid>.done with how many writes failed
 //   fork       a line, leaves a child that holds the output open until "go",
 //              writes a 10-byte <name>.map
 // Only libc, so that its own start weighs little in the bench.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -35,7 +35,8 @@ void writeFile(int dir, const char *name, const char *data, long size)
 {
     static char zeros[1 << 20]; // in .bss, not in the file
     const int fd = openat(dir, name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    (void)!write(fd, data ? data : zeros, size_t(size));
+    for (long at = 0; at < size; at += sizeof zeros)
+        (void)!write(fd, data ? data + at : zeros, size_t(std::min<long>(size - at, sizeof zeros)));
     close(fd);
 }
 
@@ -118,11 +119,6 @@ int main(int argc, char **argv)
         setrlimit(RLIMIT_CORE, &noCore);
         std::signal(int(n), SIG_DFL); // a sanitizer may have taken it
         raise(int(n));
-    } else if (is("pk3")) {
-        for (long i = 0; i <= n; ++i) {
-            std::snprintf(name, sizeof name, i < n ? "mapa%ld.map" : "leia.txt", i);
-            writeFile(out, name, nullptr, 100);
-        }
     } else if (is("flood")) {
         // All in one write into a pipe this large: much of it is still there at the
         // exit, and the reader must drain it.

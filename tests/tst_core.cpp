@@ -3,6 +3,8 @@
 #include "launch.h"
 #include "testkit.h"
 
+#include <QMimeDatabase>
+
 #include <cstddef>
 #include <fcntl.h>
 #include <linux/filter.h>
@@ -43,7 +45,7 @@ struct StartCase {
 class TestCore : public QObject {
     Q_OBJECT
 
-    QTemporaryDir workDir;
+    QTemporaryDir workDir, mimeData;
 
 private slots:
     void initTestCase()
@@ -58,6 +60,13 @@ private slots:
         const sock_fprog program{sizeof filter / sizeof *filter, filter};
         QVERIFY(!pidfdsRefused || (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
                                    prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0));
+        // The package's type for BSP maps, in a data folder of its own before the system's.
+        const QString mime = mimeData.filePath("mime");
+        QVERIFY(QDir(mime).mkpath("packages") &&
+                QFile::copy(QT_TESTCASE_SOURCEDIR "/../app/org.vostrand.Vostrand.mime.xml",
+                            mime + "/packages/v.xml"));
+        QCOMPARE(QProcess::execute("update-mime-database", {mime}), 0);
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(mimeData.path()) + ":/usr/share");
     }
     void init() { QVERIFY(QDir::setCurrent(workDir.path())); }
     // QTemporaryDir cannot see names that are not UTF-8.
@@ -66,28 +75,58 @@ private slots:
     void namesRoundTrip_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("escaped"); // bytes that are not UTF-8
+        QTest::addColumn<bool>("escaped");  // holds bytes that are not UTF-8
+        QTest::addColumn<QString>("shown"); // on one line, with U+FFFD for such bytes
         for (int b = 0; b < 256; ++b)
-            QTest::addRow("byte %02x", b) << QByteArray(1, char(b)) << (b < 0x80 ? 0 : 1);
-        QTest::newRow("multi-byte") << QByteArray("\xc3\xa7\xe0\xa0\x80\xef\xbf\xbd\xf0\x9f\x97"
-                                                  "\xba\xf4\x8f\xbf\xbf")
-                                    << 0;
+            QTest::addRow("byte %02x", b) << QByteArray(1, char(b)) << (b >= 0x80)
+                                          << QString(QChar(b < 0x20    ? 0x2400 + b
+                                                           : b == 0x7f ? 0x2421
+                                                           : b < 0x80  ? b
+                                                                       : 0xFFFD));
+        const QByteArray utf8("\xc3\xa7\xe0\xa0\x80\xef\xbf\xbd\xf0\x9f\x97\xba\xf4\x8f\xbf\xbf");
+        QTest::newRow("multi-byte") << utf8 << false << QString::fromUtf8(utf8);
         QTest::newRow("overlong, surrogate, above U+10FFFF")
-            << QByteArray("\xc0\xaf\xc1\xbf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80") << 14;
-        QTest::newRow("latin-1, cut short") << QByteArray("mapa\xe7\xe3o.bspx\xe2\x82") << 4;
+            << QByteArray("\xc0\xaf\xc1\xbf\xe0\x80\xaf\xed\xa0\x80\xf4\x90\x80\x80") << true
+            << QString(14, QChar::ReplacementCharacter);
+        QTest::newRow("latin-1, cut short, a line break")
+            << QByteArray("mapa\xe7\xe3o\n.bspx\xe2\x82") << true
+            << "mapa\uFFFD\uFFFDo\u240A.bspx\uFFFD\uFFFD";
     }
 
     void namesRoundTrip()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(int, escaped);
-        const QString name = core::decodeName(bytes), shown = core::displayName(name);
+        QFETCH(bool, escaped);
+        QFETCH(QString, shown);
+        const QString name = core::decodeName(bytes);
         QCOMPARE(core::encodeName(name), bytes);
-        QCOMPARE(core::hasEscapedBytes(name), escaped > 0);
-        QVERIFY(escaped > 0 || name == QString::fromUtf8(bytes));
-        QCOMPARE(shown.count(QChar::ReplacementCharacter) - name.count(QChar::ReplacementCharacter),
-                 escaped);
-        QVERIFY(!core::hasEscapedBytes(shown));
+        QCOMPARE(core::hasEscapedBytes(name), escaped);
+        QVERIFY(escaped || name == QString::fromUtf8(bytes));
+        QCOMPARE(core::displayName(name), shown);
+    }
+
+    // The type that the package installs for BSP maps, as a file manager finds
+    // it: by the name, or by the first bytes.
+    void mimeType_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("map");
+        QTest::newRow("name") << "arena.bsp" << QByteArray() << true;
+        QTest::newRow("name in capitals") << "ARENA.BSP" << QByteArray("VBSP") << true;
+        QTest::newRow("IBSP") << "mapa" << QByteArray("IBSP\x2e\0\0\0", 8) << true;
+        QTest::newRow("RBSP") << "mapa" << QByteArray("RBSP\x01\0\0\0", 8) << true;
+        QTest::newRow("neither") << "mapa" << QByteArray("VBSP\x14\0\0\0", 8) << false;
+    }
+
+    void mimeType()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, map);
+        std::ofstream(mimeData.filePath(name).toStdString()).write(bytes, bytes.size());
+        QCOMPARE(QMimeDatabase().mimeTypeForFile(mimeData.filePath(name)).name(),
+                 map ? "application/x-bsp-map" : "application/octet-stream");
     }
 
     void pathsAndDrives_data()

@@ -63,6 +63,7 @@ class TestWindows : public QObject {
                                      .replace("%refused", "permissão negada")
                                      .replace("%odd", core::decodeName(oddFile))
                                      .replace("%dir", core::decodeName(oddFolder))
+                                     .replace("%nl", "\n")
                                      .replace("%tool", stub->folder() + "/bspc.exe")
                                      .replace("%pasted", pasted)
                                      .replace("%loader", loader)
@@ -220,12 +221,27 @@ class TestWindows : public QObject {
                 init();
             } else if (verb == "design")
                 design(open == chooser.get() ? static_cast<QWidget *>(window.get()) : open, arg);
-            else if (verb == "path")
+            else if (verb == "path") { // the open folder, highlighted
                 QCOMPARE(dirs->path(), arg);
-            else if (verb == "files") { // names not in UTF-8 show with U+FFFD
+                QCOMPARE(dirs->currentIndex().data(DirList::PathRole).toString(), arg);
+            } else if (verb == "files") { // U+FFFD for bytes not in UTF-8, symbols for controls
                 QCOMPARE(rows(files).join(','), arg);
                 QCOMPARE(rows(files, Qt::DisplayRole).join(','),
-                         QString(arg).replace(core::decodeName(oddFile), "mapa\uFFFD\uFFFDo.bsp"));
+                         QString(arg)
+                             .replace(core::decodeName(oddFile), "mapa\uFFFD\uFFFDo.bsp")
+                             .replace('\n', QChar(0x240A)));
+                for (const QAbstractItemView *list :
+                     {files, static_cast<QAbstractItemView *>(dirs)})
+                    QVERIFY(list->sizeHintForRow(0) < 2 * list->fontMetrics().height()); // one line
+            } else if (verb == "fits") { // the conversion window, whole on the screen
+                QTRY_COMPARE(QApplication::activeWindow()->objectName(), "Conversao");
+                QWidget *top = QApplication::activeWindow();
+                const QFontMetrics m(top->findChild<QPlainTextEdit *>()->font());
+                const QSize design(m.horizontalAdvance('x') * 90, m.lineSpacing() * 30);
+                const QRect screen = top->screen()->availableGeometry();
+                QVERIFY(screen.contains(top->frameGeometry()));
+                QVERIFY(top->rect().contains(top->findChild<QWidget *>("closeButton")->geometry()));
+                QVERIFY(top->size() == design || !screen.contains(QRect(screen.topLeft(), design)));
             } else if (verb == "drive") { // the whole drive in its tip
                 QCOMPARE(drives->currentData(Qt::UserRole).toString(), arg);
                 QCOMPARE(drives->toolTip(), arg);
@@ -311,10 +327,11 @@ private slots:
         stub = std::make_unique<StubFolder>(); // fresh: tests remove parts of the tree
         root = QDir(stub->folder()).canonicalPath();
         const fs::path maps = core::encodeName(root + "/maps").toStdString();
-        for (const char *dir : {"sub", "x.bsp", "locked", "../other", oddFolder.data()})
+        for (const char *dir :
+             {"sub", "x.bsp", "locked", "../other", "../nomes/a\nb", oddFolder.data()})
             fs::create_directories(maps / dir);
         for (const char *file : {"arena.bsp", "B.BSP", "c.Bsp", "d.map", "e.bspx", ".hidden.bsp",
-                                 "sub/deep.bsp", oddFile.data()})
+                                 "sub/deep.bsp", "../nomes/x\ny.bsp", oddFile.data()})
             std::ofstream{maps / file};
         QVERIFY(QDir::setCurrent(root + "/maps"));
         window = std::make_unique<Form1>(stub->folder());
@@ -344,7 +361,7 @@ main %1 pt: font %1; design txtBSP Command1 txtMAP Command2 Command3 -txtOperaca
 BSP %1 pt: font %1; MAP; end; BSP; design cmbCanc cmbOk Text1 File1 Dir1 Drive1; end
 MAP %1 pt: font %1; MAP; design cmbCanc cmbOk Dir1 Drive1 -Text1 -File1 -Labe; end)")
                          .arg(points);
-        addRows(table);
+        addRows(table + "\nconversion window: start; fits");
     }
 
     void design() { scenarios(); }
@@ -376,6 +393,8 @@ current folder removed: dir $/maps/sub; rm $/maps/sub; press Dir1 Return; %nodir
 the drive's chain: drives $/maps; pick; chain $/maps; dir $/maps; chain $/maps; drive $/maps
     dir $/maps/sub; chain $/maps; dir $/maps; path $/maps; dir $/maps/sub; pick; chain $/maps
     path $/maps; pick; dir $/maps/x.bsp; chain $/maps; path $/maps/x.bsp; drive $/maps
+control characters: dir $; dir $/nomes; files x%nly.bsp; dir $/nomes/a%nlb; files; BSP; dir $
+    dir $/nomes; file x%nly.bsp; ok; end; tool $/nomes/x%nly.bsp|old.map
 wheel: drives $/other; wheel; path $/maps; drive /; press Drive1 Down; path $/other; files
 vanished working directory: cwd $/maps/sub; rm $/maps/sub; MAP; ok; path $/maps; files d.map
     end; fields old.bsp|$/maps; cwd $/other/a/b; rm $/other; MAP; ok; path $; files; end
