@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <span>
 #include <vector>
 
 namespace bsp2map {
@@ -128,7 +129,40 @@ inline std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &pl
 
 // Area of a planar polygon, and twice its area over its perimeter: its width
 // for a sliver, half the side for a square.
-double windingArea(const Winding &w);
-double windingWidth(const Winding &w);
+double windingArea(std::span<const Vec3> w);
+double windingWidth(std::span<const Vec3> w);
+
+// A side of a brush, as clipping takes it.
+struct ClipPlane {
+    Plane plane;
+    int axis; // axisOf(plane)
+};
+
+// Storage that clipping reuses from side to side.
+struct ClipBuffers {
+    Vec3 ping[2][128];
+    double dists[64];
+    Winding spare;
+};
+
+// The polygon of planes[i], moved out along its normal by `shift`, behind
+// each other plane whose `use` is set (each other plane when use is null).
+void clipSide(std::span<const ClipPlane> planes, std::size_t i, const char *use, double epsilon,
+              double shift, ClipBuffers &buffers, Winding &out);
+
+// Sides left out of a brush for want of a face may leave its solid open, or
+// reaching beyond them. Until the solid of the kept sides reaches no further
+// than `tolerance` beyond any side left out, the side with the largest
+// `faceAreas` among those it reaches beyond is kept too. Returns whether one was.
+bool closeSolid(std::span<const ClipPlane> planes, std::span<const double> faceAreas,
+                std::vector<char> &keep, double tolerance, ClipBuffers &buffers);
+
+// Coordinates beyond this come from the base polygons: a solid that keeps one
+// is open.
+constexpr double kOpenSolid = 1 << 19;
+
+// How far the corners of a solid span across the thinnest of its planes; 0
+// when it has none, or when it is open.
+double thickness(std::span<const ClipPlane> planes, std::span<const Vec3> corners);
 
 } // namespace bsp2map
