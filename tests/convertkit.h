@@ -78,12 +78,13 @@ inline Run convert(QByteArrayList args)
     return r.out = readAll(out), r.err = readAll(err), r;
 }
 
-// The last line: "escrito <file>: N brushes, N patches, N entidades, [N ..., ]0,03 s"; the file,
-// then the counts.
+// The last line: "escrito <file>: N brushes (N detail), N patches, N entidades, [N ..., ]0,03 s";
+// the file, then the counts.
 inline QStringList summary(const QByteArray &out)
 {
-    static const QRegularExpression line("^escrito (.+): (\\d+) brushes, (\\d+) patches, "
-                                         "(\\d+) entidades, (?:\\d+ [^,]+, )?\\d+,\\d+ s$");
+    static const QRegularExpression line("^escrito (.+): (\\d+) brushes \\((\\d+) detail\\), "
+                                         "(\\d+) patches, (\\d+) entidades, (?:\\d+ [^,]+, )?"
+                                         "\\d+,\\d+ s$");
     return line.match(QString::fromLatin1(out.trimmed().split('\n').last())).capturedTexts().mid(1);
 }
 
@@ -100,8 +101,8 @@ inline check::Fidelity convertAndCheck(const QByteArray &bsp, const QByteArray &
                f;
     f = check::compare(check::readBsp(bsp), rebuilt.value, options.contains("classic"));
     const QStringList expected{QString::fromLatin1(folder + '/' + map),
-                               QString::number(f.brushesMap), QString::number(f.patchesMap),
-                               QString::number(rebuilt.value.size())};
+                               QString::number(f.brushesMap), QString::number(f.detailMap),
+                               QString::number(f.patchesMap), QString::number(rebuilt.value.size())};
     if (summary(r.out) != expected)
         f.problems << "summary line differs: " + r.out;
     return f;

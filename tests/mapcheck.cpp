@@ -136,14 +136,6 @@ Winding clip(const Winding &w, const Bsp::Plane &p)
     return out;
 }
 
-// The plane of a map face by the map compiler's rule.
-Bsp::Plane facePlane(const Face &f)
-{
-    const auto &p = f.points;
-    const Vec n = normalize(cross(p[0] - p[1], p[2] - p[1]));
-    return {n, dot(p[0], n)};
-}
-
 bool samePlane(const Bsp::Plane &a, const Bsp::Plane &b)
 {
     const Vec d = a.normal - b.normal;
@@ -320,11 +312,46 @@ QByteArray withoutPrefix(const QByteArray &name)
     return name.startsWith("textures/") ? name.mid(9) : name;
 }
 
+// A brush worth writing: its corners bound a closed solid at least 0.01 thick
+// across each of its planes.
+bool closedSolid(const std::vector<Bsp::Plane> &planes, const std::vector<Winding> &windings)
+{
+    Winding corners;
+    for (const Winding &w : windings)
+        corners.insert(corners.end(), w.begin(), w.end());
+    const auto far = [](const Vec &p) {
+        return std::max({std::abs(p[0]), std::abs(p[1]), std::abs(p[2])}) > (1 << 19);
+    };
+    if (corners.empty() || std::any_of(corners.begin(), corners.end(), far))
+        return false;
+    return std::all_of(planes.begin(), planes.end(), [&](const Bsp::Plane &p) {
+        return std::any_of(corners.begin(), corners.end(),
+                           [&](const Vec &c) { return p.dist - dot(p.normal, c) >= 0.01; });
+    });
+}
+
+// How far the solid of the planes other than k's reaches beyond it; infinite when open.
+double reachWithout(const std::vector<Bsp::Plane> &planes, size_t k)
+{
+    std::vector<Bsp::Plane> others;
+    std::copy_if(planes.begin(), planes.end(), std::back_inserter(others),
+                 [&](const Bsp::Plane &p) { return !samePlane(p, planes[k]); });
+    double reach = -INFINITY;
+    for (const Winding &w : sideWindings(others))
+        for (const Vec &c : w)
+            reach = std::max(reach, std::max({std::abs(c[0]), std::abs(c[1]), std::abs(c[2])}) >
+                                            (1 << 19)
+                                        ? INFINITY
+                                        : dot(planes[k].normal, c) - planes[k].dist);
+    return reach;
+}
+
 class Comparison {
 public:
     const Bsp &bsp;
     const bool classic;
     Fidelity &f;
+    const std::vector<bool> &open; // brushes that a leaf with a cluster lists
 
     void model(int m, const Vec &origin, const Entity &e)
     {
@@ -338,22 +365,31 @@ public:
                 planes.back().dist += dot(planes.back().normal, origin);
             }
             const std::vector<Winding> windings = sideWindings(planes);
-            std::vector<size_t> faced;
-            for (size_t k = 0; k < planes.size(); ++k)
-                if (boundsFace(windings[k])) {
-                    const auto same = [&](size_t j) { return samePlane(planes[j], planes[k]); };
-                    f.sidesWithFaces += std::none_of(faced.begin(), faced.end(), same);
-                    faced.push_back(k);
-                }
-            if (faced.empty())
+            if (!closedSolid(planes, windings))
                 continue;
+            std::vector<size_t> needed;
+            for (size_t k = 0; k < planes.size(); ++k)
+                if (reachWithout(planes, k) > 0.01) {
+                    const auto same = [&](size_t j) { return samePlane(planes[j], planes[k]); };
+                    f.sidesWithFaces += std::none_of(needed.begin(), needed.end(), same);
+                    needed.push_back(k);
+                }
             ++f.brushesBsp;
+            // Structural brushes build the tree: an opaque one never stands in a leaf
+            // with a cluster, and one that does was detail.
+            const int contents = bsp.shaders[size_t(shader)].contentFlags;
+            const bool detail = (contents & 0x08000000) ||
+                                (m == 0 && open[size_t(b)] && (contents & 1) && !(contents & 0x30000000));
+            f.detailBsp += detail;
             if (next < e.brushes.size())
-                compareBrush(b, planes, faced, e.brushes[next++]);
+                f.contents.push_back(contents), compareBrush(b, planes, detail, e.brushes[next++]);
             else
                 say("model %d: brush %d missing", m, b);
         }
         f.brushesMap += int(e.brushes.size());
+        for (const std::vector<Face> &brush : e.brushes)
+            f.detailMap += std::all_of(brush.begin(), brush.end(),
+                                       [](const Face &x) { return x.contents & 0x08000000; });
         if (next != e.brushes.size())
             say("model %d: %zu brushes, not %zu", m, e.brushes.size(), next);
         size_t patches = 0;
@@ -428,20 +464,19 @@ public:
                                : f.cornersExcused) += excused;
     }
 
-    void compareBrush(int b, const std::vector<Bsp::Plane> &planes,
-                      const std::vector<size_t> &faced, const std::vector<Face> &faces)
+    void compareBrush(int b, const std::vector<Bsp::Plane> &planes, bool detail,
+                      const std::vector<Face> &faces)
     {
-        const auto [firstSide, sides, brushShader] = bsp.brushes[size_t(b)];
+        const int firstSide = bsp.brushes[size_t(b)][0];
         // Sides that touch the brush, bevels too, may each give a face.
         const std::vector<Winding> touching = sideWindings(planes, 0.01);
-        std::vector<Bsp::Plane> kept;
-        std::vector<bool> isKept(planes.size());
+        std::vector<Bsp::Plane> own;
         for (const Face &x : faces) {
             bool textured = false;
+            own.push_back(facePlane(x));
             for (size_t k = 0; k < planes.size(); ++k) {
-                if (touching[k].empty() || !samePlane(facePlane(x), planes[k]))
+                if (touching[k].empty() || !samePlane(own.back(), planes[k]))
                     continue;
-                isKept[k] = isKept[k] || (kept.push_back(planes[k]), true);
                 const QByteArray shader =
                     bsp.shaders[size_t(bsp.sides[size_t(firstSide) + k][1])].name;
                 if (x.shader == withoutPrefix(shader) && (textured = true))
@@ -453,18 +488,21 @@ public:
             if (!textured)
                 say("brush %d: face %s at (%s) matches no side of its shader", b, x.shader.data(),
                     point(x.points[0]).data());
-            if ((x.contents ^ bsp.shaders[size_t(brushShader)].contentFlags) & 0x08000000)
-                say("brush %d: detail flag lost", b);
+            if (bool(x.contents & 0x08000000) != detail)
+                say("brush %d: detail flag %s", b, detail ? "lost" : "added");
             if (x.brushDef == classic)
                 say("brush %d: face in the wrong form", b);
         }
-        // A face may be left out only when the sides kept shape the brush without it.
-        const std::vector<Winding> corners = sideWindings(kept);
-        for (const size_t k : faced) {
+        // The faces written must close a solid, and a side may be left out only when
+        // that solid reaches no further than 0.01 beyond it.
+        const std::vector<Winding> corners = sideWindings(own);
+        if (!closedSolid(own, corners))
+            return say("brush %d: its faces close no solid", b);
+        for (size_t k = 0; k < planes.size(); ++k) {
             double out = 0;
             for (const Winding &w : corners)
                 for (const Vec &p : w)
-                    out = std::max(out, isKept[k] ? 0 : dot(planes[k].normal, p) - planes[k].dist);
+                    out = std::max(out, dot(planes[k].normal, p) - planes[k].dist);
             if (out > 0.01)
                 say("brush %d: side %zu left out, %g units of brush past it", b, k, out);
         }
@@ -575,6 +613,13 @@ std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double 
     return out;
 }
 
+Bsp::Plane facePlane(const Face &f)
+{
+    const auto &p = f.points;
+    const Vec n = normalize(cross(p[0] - p[1], p[2] - p[1]));
+    return {n, dot(p[0], n)};
+}
+
 bool boundsFace(const Winding &w)
 {
     double area = 0, across = 0;
@@ -605,6 +650,8 @@ Bsp readBsp(const QByteArray &b)
         const auto x = field<std::array<float, 4>>(b, at);
         bsp.planes.push_back({{x[0], x[1], x[2]}, x[3]});
     });
+    records(4, 48, [&](qint64, auto i) { bsp.leaves.push_back({i(0), i(10), i(11)}); });
+    records(6, 4, [&](qint64, auto i) { bsp.leafBrushes.push_back(i(0)); });
     records(7, 40, [&](qint64, auto i) { bsp.models.push_back({i(6), i(7), i(8), i(9)}); });
     records(8, 12, [&](qint64, auto i) { bsp.brushes.push_back({i(0), i(1), i(2)}); });
     records(9, 8, [&](qint64, auto i) { bsp.sides.push_back({i(0), i(1)}); });
@@ -635,6 +682,10 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
 {
     Fidelity f;
     f.entities = int(bsp.entities.size());
+    std::vector<bool> open(bsp.brushes.size());
+    for (const auto &[cluster, first, count] : bsp.leaves)
+        for (int k = first; k < first + count && cluster >= 0; ++k)
+            open[size_t(bsp.leafBrushes[size_t(k)])] = true;
     if (map.size() != size_t(bsp.entities.size()))
         f.problems << QString("%1 entities, not %2").arg(map.size()).arg(f.entities);
     for (size_t e = 0; e < size_t(bsp.entities.size()) && e < map.size(); ++e) {
@@ -653,17 +704,19 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
         if (map[e].keys != expected)
             f.problems << QString("entity %1 differs").arg(e);
         if (model >= 0 && size_t(model) < bsp.models.size())
-            Comparison{bsp, classic, f, {}, {}, {}}.model(model, model ? origin : Vec{}, map[e]);
+            Comparison{bsp, classic, f, open, {}, {}, {}}.model(model, model ? origin : Vec{},
+                                                                map[e]);
     }
     return f;
 }
 
 QString Fidelity::row(const QString &name) const
 {
-    return QString::asprintf("%-16s %4d entities, brushes %5d/%-5d faces %6d/%-6d %6d with their "
-                             "shader, texture off by %.1e, %d corners excused, %d faces (%d) not "
-                             "representable, patches %d/%d, triangles on faces %d/%d",
-                             qPrintable(name), entities, brushesMap, brushesBsp, faces,
+    return QString::asprintf("%-16s %4d entities, brushes %5d/%-5d detail %5d/%-5d faces %6d/%-6d "
+                             "%6d with their shader, texture off by %.1e, %d corners excused, %d "
+                             "faces (%d) not representable, patches %d/%d, triangles on faces %d/%d",
+                             qPrintable(name), entities, brushesMap, brushesBsp, detailMap,
+                             detailBsp, faces,
                              sidesWithFaces, facesWithShader, textureError, cornersExcused,
                              facesUnrepresentable, cornersUnrepresentable, patchesMap, patchesBsp,
                              trianglesOnFaces, triangles);
