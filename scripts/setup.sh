@@ -10,7 +10,7 @@ packages=(
     qt6-translations-l10n
     xvfb xdotool imagemagick x11-utils
     desktop-file-utils appstream dpkg-dev file lintian man-db
-    libzip-dev openarena-081-maps clang libclang-rt-14-dev xclip
+    libzip-dev openarena-081-maps openarena-oacmp1 clang libclang-rt-14-dev xclip
 )
 
 as_root() {

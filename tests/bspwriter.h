@@ -1,5 +1,5 @@
 // Builds small IBSP files in memory: shaders, planes, brushes with their sides,
-// models, planar and patch surfaces, and the entity text.
+// models, planar and patch surfaces, leaves, and the entity text.
 #pragma once
 
 #include "mapcheck.h"
@@ -11,6 +11,7 @@ public:
     QByteArray entities;
     int version = 46;
     bool extraLump = false; // one engine's 47 has an 18th lump after the 17
+    bool drawn = true;      // brush() draws each face's triangles
 
     BspWriter() { model(); } // the world's
 
@@ -33,7 +34,7 @@ public:
 
     // Each face also gets a planar surface textured by `mapping`, shifted by a
     // different whole repeat on each face, its triangles clockwise seen from the front.
-    void brush(const Sides &sides, int shader)
+    int brush(const Sides &sides, int shader)
     {
         put(8, count(9, 8), int(sides.size()), shader);
         std::vector<check::Bsp::Plane> ps;
@@ -52,9 +53,19 @@ public:
                 w.size() > 2 && dot(cross(w[2] - w[0], w[1] - w[0]), ps[k].normal) < 0;
             for (int i = 1; i + 1 < int(w.size()); ++i)
                 indexes.insert(indexes.end(), {0, flip ? i + 1 : i, flip ? i : i + 1});
-            if (check::boundsFace(w))
+            if (drawn && check::boundsFace(w))
                 surface(1, sides[k].second, points, indexes, ps[k].normal);
         }
+        return count(8, 12) - 1;
+    }
+
+    // `copies` leaves of the world's tree in `cluster` (-1: inside solid), listing `brushes`.
+    void leaf(int cluster, const std::vector<int> &brushes, int copies = 1)
+    {
+        for (int k = 0; k < copies; ++k)
+            put(4, cluster, 0, 0, 0, 0, 0, 0, 0, 0, 0, count(6, 4), int(brushes.size()));
+        for (const int b : brushes)
+            put(6, b);
     }
 
     // Every face of a brush gets st = (dot(p, s) + 0.25, dot(p, t) + 0.5), up to whole repeats.

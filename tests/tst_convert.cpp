@@ -37,9 +37,8 @@ Floats grid(int width, int height, const Vec &at)
 }
 
 // The room and a door turned about its origin, with a patch: what real maps have most.
-BspWriter roomWithDoor(const QByteArray &entities = {})
+BspWriter roomWithDoor(const QByteArray &entities = {}, BspWriter w = room())
 {
-    BspWriter w = room();
     const int wall = w.shader("textures/base/wall");
     w.entities = entities.isNull()
                      ? world + "{\n\"classname\" \"func_rotating\"\n\"model\" \"*1\"\n"
@@ -49,6 +48,23 @@ BspWriter roomWithDoor(const QByteArray &entities = {})
     w.brush(w.box({-16, -8, -8}, {16, 8, 8}, wall, 30), wall); // stored around its origin
     w.surface(2, wall, grid(3, 5, {-24, -16, 8}), {}, {0, 0, 1}, 3, 5);
     return w;
+}
+
+// Thin solids whose ends have faces too thin to see, with the bevels the
+// compiler adds: a wedge 0.015 high at its thick end, a prism as thin 7 units
+// tall, and a slab 0.001 to 0.012 high across its diagonal.
+std::vector<BspWriter::Sides> slivers(BspWriter &w, int shader)
+{
+    const auto at = [&](const Vec &n, double d) {
+        return std::pair{w.plane(n * (1 / length(n)), d / length(n)), shader};
+    };
+    const double t = 0.015, s = 0.011 / 128;
+    return {{at({0, 0, -1}, 0), at({-t, 0, 64}, 0), at({1, 0, 0}, 64), at({0, -1, 0}, 0),
+             at({0, 1, 0}, 64), at({-1, 0, 0}, 0), at({0, 0, 1}, t)},
+            {at({0, -1, 0}, 0), at({-t, 64, 0}, 0), at({1, 0, 0}, 64), at({0, 0, -1}, 80),
+             at({0, 0, 1}, -73), at({-1, 0, 0}, 0), at({0, 1, 0}, t)},
+            {at({0, 0, -1}, 0), at({-s, -s, 1}, 0.001), at({-1, 0, 0}, 0), at({1, 0, 0}, 64),
+             at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 0.012)}};
 }
 
 check::Face moved(check::Face f, double by)
@@ -68,11 +84,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bsp");
         QTest::addColumn<QByteArrayList>("options");
-        // brushes, patches, corners no matrix can fit along with the rest
+        // brushes, detail ones, patches, corners no matrix can fit along with the rest
         QTest::addColumn<QList<int>>("counts");
         const auto row = [](const char *tag, const BspWriter &w, int brushes, int patches,
-                            QByteArrayList options = {}, int excused = 0) {
-            QTest::newRow(tag) << w.bytes() << options << QList<int>{brushes, patches, excused};
+                            QByteArrayList options = {}, int excused = 0, int detail = 0) {
+            QTest::newRow(tag) << w.bytes() << options
+                               << QList<int>{brushes, detail, patches, excused};
         };
         BspWriter w = room();
         const int wall = w.shader("textures/base/wall");
@@ -120,7 +137,37 @@ private slots:
         w = base;
         const int detail = w.shader("textures/base/trim", 0x08000001);
         w.brush(w.box({-8, -8, 0}, {8, 8, 96}, detail, 45), detail);
-        row("detail brush", w, 2, 0);
+        row("detail brush", w, 2, 0, {}, 0, 1);
+
+        // In a leaf with a cluster, an opaque brush stood in open space: it was detail.
+        // Clip and glass are listed there either way; a brush model has no tree.
+        w = base;
+        const int clip = w.shader("textures/common/clip", 0x10000),
+                  glass = w.shader("textures/base/glass", 0x20000001);
+        w.leaf(-1, {0});
+        w.leaf(3, {w.brush(w.box({-8, -8, 0}, {8, 8, 64}, wall), wall),
+                   w.brush(w.box({16, -8, 0}, {32, 8, 64}, clip), clip),
+                   w.brush(w.box({40, -8, 0}, {56, 8, 64}, glass), glass)});
+        w.entities += "{\n\"classname\" \"func_door\"\n\"model\" \"*1\"\n}\n";
+        w.model();
+        w.leaf(3, {w.brush(w.box({64, -8, 0}, {72, 8, 64}, wall), wall)});
+        row("detail from the tree", w, 5, 0, {}, 0, 1);
+
+        // Every side the solid needs comes back, however thin its face; a solid
+        // thinner than 0.01 or open has nothing to write.
+        const char *thin[] = {"thin wedge", "thin prism", "thin slab"};
+        for (int k = 0; k < 3; ++k) {
+            w = base;
+            w.brush(slivers(w, wall)[size_t(k)], wall);
+            row(thin[k], w, 2, 0);
+        }
+        w = base;
+        w.drawn = false;
+        w.brush(w.box({0, 0, 0}, {64, 64, 0.005}, wall), wall);
+        BspWriter::Sides open = w.box({0, 0, 0}, {64, 64, 8}, wall);
+        open.pop_back();
+        w.brush(open, wall);
+        row("flat and open brushes", w, 1, 0);
 
         w = base;
         w.surface(3, wall, grid(2, 2, {0, 0, 64}), {0, 1, 2, 2, 1, 3}, {0, 0, 1});
@@ -172,8 +219,8 @@ private slots:
         QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.join('\n')));
         QCOMPARE(names(dir.path),
                  QByteArrayList({"caso.bsp", "caso.map"})); // no temporary file left
-        QCOMPARE(QList<int>({f.brushesBsp, f.patchesBsp, f.cornersExcused}), counts);
-        QCOMPARE(f.faces, f.sidesWithFaces);       // no bevel kept, no face lost
+        QCOMPARE(QList<int>({f.brushesBsp, f.detailBsp, f.patchesBsp, f.cornersExcused}), counts);
+        QCOMPARE(f.faces, f.sidesWithFaces); // no bevel kept, no side the solid needs lost
         QCOMPARE(f.trianglesOnFaces, f.triangles); // every face's texture was checked
         QCOMPARE(f.facesUnrepresentable, 0);
     }
@@ -194,7 +241,16 @@ private slots:
         row("origin not applied",
             [](M &m) { m[1].brushes[0][0] = moved(m[1].brushes[0][0], -32); });
         row("shader", [](M &m) { m[0].brushes[0][0].shader = "base/wall"; });
-        row("detail flag", [](M &m) { m[0].brushes[0][0].contents |= 0x08000000; });
+        row("detail flag added", [](M &m) { m[0].brushes[0][0].contents |= 0x08000000; });
+        row("detail flag lost", [](M &m) {
+            for (check::Face &face : m[0].brushes[1])
+                face.contents = 0;
+        });
+        row("thin ends left out", [](M &m) {
+            std::erase_if(m[0].brushes[1], [](const check::Face &face) {
+                return std::abs(check::facePlane(face).normal[2]) > 0.5;
+            });
+        });
         row("classic face", [](M &m) { m[0].brushes[0][0].brushDef = false; });
         row("texture moved", [](M &m) { m[1].brushes[0][0].matrix[0][2] += 0.002; });
         // Within the tolerance on one edge of the floor, twice it on the other, and no triangle
@@ -216,7 +272,12 @@ private slots:
     void checkerSeesFaults()
     {
         QFETCH(Fault, fault);
-        static const QByteArray bsp = roomWithDoor().bytes();
+        // The room and the door, with a thin prism that a leaf with a cluster lists.
+        static const QByteArray bsp = [] {
+            BspWriter w = room();
+            w.leaf(0, {w.brush(slivers(w, 0)[1], 0)});
+            return roomWithDoor({}, w).bytes();
+        }();
         static const check::Map good = [] {
             const Folder dir;
             writeFile(dir.path + "/a.bsp", bsp);
@@ -415,6 +476,17 @@ private slots:
         row("Quake 2 IBSP 38", with("IBSP" + zeros, 4, qint32(38)), "38");
         row("Source VBSP", with("VBSP" + zeros, 4, qint32(20)), "VBSP");
         row("IBSP 45", with(base, 4, qint32(45)), "45");
+        BspWriter tree = room();
+        tree.leaf(2, {0});
+        const QByteArray leafy = tree.bytes();
+        const auto inTree = [&](int l, qint64 at, qint32 value) {
+            return with(leafy, *reinterpret_cast<const qint32 *>(leafy.constData() + header(l, 0)) + at,
+                        value);
+        };
+        row("leaf brushes past the end", inTree(4, 40, 1 << 20));
+        row("leaf brush out of range", inTree(6, 0, 7));
+        tree.leaf(2, std::vector<int>(2000, 0), 3000);
+        row("leaves share one brush list", tree.bytes());
     }
 
     void hostileFiles()
