@@ -51,16 +51,16 @@ BspWriter roomWithDoor(const QByteArray &entities = {}, BspWriter w = room())
 }
 
 // Thin solids whose ends have faces too thin to see, with the bevels the
-// compiler adds: a wedge 0.015 high at its thick end, a prism as thin 7 units
-// tall, and a slab 0.001 to 0.012 high across its diagonal.
+// compiler adds: a wedge from 0.0005 to 0.015 high, a prism 0.015 thin at its
+// end and 7 units tall, and a slab 0.001 to 0.012 high across its diagonal.
 std::vector<BspWriter::Sides> slivers(BspWriter &w, int shader)
 {
     const auto at = [&](const Vec &n, double d) {
         return std::pair{w.plane(n * (1 / length(n)), d / length(n)), shader};
     };
     const double t = 0.015, s = 0.011 / 128;
-    return {{at({0, 0, -1}, 0), at({-t, 0, 64}, 0), at({1, 0, 0}, 64), at({0, -1, 0}, 0),
-             at({0, 1, 0}, 64), at({-1, 0, 0}, 0), at({0, 0, 1}, t)},
+    return {{at({0, 0, -1}, 0), at({5e-4 - t, 0, 64}, 0.032), at({1, 0, 0}, 64),
+             at({-1, 0, 0}, 0), at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, t)},
             {at({0, -1, 0}, 0), at({-t, 64, 0}, 0), at({1, 0, 0}, 64), at({0, 0, -1}, 80),
              at({0, 0, 1}, -73), at({-1, 0, 0}, 0), at({0, 1, 0}, t)},
             {at({0, 0, -1}, 0), at({-s, -s, 1}, 0.001), at({-1, 0, 0}, 0), at({1, 0, 0}, 64),
