@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -331,6 +332,7 @@ private:
     std::vector<std::uint32_t> cornerStart_;
     std::vector<double> faceAreas_;
     std::vector<char> wide_, keep_;
+    std::vector<std::uint32_t> everySide_;
     Vec3 centre_;
     bool haveCentre_ = false;
     Winding winding_;
@@ -704,26 +706,31 @@ bool Converter::shapeBrush()
     cornerStart_.clear();
     faceAreas_.assign(n, 0);
     keep_.assign(n, 0);
+    everySide_.resize(n);
+    std::iota(everySide_.begin(), everySide_.end(), 0u);
     bool allKept = true;
     for (std::size_t i = 0; i < n; ++i) {
-        clipSide(sidePlanes_, i, nullptr, kClipEpsilon, 0, clip_, winding_);
+        clipSide(sidePlanes_, i, everySide_, kClipEpsilon, 0, clip_, winding_);
         cornerStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
         corners_.insert(corners_.end(), winding_.begin(), winding_.end());
         keep_[i] = winding_.size() >= 3 && windingWidth(winding_) >= kMinFaceWidth;
         allKept = allKept && keep_[i];
     }
     cornerStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
-    if (thickness(sidePlanes_, corners_) < kSolidTolerance)
-        return false;
     wide_ = keep_;
+    // With a face on every side, only an open solid is no brush: one thinner
+    // than the tolerance leaves thin faces, at least on the compiler's axial
+    // bevels.
+    if (allKept)
+        return !isOpen(corners_);
+    if (thinnerThan(sidePlanes_, corners_, kSolidTolerance))
+        return false;
     // Bevels and slivers left out: most often harmless, but the solid must say so.
-    if (!allKept) {
-        for (std::size_t i = 0; i < n; ++i)
-            if (!keep_[i])
-                faceAreas_[i] = windingArea(std::span(corners_).subspan(
-                    cornerStart_[i], cornerStart_[i + 1] - cornerStart_[i]));
-        closeSolid(sidePlanes_, faceAreas_, keep_, kSolidTolerance, clip_);
-    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (!keep_[i])
+            faceAreas_[i] = windingArea(
+                std::span(corners_).subspan(cornerStart_[i], cornerStart_[i + 1] - cornerStart_[i]));
+    closeSolid(sidePlanes_, faceAreas_, keep_, kSolidTolerance, clip_);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "geometry.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
@@ -64,8 +65,9 @@ double windingWidth(std::span<const Vec3> w)
 
 namespace bsp2map {
 
-void clipSide(std::span<const ClipPlane> planes, std::size_t i, const char *use, double epsilon,
-              double shift, ClipBuffers &buffers, Winding &out)
+void clipSide(std::span<const ClipPlane> planes, std::size_t i,
+              std::span<const std::uint32_t> by, double epsilon, double shift,
+              ClipBuffers &buffers, Winding &out)
 {
     Plane own = planes[i].plane;
     own.dist += shift;
@@ -76,52 +78,68 @@ void clipSide(std::span<const ClipPlane> planes, std::size_t i, const char *use,
     std::copy(out.begin(), out.end(), ping[0]);
     std::size_t count = out.size();
     int in = 0;
-    std::size_t j = 0;
-    for (; j < planes.size() && count > 0 && 2 * count <= std::size(ping[0]); ++j) {
-        if (j == i || (use && !use[j]))
+    std::size_t k = 0;
+    for (; k < by.size() && count > 0 && 2 * count <= std::size(ping[0]); ++k) {
+        const ClipPlane &other = planes[by[k]];
+        if (by[k] == i)
             continue;
-        const std::size_t kept = clipToBack(ping[in], count, planes[j].plane, planes[j].axis,
-                                            epsilon, ping[1 - in], buffers.dists);
+        const std::size_t kept = clipToBack(ping[in], count, other.plane, other.axis, epsilon,
+                                            ping[1 - in], buffers.dists);
         if (kept == kUnclipped)
             continue;
         count = kept;
         in = 1 - in;
     }
     out.assign(ping[in], ping[in] + count);
-    for (; j < planes.size() && !out.empty(); ++j) {
-        if (j != i && (!use || use[j]))
-            clipToBack(out, planes[j].plane, epsilon, buffers.spare);
+    for (; k < by.size() && !out.empty(); ++k) {
+        if (by[k] != i)
+            clipToBack(out, planes[by[k]].plane, epsilon, buffers.spare);
     }
 }
 
 bool closeSolid(std::span<const ClipPlane> planes, std::span<const double> faceAreas,
                 std::vector<char> &keep, double tolerance, ClipBuffers &buffers)
 {
-    Winding w;
-    // Most often every side left out is a bevel: a plane moved out by half
-    // the tolerance misses the solid of the kept sides.
+    Winding &w = buffers.side;
+    std::vector<std::uint32_t> &kept = buffers.order;
+    const auto keptSides = [&] {
+        kept.clear();
+        for (std::uint32_t k = 0; k < planes.size(); ++k)
+            if (keep[k])
+                kept.push_back(k);
+    };
+    // Most often every side left out is a bevel: its plane moved out by half
+    // the tolerance misses the solid of the kept sides. The sides facing
+    // most its way are its neighbours, and cut it away first.
+    keptSides();
     bool crossed = false;
-    for (std::size_t j = 0; j < planes.size() && !crossed; ++j)
-        if (!keep[j]) {
-            clipSide(planes, j, keep.data(), 0, tolerance / 2, buffers, w);
-            crossed = w.size() >= 3;
-        }
+    std::vector<std::pair<double, std::uint32_t>> &byFacing = buffers.facing;
+    for (std::size_t j = 0; j < planes.size() && !crossed; ++j) {
+        if (keep[j])
+            continue;
+        byFacing.clear();
+        for (const std::uint32_t k : kept)
+            byFacing.push_back({-dot(planes[k].plane.normal, planes[j].plane.normal), k});
+        std::sort(byFacing.begin(), byFacing.end());
+        for (std::size_t k = 0; k < kept.size(); ++k)
+            kept[k] = byFacing[k].second;
+        clipSide(planes, j, kept, 0, tolerance / 2, buffers, w);
+        crossed = w.size() >= 3;
+    }
     if (!crossed)
         return false;
     // Else the solid's corners tell how far it reaches. A hair inside the
     // tolerance: an editor takes the planes back from the written points.
     const double most = tolerance - 1e-4;
-    std::vector<Vec3> corners;
+    std::vector<Vec3> &corners = buffers.corners;
     for (bool added = false;; added = true) {
+        keptSides();
         corners.clear();
-        for (std::size_t i = 0; i < planes.size(); ++i)
-            if (keep[i]) {
-                clipSide(planes, i, keep.data(), 1e-6, 0, buffers, w);
-                corners.insert(corners.end(), w.begin(), w.end());
-            }
-        const bool open = std::any_of(corners.begin(), corners.end(), [](const Vec3 &p) {
-            return !(std::max({std::abs(p.x), std::abs(p.y), std::abs(p.z)}) < kOpenSolid);
-        });
+        for (const std::uint32_t i : kept) {
+            clipSide(planes, i, kept, 1e-6, 0, buffers, w);
+            corners.insert(corners.end(), w.begin(), w.end());
+        }
+        const bool open = isOpen(corners);
         std::size_t best = planes.size();
         for (std::size_t j = 0; j < planes.size(); ++j) {
             if (keep[j] || (best < planes.size() && faceAreas[j] <= faceAreas[best]))
@@ -138,21 +156,24 @@ bool closeSolid(std::span<const ClipPlane> planes, std::span<const double> faceA
     }
 }
 
-double thickness(std::span<const ClipPlane> planes, std::span<const Vec3> corners)
+bool isOpen(std::span<const Vec3> corners)
 {
-    for (const Vec3 &p : corners)
-        if (!(std::max({std::abs(p.x), std::abs(p.y), std::abs(p.z)}) < kOpenSolid))
-            return 0;
-    if (corners.empty())
-        return 0;
-    double thinnest = std::numeric_limits<double>::infinity();
-    for (const ClipPlane &side : planes) {
-        double deepest = 0;
-        for (const Vec3 &p : corners)
-            deepest = std::max(deepest, -side.plane.distanceTo(p));
-        thinnest = std::min(thinnest, deepest);
-    }
-    return thinnest;
+    return std::any_of(corners.begin(), corners.end(), [](const Vec3 &p) {
+        return !(std::max({std::abs(p.x), std::abs(p.y), std::abs(p.z)}) < kOpenSolid);
+    });
+}
+
+bool thinnerThan(std::span<const ClipPlane> planes, std::span<const Vec3> corners,
+                 double tolerance)
+{
+    if (corners.empty() || isOpen(corners))
+        return true;
+    // A corner that deep behind a plane settles it; one is usually among the first.
+    return std::any_of(planes.begin(), planes.end(), [&](const ClipPlane &side) {
+        return std::none_of(corners.begin(), corners.end(), [&](const Vec3 &p) {
+            return side.plane.distanceTo(p) <= -tolerance;
+        });
+    });
 }
 
 } // namespace bsp2map

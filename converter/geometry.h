@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace bsp2map {
@@ -142,13 +144,17 @@ struct ClipPlane {
 struct ClipBuffers {
     Vec3 ping[2][128];
     double dists[64];
-    Winding spare;
+    Winding spare, side;
+    std::vector<std::uint32_t> order;
+    std::vector<std::pair<double, std::uint32_t>> facing;
+    std::vector<Vec3> corners;
 };
 
 // The polygon of planes[i], moved out along its normal by `shift`, behind
-// each other plane whose `use` is set (each other plane when use is null).
-void clipSide(std::span<const ClipPlane> planes, std::size_t i, const char *use, double epsilon,
-              double shift, ClipBuffers &buffers, Winding &out);
+// the planes that `by` lists, in its order.
+void clipSide(std::span<const ClipPlane> planes, std::size_t i,
+              std::span<const std::uint32_t> by, double epsilon, double shift,
+              ClipBuffers &buffers, Winding &out);
 
 // Sides left out of a brush for want of a face may leave its solid open, or
 // reaching beyond them. Until the solid of the kept sides reaches no further
@@ -160,9 +166,11 @@ bool closeSolid(std::span<const ClipPlane> planes, std::span<const double> faceA
 // Coordinates beyond this come from the base polygons: a solid that keeps one
 // is open.
 constexpr double kOpenSolid = 1 << 19;
+bool isOpen(std::span<const Vec3> corners);
 
-// How far the corners of a solid span across the thinnest of its planes; 0
-// when it has none, or when it is open.
-double thickness(std::span<const ClipPlane> planes, std::span<const Vec3> corners);
+// Whether the corners of a solid span less than `tolerance` across one of its
+// planes; true when it has none, or when it is open.
+bool thinnerThan(std::span<const ClipPlane> planes, std::span<const Vec3> corners,
+                 double tolerance);
 
 } // namespace bsp2map
