@@ -50,17 +50,18 @@ BspWriter roomWithDoor(const QByteArray &entities = {}, BspWriter w = room())
     return w;
 }
 
-// Thin solids whose ends have faces too thin to see, with the bevels the
-// compiler adds: a wedge from 0.0005 to 0.015 high, a prism 0.015 thin at its
-// end and 7 units tall, and a slab 0.001 to 0.012 high across its diagonal.
+// Solids with sides too thin to see, and the bevels the compiler adds: a wedge
+// from 0.0008 to 3 high, whose sharp end closes it 0.017 further without its
+// side; a prism 0.015 thin at its end and 7 units tall; a slab 0.001 to 0.012
+// high across its diagonal.
 std::vector<BspWriter::Sides> slivers(BspWriter &w, int shader)
 {
     const auto at = [&](const Vec &n, double d) {
         return std::pair{w.plane(n * (1 / length(n)), d / length(n)), shader};
     };
     const double t = 0.015, s = 0.011 / 128;
-    return {{at({0, 0, -1}, 0), at({5e-4 - t, 0, 64}, 0.032), at({1, 0, 0}, 64),
-             at({-1, 0, 0}, 0), at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, t)},
+    return {{at({0, 0, -1}, 0), at({8e-4 - 3, 0, 64}, 0.0512), at({1, 0, 0}, 64),
+             at({-1, 0, 0}, 0), at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 3)},
             {at({0, -1, 0}, 0), at({-t, 64, 0}, 0), at({1, 0, 0}, 64), at({0, 0, -1}, 80),
              at({0, 0, 1}, -73), at({-1, 0, 0}, 0), at({0, 1, 0}, t)},
             {at({0, 0, -1}, 0), at({-s, -s, 1}, 0.001), at({-1, 0, 0}, 0), at({1, 0, 0}, 64),
@@ -155,7 +156,7 @@ private slots:
 
         // Every side the solid needs comes back, however thin its face; a solid
         // thinner than 0.01 or open has nothing to write.
-        const char *thin[] = {"thin wedge", "thin prism", "thin slab"};
+        const char *thin[] = {"sharp wedge", "thin prism", "thin slab"};
         for (int k = 0; k < 3; ++k) {
             w = base;
             w.brush(slivers(w, wall)[size_t(k)], wall);
