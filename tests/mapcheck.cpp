@@ -312,38 +312,24 @@ QByteArray withoutPrefix(const QByteArray &name)
     return name.startsWith("textures/") ? name.mid(9) : name;
 }
 
-// A brush worth writing: its corners bound a closed solid at least 0.01 thick
-// across each of its planes.
-bool closedSolid(const std::vector<Bsp::Plane> &planes, const std::vector<Winding> &windings)
+// How far the corners reach beyond the plane; infinite for an open solid,
+// which keeps corners of the base windings.
+double beyond(const std::vector<Winding> &corners, const Bsp::Plane &p)
 {
-    Winding corners;
-    for (const Winding &w : windings)
-        corners.insert(corners.end(), w.begin(), w.end());
-    const auto far = [](const Vec &p) {
-        return std::max({std::abs(p[0]), std::abs(p[1]), std::abs(p[2])}) > (1 << 19);
-    };
-    if (corners.empty() || std::any_of(corners.begin(), corners.end(), far))
-        return false;
-    return std::all_of(planes.begin(), planes.end(), [&](const Bsp::Plane &p) {
-        return std::any_of(corners.begin(), corners.end(),
-                           [&](const Vec &c) { return p.dist - dot(p.normal, c) >= 0.01; });
-    });
+    double reach = -INFINITY;
+    for (const Winding &w : corners)
+        for (const Vec &c : w)
+            reach = std::max(reach, length(c) > (1 << 19) ? INFINITY : dot(p.normal, c) - p.dist);
+    return reach;
 }
 
-// How far the solid of the planes other than k's reaches beyond it; infinite when open.
-double reachWithout(const std::vector<Bsp::Plane> &planes, size_t k)
+// A brush worth writing: its corners close a solid at least 0.01 thick across each plane.
+bool closedSolid(const std::vector<Bsp::Plane> &planes, const std::vector<Winding> &corners)
 {
-    std::vector<Bsp::Plane> others;
-    std::copy_if(planes.begin(), planes.end(), std::back_inserter(others),
-                 [&](const Bsp::Plane &p) { return !samePlane(p, planes[k]); });
-    double reach = -INFINITY;
-    for (const Winding &w : sideWindings(others))
-        for (const Vec &c : w)
-            reach = std::max(reach, std::max({std::abs(c[0]), std::abs(c[1]), std::abs(c[2])}) >
-                                            (1 << 19)
-                                        ? INFINITY
-                                        : dot(planes[k].normal, c) - planes[k].dist);
-    return reach;
+    return std::all_of(planes.begin(), planes.end(), [&](const Bsp::Plane &p) {
+        const double across = beyond(corners, {p.normal * -1, -p.dist});
+        return across >= 0.01 && across < INFINITY;
+    });
 }
 
 class Comparison {
@@ -367,13 +353,14 @@ public:
             const std::vector<Winding> windings = sideWindings(planes);
             if (!closedSolid(planes, windings))
                 continue;
-            std::vector<size_t> needed;
-            for (size_t k = 0; k < planes.size(); ++k)
-                if (reachWithout(planes, k) > 0.01) {
-                    const auto same = [&](size_t j) { return samePlane(planes[j], planes[k]); };
-                    f.sidesWithFaces += std::none_of(needed.begin(), needed.end(), same);
-                    needed.push_back(k);
-                }
+            // Each plane once, if the solid of the others reaches beyond it.
+            for (size_t k = 0; k < planes.size(); ++k) {
+                const auto same = [&](const Bsp::Plane &p) { return samePlane(p, planes[k]); };
+                std::vector<Bsp::Plane> others;
+                std::remove_copy_if(planes.begin(), planes.end(), std::back_inserter(others), same);
+                f.sidesWithFaces += std::none_of(planes.begin(), planes.begin() + qsizetype(k), same) &&
+                                    beyond(sideWindings(others), planes[k]) > 0.01;
+            }
             ++f.brushesBsp;
             // Structural brushes build the tree: an opaque one never stands in a leaf
             // with a cluster, and one that does was detail.
@@ -387,9 +374,6 @@ public:
                 say("model %d: brush %d missing", m, b);
         }
         f.brushesMap += int(e.brushes.size());
-        for (const std::vector<Face> &brush : e.brushes)
-            f.detailMap += std::all_of(brush.begin(), brush.end(),
-                                       [](const Face &x) { return x.contents & 0x08000000; });
         if (next != e.brushes.size())
             say("model %d: %zu brushes, not %zu", m, e.brushes.size(), next);
         size_t patches = 0;
@@ -468,6 +452,7 @@ public:
                       const std::vector<Face> &faces)
     {
         const int firstSide = bsp.brushes[size_t(b)][0];
+        f.detailMap += !faces.empty() && faces[0].contents & 0x08000000;
         // Sides that touch the brush, bevels too, may each give a face.
         const std::vector<Winding> touching = sideWindings(planes, 0.01);
         std::vector<Bsp::Plane> own;
@@ -498,14 +483,9 @@ public:
         const std::vector<Winding> corners = sideWindings(own);
         if (!closedSolid(own, corners))
             return say("brush %d: its faces close no solid", b);
-        for (size_t k = 0; k < planes.size(); ++k) {
-            double out = 0;
-            for (const Winding &w : corners)
-                for (const Vec &p : w)
-                    out = std::max(out, dot(planes[k].normal, p) - planes[k].dist);
-            if (out > 0.01)
+        for (size_t k = 0; k < planes.size(); ++k)
+            if (const double out = beyond(corners, planes[k]); out > 0.01)
                 say("brush %d: side %zu left out, %g units of brush past it", b, k, out);
-        }
     }
 
     template <class... T> void say(const char *format, T... args)

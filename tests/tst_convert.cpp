@@ -53,19 +53,23 @@ BspWriter roomWithDoor(const QByteArray &entities = {}, BspWriter w = room())
 // Solids with sides too thin to see, and the bevels the compiler adds: a wedge
 // from 0.0008 to 3 high, whose sharp end closes it 0.017 further without its
 // side; a prism 0.015 thin at its end and 7 units tall; a slab 0.001 to 0.012
-// high across its diagonal.
+// high across its diagonal. Then brushes with no solid to write: a slab 0.005
+// high, and a box without its top.
 std::vector<BspWriter::Sides> slivers(BspWriter &w, int shader)
 {
     const auto at = [&](const Vec &n, double d) {
         return std::pair{w.plane(n * (1 / length(n)), d / length(n)), shader};
     };
     const double t = 0.015, s = 0.011 / 128;
+    BspWriter::Sides open = w.box({0, 0, 0}, {64, 64, 8}, shader);
+    open.pop_back();
     return {{at({0, 0, -1}, 0), at({8e-4 - 3, 0, 64}, 0.0512), at({1, 0, 0}, 64),
              at({-1, 0, 0}, 0), at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 3)},
             {at({0, -1, 0}, 0), at({-t, 64, 0}, 0), at({1, 0, 0}, 64), at({0, 0, -1}, 80),
              at({0, 0, 1}, -73), at({-1, 0, 0}, 0), at({0, 1, 0}, t)},
             {at({0, 0, -1}, 0), at({-s, -s, 1}, 0.001), at({-1, 0, 0}, 0), at({1, 0, 0}, 64),
-             at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 0.012)}};
+             at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 0.012)},
+            w.box({0, 0, 0}, {64, 64, 0.005}, shader), open};
 }
 
 check::Face moved(check::Face f, double by)
@@ -135,16 +139,14 @@ private slots:
                       "\xc3(\"\n}\n";
         row("value not UTF-8", w, 1, 0);
 
+        // Detail by its shader, or as the tree tells: in a leaf with a cluster, an opaque
+        // brush stood in open space. Clip and glass are listed there either way; a brush
+        // model has no tree.
         w = base;
-        const int detail = w.shader("textures/base/trim", 0x08000001);
-        w.brush(w.box({-8, -8, 0}, {8, 8, 96}, detail, 45), detail);
-        row("detail brush", w, 2, 0, {}, 0, 1);
-
-        // In a leaf with a cluster, an opaque brush stood in open space: it was detail.
-        // Clip and glass are listed there either way; a brush model has no tree.
-        w = base;
-        const int clip = w.shader("textures/common/clip", 0x10000),
+        const int detail = w.shader("textures/base/trim", 0x08000001),
+                  clip = w.shader("textures/common/clip", 0x10000),
                   glass = w.shader("textures/base/glass", 0x20000001);
+        w.brush(w.box({-8, -8, 0}, {8, 8, 96}, detail, 45), detail);
         w.leaf(-1, {0});
         w.leaf(3, {w.brush(w.box({-8, -8, 0}, {8, 8, 64}, wall), wall),
                    w.brush(w.box({16, -8, 0}, {32, 8, 64}, clip), clip),
@@ -152,23 +154,17 @@ private slots:
         w.entities += "{\n\"classname\" \"func_door\"\n\"model\" \"*1\"\n}\n";
         w.model();
         w.leaf(3, {w.brush(w.box({64, -8, 0}, {72, 8, 64}, wall), wall)});
-        row("detail from the tree", w, 5, 0, {}, 0, 1);
+        row("detail brushes", w, 6, 0, {}, 0, 2);
 
         // Every side the solid needs comes back, however thin its face; a solid
-        // thinner than 0.01 or open has nothing to write.
-        const char *thin[] = {"sharp wedge", "thin prism", "thin slab"};
-        for (int k = 0; k < 3; ++k) {
+        // thinner than 0.01 or open has nothing to write (nor its triangles).
+        const char *thin[] = {"sharp wedge", "thin prism", "thin slab", "flat slab", "open box"};
+        for (int k = 0; k < 5; ++k) {
             w = base;
+            w.drawn = k < 3;
             w.brush(slivers(w, wall)[size_t(k)], wall);
-            row(thin[k], w, 2, 0);
+            row(thin[k], w, k < 3 ? 2 : 1, 0);
         }
-        w = base;
-        w.drawn = false;
-        w.brush(w.box({0, 0, 0}, {64, 64, 0.005}, wall), wall);
-        BspWriter::Sides open = w.box({0, 0, 0}, {64, 64, 8}, wall);
-        open.pop_back();
-        w.brush(open, wall);
-        row("flat and open brushes", w, 1, 0);
 
         w = base;
         w.surface(3, wall, grid(2, 2, {0, 0, 64}), {0, 1, 2, 2, 1, 3}, {0, 0, 1});
@@ -236,17 +232,12 @@ private slots:
         row("model key kept", [](M &m) { m[1].keys.append({QByteArray("model"), "*1"}); });
         row("brush lost", [](M &m) { m[0].brushes.clear(); });
         row("face lost", [](M &m) { m[0].brushes[0].pop_back(); });
-        row("face added", [](M &m) { m[0].brushes[0].push_back(moved(m[0].brushes[0][0], 64)); });
         row("plane moved", [](M &m) { m[0].brushes[0][0] = moved(m[0].brushes[0][0], 0.02); });
         row("plane tilted", [](M &m) { m[0].brushes[0][0].points[0][0] += 0.01; });
-        row("origin not applied",
-            [](M &m) { m[1].brushes[0][0] = moved(m[1].brushes[0][0], -32); });
         row("shader", [](M &m) { m[0].brushes[0][0].shader = "base/wall"; });
         row("detail flag added", [](M &m) { m[0].brushes[0][0].contents |= 0x08000000; });
-        row("detail flag lost", [](M &m) {
-            for (check::Face &face : m[0].brushes[1])
-                face.contents = 0;
-        });
+        row("detail flag lost",
+            [](M &m) { std::ranges::for_each(m[0].brushes[1], [](auto &x) { x.contents = 0; }); });
         row("thin ends left out", [](M &m) {
             std::erase_if(m[0].brushes[1], [](const check::Face &face) {
                 return std::abs(check::facePlane(face).normal[2]) > 0.5;
@@ -479,13 +470,10 @@ private slots:
         row("IBSP 45", with(base, 4, qint32(45)), "45");
         BspWriter tree = room();
         tree.leaf(2, {0});
-        const QByteArray leafy = tree.bytes();
-        const auto inTree = [&](int l, qint64 at, qint32 value) {
-            return with(leafy, *reinterpret_cast<const qint32 *>(leafy.constData() + header(l, 0)) + at,
-                        value);
-        };
-        row("leaf brushes past the end", inTree(4, 40, 1 << 20));
-        row("leaf brush out of range", inTree(6, 0, 7));
+        const QByteArray leaf = tree.bytes();
+        const qint32 at = *reinterpret_cast<const qint32 *>(leaf.constData() + header(4, 0));
+        row("leaf brushes past the end", with(leaf, at + 40, qint32(1 << 20)));
+        row("leaf brush out of range", with(leaf, at + 48, qint32(7))); // its list follows it
         tree.leaf(2, std::vector<int>(2000, 0), 3000);
         row("leaves share one brush list", tree.bytes());
     }
