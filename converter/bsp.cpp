@@ -163,9 +163,9 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
 
     for (auto r :
          {load(bsp.shaders, Shaders), load(bsp.planes, Planes), load(bsp.leaves, Leaves),
-          load(bsp.leafBrushes, LeafBrushes), load(bsp.models, Models),
-          load(bsp.brushes, Brushes), load(bsp.brushSides, BrushSides),
-          load(bsp.vertices, Vertices), load(bsp.indexes, Indexes), load(bsp.surfaces, Surfaces)}) {
+          load(bsp.leafBrushes, LeafBrushes), load(bsp.models, Models), load(bsp.brushes, Brushes),
+          load(bsp.brushSides, BrushSides), load(bsp.vertices, Vertices),
+          load(bsp.indexes, Indexes), load(bsp.surfaces, Surfaces)}) {
         if (!r)
             return r.takeError();
     }

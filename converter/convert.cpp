@@ -219,7 +219,8 @@ std::array<Vec3, 3> spreadPoints(const Plane &plane, Vec3 near)
 // leaves it is in, so the tree's open leaves never hold it.
 bool opaque(std::int32_t contents)
 {
-    return (contents & kSolidContents) && !(contents & (kTranslucentContents | kStructuralContents));
+    return (contents & kSolidContents) &&
+           !(contents & (kTranslucentContents | kStructuralContents));
 }
 
 // A coordinate within a hair of a whole number is written as that number when
@@ -651,8 +652,9 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin, bool wo
                 addFace(i);
         const std::int32_t contents =
             bsp_.shaders[static_cast<std::size_t>(brush.shader)].contentFlags;
-        const bool detail = (contents & kDetailContents) ||
-                            (world && openBrushes_[static_cast<std::size_t>(b)] && opaque(contents));
+        const bool detail =
+            (contents & kDetailContents) ||
+            (world && openBrushes_[static_cast<std::size_t>(b)] && opaque(contents));
         brushes_.push_back({firstFace, static_cast<std::uint32_t>(faces_.size()) - firstFace,
                             detail ? std::uint32_t(kDetailContents) : 0});
     }
@@ -728,8 +730,8 @@ bool Converter::shapeBrush()
     // Bevels and slivers left out: most often harmless, but the solid must say so.
     for (std::size_t i = 0; i < n; ++i)
         if (!keep_[i])
-            faceAreas_[i] = windingArea(
-                std::span(corners_).subspan(cornerStart_[i], cornerStart_[i + 1] - cornerStart_[i]));
+            faceAreas_[i] = windingArea(std::span(corners_).subspan(
+                cornerStart_[i], cornerStart_[i + 1] - cornerStart_[i]));
     closeSolid(sidePlanes_, faceAreas_, keep_, kSolidTolerance, clip_);
     return true;
 }

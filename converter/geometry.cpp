@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <limits>
 
 namespace bsp2map {
 
@@ -61,13 +60,8 @@ double windingWidth(std::span<const Vec3> w)
     return perimeter > 0 ? 2 * windingArea(w) / perimeter : 0;
 }
 
-} // namespace bsp2map
-
-namespace bsp2map {
-
-void clipSide(std::span<const ClipPlane> planes, std::size_t i,
-              std::span<const std::uint32_t> by, double epsilon, double shift,
-              ClipBuffers &buffers, Winding &out)
+void clipSide(std::span<const ClipPlane> planes, std::size_t i, std::span<const std::uint32_t> by,
+              double epsilon, double shift, ClipBuffers &buffers, Winding &out)
 {
     Plane own = planes[i].plane;
     own.dist += shift;
@@ -163,16 +157,14 @@ bool isOpen(std::span<const Vec3> corners)
     });
 }
 
-bool thinnerThan(std::span<const ClipPlane> planes, std::span<const Vec3> corners,
-                 double tolerance)
+bool thinnerThan(std::span<const ClipPlane> planes, std::span<const Vec3> corners, double tolerance)
 {
     if (corners.empty() || isOpen(corners))
         return true;
     // A corner that deep behind a plane settles it; one is usually among the first.
     return std::any_of(planes.begin(), planes.end(), [&](const ClipPlane &side) {
-        return std::none_of(corners.begin(), corners.end(), [&](const Vec3 &p) {
-            return side.plane.distanceTo(p) <= -tolerance;
-        });
+        return std::none_of(corners.begin(), corners.end(),
+                            [&](const Vec3 &p) { return side.plane.distanceTo(p) <= -tolerance; });
     });
 }
 

@@ -152,9 +152,8 @@ struct ClipBuffers {
 
 // The polygon of planes[i], moved out along its normal by `shift`, behind
 // the planes that `by` lists, in its order.
-void clipSide(std::span<const ClipPlane> planes, std::size_t i,
-              std::span<const std::uint32_t> by, double epsilon, double shift,
-              ClipBuffers &buffers, Winding &out);
+void clipSide(std::span<const ClipPlane> planes, std::size_t i, std::span<const std::uint32_t> by,
+              double epsilon, double shift, ClipBuffers &buffers, Winding &out);
 
 // Sides left out of a brush for want of a face may leave its solid open, or
 // reaching beyond them. Until the solid of the kept sides reaches no further

@@ -102,7 +102,8 @@ inline check::Fidelity convertAndCheck(const QByteArray &bsp, const QByteArray &
     f = check::compare(check::readBsp(bsp), rebuilt.value, options.contains("classic"));
     const QStringList expected{QString::fromLatin1(folder + '/' + map),
                                QString::number(f.brushesMap), QString::number(f.detailMap),
-                               QString::number(f.patchesMap), QString::number(rebuilt.value.size())};
+                               QString::number(f.patchesMap),
+                               QString::number(rebuilt.value.size())};
     if (summary(r.out) != expected)
         f.problems << "summary line differs: " + r.out;
     return f;

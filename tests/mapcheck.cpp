@@ -358,15 +358,17 @@ public:
                 const auto same = [&](const Bsp::Plane &p) { return samePlane(p, planes[k]); };
                 std::vector<Bsp::Plane> others;
                 std::remove_copy_if(planes.begin(), planes.end(), std::back_inserter(others), same);
-                f.sidesWithFaces += std::none_of(planes.begin(), planes.begin() + qsizetype(k), same) &&
-                                    beyond(sideWindings(others), planes[k]) > 0.01;
+                f.sidesWithFaces +=
+                    std::none_of(planes.begin(), planes.begin() + qsizetype(k), same) &&
+                    beyond(sideWindings(others), planes[k]) > 0.01;
             }
             ++f.brushesBsp;
             // Structural brushes build the tree: an opaque one never stands in a leaf
             // with a cluster, and one that does was detail.
             const int contents = bsp.shaders[size_t(shader)].contentFlags;
-            const bool detail = (contents & 0x08000000) ||
-                                (m == 0 && open[size_t(b)] && (contents & 1) && !(contents & 0x30000000));
+            const bool detail =
+                (contents & 0x08000000) ||
+                (m == 0 && open[size_t(b)] && (contents & 1) && !(contents & 0x30000000));
             f.detailBsp += detail;
             if (next < e.brushes.size())
                 f.contents.push_back(contents), compareBrush(b, planes, detail, e.brushes[next++]);
@@ -692,14 +694,13 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
 
 QString Fidelity::row(const QString &name) const
 {
-    return QString::asprintf("%-16s %4d entities, brushes %5d/%-5d detail %5d/%-5d faces %6d/%-6d "
-                             "%6d with their shader, texture off by %.1e, %d corners excused, %d "
-                             "faces (%d) not representable, patches %d/%d, triangles on faces %d/%d",
-                             qPrintable(name), entities, brushesMap, brushesBsp, detailMap,
-                             detailBsp, faces,
-                             sidesWithFaces, facesWithShader, textureError, cornersExcused,
-                             facesUnrepresentable, cornersUnrepresentable, patchesMap, patchesBsp,
-                             trianglesOnFaces, triangles);
+    return QString::asprintf(
+        "%-16s %4d entities, brushes %5d/%-5d detail %5d/%-5d faces %6d/%-6d "
+        "%6d with their shader, texture off by %.1e, %d corners excused, %d "
+        "faces (%d) not representable, patches %d/%d, triangles on faces %d/%d",
+        qPrintable(name), entities, brushesMap, brushesBsp, detailMap, detailBsp, faces,
+        sidesWithFaces, facesWithShader, textureError, cornersExcused, facesUnrepresentable,
+        cornersUnrepresentable, patchesMap, patchesBsp, trianglesOnFaces, triangles);
 }
 
 QByteArray unzip(const QString &zip, const QString &name)

@@ -63,13 +63,14 @@ std::vector<BspWriter::Sides> slivers(BspWriter &w, int shader)
     const double t = 0.015, s = 0.011 / 128;
     BspWriter::Sides open = w.box({0, 0, 0}, {64, 64, 8}, shader);
     open.pop_back();
-    return {{at({0, 0, -1}, 0), at({8e-4 - 3, 0, 64}, 0.0512), at({1, 0, 0}, 64),
-             at({-1, 0, 0}, 0), at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 3)},
+    return {{at({0, 0, -1}, 0), at({8e-4 - 3, 0, 64}, 0.0512), at({1, 0, 0}, 64), at({-1, 0, 0}, 0),
+             at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 3)},
             {at({0, -1, 0}, 0), at({-t, 64, 0}, 0), at({1, 0, 0}, 64), at({0, 0, -1}, 80),
              at({0, 0, 1}, -73), at({-1, 0, 0}, 0), at({0, 1, 0}, t)},
             {at({0, 0, -1}, 0), at({-s, -s, 1}, 0.001), at({-1, 0, 0}, 0), at({1, 0, 0}, 64),
              at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 0.012)},
-            w.box({0, 0, 0}, {64, 64, 0.005}, shader), open};
+            w.box({0, 0, 0}, {64, 64, 0.005}, shader),
+            open};
 }
 
 check::Face moved(check::Face f, double by)
@@ -217,7 +218,7 @@ private slots:
         QCOMPARE(names(dir.path),
                  QByteArrayList({"caso.bsp", "caso.map"})); // no temporary file left
         QCOMPARE(QList<int>({f.brushesBsp, f.detailBsp, f.patchesBsp, f.cornersExcused}), counts);
-        QCOMPARE(f.faces, f.sidesWithFaces); // no bevel kept, no side the solid needs lost
+        QCOMPARE(f.faces, f.sidesWithFaces);       // no bevel kept, no side the solid needs lost
         QCOMPARE(f.trianglesOnFaces, f.triangles); // every face's texture was checked
         QCOMPARE(f.facesUnrepresentable, 0);
     }

@@ -43,7 +43,8 @@ class TestConvertReal : public QObject {
     // The maps of a package whose place in its list leaves `slice` over `slices`.
     static void rows(const QString &package, int slice, int slices = 1)
     {
-        QVERIFY2(QFile::exists(package), "an OpenArena map package is missing; run scripts/setup.sh");
+        QVERIFY2(QFile::exists(package),
+                 "an OpenArena map package is missing; run scripts/setup.sh");
         QTest::addColumn<QString>("package");
         QTest::addColumn<QString>("entry");
         int n = 0;
@@ -115,11 +116,13 @@ private slots:
         const QStringList textures = f.problems.filter(QRegularExpression("^texture (off|fits)"));
         if (!textures.isEmpty())
             qInfo().noquote() << textures.join('\n');
-        QVERIFY2(f.problems.size() == textures.size(), qPrintable(f.problems.mid(0, 12).join('\n')));
+        QVERIFY2(f.problems.size() == textures.size(),
+                 qPrintable(f.problems.mid(0, 12).join('\n')));
         if (sanitized)
             return;
         const QString name = QFileInfo(entry).completeBaseName();
-        const auto source = check::readMap(check::unzip(community, "sources/maps/" + name + ".map"));
+        const auto source =
+            check::readMap(check::unzip(community, "sources/maps/" + name + ".map"));
         QVERIFY2(source.ok(), qPrintable(source.error));
         std::map<std::set<std::array<qint64, 4>>, bool> detail; // the mapper's, by planes
         for (const check::Entity &e : source.value)
