@@ -11,14 +11,13 @@ public:
     QByteArray entities;
     int version = 46;
     bool extraLump = false; // one engine's 47 has an 18th lump after the 17
-    bool drawn = true;      // brush() draws each face's triangles
 
     BspWriter() { model(); } // the world's
 
-    int shader(const QByteArray &name, int contentFlags = 1)
+    int shader(const QByteArray &name, int contentFlags = 1, int surfaceFlags = 0)
     {
         lumps[1] += name.leftJustified(64, '\0', true);
-        put(1, 0, contentFlags);
+        put(1, surfaceFlags, contentFlags);
         return count(1, 72) - 1;
     }
 
@@ -53,7 +52,7 @@ public:
                 w.size() > 2 && dot(cross(w[2] - w[0], w[1] - w[0]), ps[k].normal) < 0;
             for (int i = 1; i + 1 < int(w.size()); ++i)
                 indexes.insert(indexes.end(), {0, flip ? i + 1 : i, flip ? i : i + 1});
-            if (drawn && check::boundsFace(w))
+            if (check::boundsFace(w))
                 surface(1, sides[k].second, points, indexes, ps[k].normal);
         }
         return count(8, 12) - 1;

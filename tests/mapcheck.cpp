@@ -337,7 +337,6 @@ public:
     const Bsp &bsp;
     const bool classic;
     Fidelity &f;
-    const std::vector<bool> &open; // brushes that a leaf with a cluster lists
 
     void model(int m, const Vec &origin, const Entity &e)
     {
@@ -368,7 +367,7 @@ public:
             const int contents = bsp.shaders[size_t(shader)].contentFlags;
             const bool detail =
                 (contents & 0x08000000) ||
-                (m == 0 && open[size_t(b)] && (contents & 1) && !(contents & 0x30000000));
+                (m == 0 && bsp.open.contains(b) && (contents & 1) && !(contents & 0x30000000));
             f.detailBsp += detail;
             if (next < e.brushes.size())
                 f.contents.push_back(contents), compareBrush(b, planes, detail, e.brushes[next++]);
@@ -632,8 +631,12 @@ Bsp readBsp(const QByteArray &b)
         const auto x = field<std::array<float, 4>>(b, at);
         bsp.planes.push_back({{x[0], x[1], x[2]}, x[3]});
     });
-    records(4, 48, [&](qint64, auto i) { bsp.leaves.push_back({i(0), i(10), i(11)}); });
-    records(6, 4, [&](qint64, auto i) { bsp.leafBrushes.push_back(i(0)); });
+    std::vector<int> listed;
+    records(6, 4, [&](qint64, auto i) { listed.push_back(i(0)); });
+    records(4, 48, [&](qint64, auto i) {
+        for (int k = i(10); k < i(10) + i(11) && i(0) >= 0; ++k)
+            bsp.open.insert(listed[size_t(k)]);
+    });
     records(7, 40, [&](qint64, auto i) { bsp.models.push_back({i(6), i(7), i(8), i(9)}); });
     records(8, 12, [&](qint64, auto i) { bsp.brushes.push_back({i(0), i(1), i(2)}); });
     records(9, 8, [&](qint64, auto i) { bsp.sides.push_back({i(0), i(1)}); });
@@ -664,10 +667,6 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
 {
     Fidelity f;
     f.entities = int(bsp.entities.size());
-    std::vector<bool> open(bsp.brushes.size());
-    for (const auto &[cluster, first, count] : bsp.leaves)
-        for (int k = first; k < first + count && cluster >= 0; ++k)
-            open[size_t(bsp.leafBrushes[size_t(k)])] = true;
     if (map.size() != size_t(bsp.entities.size()))
         f.problems << QString("%1 entities, not %2").arg(map.size()).arg(f.entities);
     for (size_t e = 0; e < size_t(bsp.entities.size()) && e < map.size(); ++e) {
@@ -686,8 +685,7 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
         if (map[e].keys != expected)
             f.problems << QString("entity %1 differs").arg(e);
         if (model >= 0 && size_t(model) < bsp.models.size())
-            Comparison{bsp, classic, f, open, {}, {}, {}}.model(model, model ? origin : Vec{},
-                                                                map[e]);
+            Comparison{bsp, classic, f, {}, {}, {}}.model(model, model ? origin : Vec{}, map[e]);
     }
     return f;
 }

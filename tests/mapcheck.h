@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
+#include <QSet>
 #include <QStringList>
 
 #include <array>
@@ -55,8 +56,7 @@ struct Bsp {
     std::vector<Plane> planes;
     std::vector<std::array<int, 4>> models;         // first surface, surfaces, first brush, brushes
     std::vector<std::array<int, 3>> brushes, sides; // first side, sides, shader; plane, shader
-    std::vector<std::array<int, 3>> leaves;         // cluster, first leaf brush, leaf brushes
-    std::vector<int> leafBrushes;
+    QSet<int> open;                                 // brushes that a leaf with a cluster lists
     std::vector<Vertex> vertices;
     std::vector<int> indexes;
     std::vector<Surface> surfaces;
