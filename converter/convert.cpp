@@ -727,7 +727,10 @@ bool Converter::shapeBrush()
         return !isOpen(corners_);
     if (thinnerThan(sidePlanes_, corners_, kSolidTolerance))
         return false;
-    // Bevels and slivers left out: most often harmless, but the solid must say so.
+    // Bevels and slivers left out: most often harmless, but the solid must say
+    // so. Half the tolerance first: the corners measure the rest.
+    if (!reachesBeyond(sidePlanes_, keep_, kSolidTolerance / 2, clip_))
+        return true;
     for (std::size_t i = 0; i < n; ++i)
         if (!keep_[i])
             faceAreas_[i] = windingArea(std::span(corners_).subspan(

@@ -91,24 +91,27 @@ void clipSide(std::span<const ClipPlane> planes, std::size_t i, std::span<const 
     }
 }
 
-bool closeSolid(std::span<const ClipPlane> planes, std::span<const double> faceAreas,
-                std::vector<char> &keep, double tolerance, ClipBuffers &buffers)
+namespace {
+
+void keptSides(const std::vector<char> &keep, std::vector<std::uint32_t> &kept)
 {
-    Winding &w = buffers.side;
+    kept.clear();
+    for (std::uint32_t k = 0; k < keep.size(); ++k)
+        if (keep[k])
+            kept.push_back(k);
+}
+
+} // namespace
+
+bool reachesBeyond(std::span<const ClipPlane> planes, const std::vector<char> &keep, double margin,
+                   ClipBuffers &buffers)
+{
+    // The sides facing most the way of one left out are its neighbours, and
+    // cut its plane away first.
     std::vector<std::uint32_t> &kept = buffers.order;
-    const auto keptSides = [&] {
-        kept.clear();
-        for (std::uint32_t k = 0; k < planes.size(); ++k)
-            if (keep[k])
-                kept.push_back(k);
-    };
-    // Most often every side left out is a bevel: its plane moved out by half
-    // the tolerance misses the solid of the kept sides. The sides facing
-    // most its way are its neighbours, and cut it away first.
-    keptSides();
-    bool crossed = false;
     std::vector<std::pair<double, std::uint32_t>> &byFacing = buffers.facing;
-    for (std::size_t j = 0; j < planes.size() && !crossed; ++j) {
+    keptSides(keep, kept);
+    for (std::size_t j = 0; j < planes.size(); ++j) {
         if (keep[j])
             continue;
         byFacing.clear();
@@ -117,21 +120,27 @@ bool closeSolid(std::span<const ClipPlane> planes, std::span<const double> faceA
         std::sort(byFacing.begin(), byFacing.end());
         for (std::size_t k = 0; k < kept.size(); ++k)
             kept[k] = byFacing[k].second;
-        clipSide(planes, j, kept, 0, tolerance / 2, buffers, w);
-        crossed = w.size() >= 3;
+        clipSide(planes, j, kept, 0, margin, buffers, buffers.side);
+        if (buffers.side.size() >= 3)
+            return true;
     }
-    if (!crossed)
-        return false;
-    // Else the solid's corners tell how far it reaches. A hair inside the
-    // tolerance: an editor takes the planes back from the written points.
+    return false;
+}
+
+bool closeSolid(std::span<const ClipPlane> planes, std::span<const double> faceAreas,
+                std::vector<char> &keep, double tolerance, ClipBuffers &buffers)
+{
+    // A hair inside the tolerance: an editor takes the planes back from the
+    // written points.
     const double most = tolerance - 1e-4;
+    std::vector<std::uint32_t> &kept = buffers.order;
     std::vector<Vec3> &corners = buffers.corners;
     for (bool added = false;; added = true) {
-        keptSides();
+        keptSides(keep, kept);
         corners.clear();
         for (const std::uint32_t i : kept) {
-            clipSide(planes, i, kept, 1e-6, 0, buffers, w);
-            corners.insert(corners.end(), w.begin(), w.end());
+            clipSide(planes, i, kept, 1e-6, 0, buffers, buffers.side);
+            corners.insert(corners.end(), buffers.side.begin(), buffers.side.end());
         }
         const bool open = isOpen(corners);
         std::size_t best = planes.size();

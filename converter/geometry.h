@@ -155,6 +155,12 @@ struct ClipBuffers {
 void clipSide(std::span<const ClipPlane> planes, std::size_t i, std::span<const std::uint32_t> by,
               double epsilon, double shift, ClipBuffers &buffers, Winding &out);
 
+// Whether the solid of the sides whose `keep` is set reaches further than
+// `margin` beyond any other side. Cheap when it does not: the usual case,
+// where every side left out is a bevel.
+bool reachesBeyond(std::span<const ClipPlane> planes, const std::vector<char> &keep, double margin,
+                   ClipBuffers &buffers);
+
 // Sides left out of a brush for want of a face may leave its solid open, or
 // reaching beyond them. Until the solid of the kept sides reaches no further
 // than `tolerance` beyond any side left out, the side with the largest
