@@ -13,6 +13,8 @@ enum LumpIndex {
     Entities = 0,
     Shaders = 1,
     Planes = 2,
+    Leaves = 4,
+    LeafBrushes = 6,
     Models = 7,
     Brushes = 8,
     BrushSides = 9,
@@ -30,6 +32,10 @@ const char *lumpName(int index)
         return "shaders";
     case Planes:
         return "planos";
+    case Leaves:
+        return "folhas";
+    case LeafBrushes:
+        return "brushes das folhas";
     case Models:
         return "modelos";
     case Brushes:
@@ -171,9 +177,10 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
     bsp.entities = std::string_view(text, static_cast<std::size_t>(end - text));
 
     for (auto r :
-         {load(bsp.shaders, Shaders), load(bsp.planes, Planes), load(bsp.models, Models),
-          load(bsp.brushes, Brushes), load(bsp.brushSides, BrushSides),
-          load(bsp.vertices, Vertices), load(bsp.indexes, Indexes), load(bsp.surfaces, Surfaces)}) {
+         {load(bsp.shaders, Shaders), load(bsp.planes, Planes), load(bsp.leaves, Leaves),
+          load(bsp.leafBrushes, LeafBrushes), load(bsp.models, Models), load(bsp.brushes, Brushes),
+          load(bsp.brushSides, BrushSides), load(bsp.vertices, Vertices),
+          load(bsp.indexes, Indexes), load(bsp.surfaces, Surfaces)}) {
         if (!r)
             return r.takeError();
     }

@@ -43,6 +43,11 @@ struct RawVertex {
     float normal[3];
     std::uint8_t rgba[4];
 };
+struct RawLeaf {
+    std::int32_t cluster, area;
+    std::int32_t mins[3], maxs[3];
+    std::int32_t firstLeafFace, numLeafFaces, firstLeafBrush, numLeafBrushes;
+};
 struct RawSurface {
     std::int32_t shader, fog, type, firstVert, numVerts, firstIndex, numIndexes;
     std::int32_t lightmapNum, lightmapX, lightmapY, lightmapWidth, lightmapHeight;
@@ -53,11 +58,14 @@ struct RawSurface {
 
 static_assert(sizeof(RawShader) == 72 && sizeof(RawPlane) == 16 && sizeof(RawModel) == 40 &&
               sizeof(RawBrush) == 12 && sizeof(RawBrushSide) == 8 && sizeof(RawVertex) == 44 &&
-              sizeof(RawSurface) == 104);
+              sizeof(RawSurface) == 104 && sizeof(RawLeaf) == 48);
 
 enum SurfaceType : std::int32_t { Planar = 1, Patch = 2, TriangleSoup = 3, Flare = 4 };
 
+constexpr std::int32_t kSolidContents = 0x1;
 constexpr std::int32_t kDetailContents = 0x08000000;
+constexpr std::int32_t kStructuralContents = 0x10000000;
+constexpr std::int32_t kTranslucentContents = 0x20000000;
 constexpr std::int32_t kNodrawSurface = 0x80;
 
 // Records of one lump, copied out one at a time since the file gives no alignment.
@@ -99,6 +107,8 @@ struct Bsp {
     std::string_view entities; // up to the first NUL, or the whole lump without one
     Lump<RawShader> shaders;
     Lump<RawPlane> planes;
+    Lump<RawLeaf> leaves; // of the world's tree
+    Lump<std::int32_t> leafBrushes;
     Lump<RawModel> models;
     Lump<RawBrush> brushes;
     Lump<RawBrushSide> brushSides;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -27,6 +28,10 @@ constexpr double kClipEpsilon = 1e-3;
 // A side bounds a face when its polygon is at least this wide; bevels leave
 // slivers of about the clip epsilon, or nothing.
 constexpr double kMinFaceWidth = 0.01;
+// How much a written brush's solid may differ from the BSP's: a side may be
+// left out when the solid reaches no further beyond it, and a brush thinner
+// than this is left out whole.
+constexpr double kSolidTolerance = 0.01;
 // Triangles match a face within these.
 constexpr double kMatchNormalDot = 0.9999;
 // (the compiler snaps corners to an eighth of a unit)
@@ -45,8 +50,6 @@ constexpr std::uint64_t kMaxMatchWork = std::uint64_t(1) << 30;
 struct Side {
     std::int32_t planeNum;
     std::int32_t shader;
-    Plane plane;
-    int axis; // axisOf(plane)
 };
 
 // Kept small: a map has tens of thousands, and fresh pages cost more than
@@ -197,6 +200,29 @@ Vec3 mapNormal(const Face &face)
     return compilerNormal(face.points);
 }
 
+// Three points far apart on the plane around the point of it nearest `near`,
+// turning about its normal: for a face too thin for its own corners to give
+// its plane exactly.
+std::array<Vec3, 3> spreadPoints(const Plane &plane, Vec3 near)
+{
+    const Vec3 n = plane.normal;
+    const Vec3 centre = near - n * plane.distanceTo(near);
+    Vec3 u = std::abs(n.z) > std::max(std::abs(n.x), std::abs(n.y)) ? Vec3{1, 0, 0} : Vec3{0, 0, 1};
+    u = u - n * dot(u, n);
+    u = u * (1 / length(u));
+    const Vec3 v = cross(n, u);
+    constexpr double kSpread = 64;
+    return {centre + u * kSpread, centre, centre + v * kSpread};
+}
+
+// Solid and not see-through: a structural brush of such contents fills the
+// leaves it is in, so the tree's open leaves never hold it.
+bool opaque(std::int32_t contents)
+{
+    return (contents & kSolidContents) &&
+           !(contents & (kTranslucentContents | kStructuralContents));
+}
+
 // A coordinate within a hair of a whole number is written as that number when
 // the plane still comes out the same: the map reads as the mapper made it.
 void snapPoints(std::array<Vec3, 3> &p, const Plane &plane)
@@ -255,7 +281,11 @@ private:
     };
     Result<void> checkModel(std::size_t index, Workload &work);
     Result<void> emitModel(std::size_t index, Vec3 origin, std::size_t &brushNumber);
-    Result<void> buildBrushes(const RawModel &model, Vec3 origin);
+    Result<void> findOpenBrushes();
+    Result<void> buildBrushes(const RawModel &model, Vec3 origin, bool world);
+    Result<void> collectSides(const RawBrush &brush, Vec3 origin);
+    bool shapeBrush();
+    void addFace(std::size_t side);
     Result<void> collectTriangles(const RawModel &model, Vec3 origin);
     Result<void> matchTriangles();
     bool insideFace(const Face &face, Vec3 point) const;
@@ -292,6 +322,22 @@ private:
             name = writtenName(nameOf(shader));
         return name;
     }
+
+    // Brushes that a leaf with a cluster lists.
+    std::vector<char> openBrushes_;
+    // One brush at a time: its sides, their polygons' corners (those of side
+    // i from cornerStart_[i]), which sides have a face and which are written.
+    std::vector<Side> sides_;
+    std::vector<ClipPlane> sidePlanes_;
+    std::vector<Vec3> corners_;
+    std::vector<std::uint32_t> cornerStart_;
+    std::vector<double> faceAreas_;
+    std::vector<char> wide_, keep_;
+    std::vector<std::uint32_t> everySide_;
+    Vec3 centre_;
+    bool haveCentre_ = false;
+    Winding winding_;
+    ClipBuffers clip_;
 
     // One model at a time; kept to reuse their storage.
     std::vector<Face> faces_;
@@ -435,8 +481,39 @@ Result<void> Converter::checkModel(std::size_t index, Workload &work)
     return {};
 }
 
+// The compiler keeps the detail flag nowhere, but the tree still tells it:
+// structural brushes build the tree, so an opaque structural solid fills only
+// leaves without a cluster. An opaque brush that a leaf with a cluster lists
+// stood in open space, and was detail.
+Result<void> Converter::findOpenBrushes()
+{
+    openBrushes_.assign(bsp_.brushes.size(), 0);
+    std::uint64_t listed = 0;
+    for (std::size_t l = 0; l < bsp_.leaves.size(); ++l) {
+        const RawLeaf leaf = bsp_.leaves[l];
+        if (!bsp_.leafBrushes.containsRange(leaf.firstLeafBrush, leaf.numLeafBrushes))
+            return fail("folha " + str(l) + ": brushes fora do intervalo");
+        // Each leaf has its own list in a compiled map.
+        listed += static_cast<std::uint64_t>(leaf.numLeafBrushes);
+        if (listed > 4 * bsp_.leafBrushes.size() + 4096)
+            return fail("folhas repetem brushes além do razoável");
+        for (std::int32_t k = 0; k < leaf.numLeafBrushes; ++k) {
+            const std::int32_t b =
+                bsp_.leafBrushes[static_cast<std::size_t>(leaf.firstLeafBrush) + k];
+            if (!bsp_.brushes.contains(b))
+                return fail("folha " + str(l) + ": brush " + std::to_string(b) +
+                            " fora do intervalo (0.." + str(bsp_.brushes.size()) + ")");
+            if (leaf.cluster >= 0)
+                openBrushes_[static_cast<std::size_t>(b)] = 1;
+        }
+    }
+    return {};
+}
+
 Result<void> Converter::run(const std::vector<Entity> &entities, const ProgressFn &progress)
 {
+    if (auto r = findOpenBrushes(); !r)
+        return r;
     // Which model each entity carries: the world for the first, *N for others.
     std::vector<std::optional<std::size_t>> modelOf(entities.size());
     std::vector<char> used(bsp_.models.size(), 0);
@@ -503,7 +580,7 @@ Result<void> Converter::run(const std::vector<Entity> &entities, const ProgressF
     }
     stats_.entities = entities.size();
     if (progress && stats_.skippedBrushes > 0)
-        progress(str(stats_.skippedBrushes) + " brushes sem nenhuma face omitidos");
+        progress(str(stats_.skippedBrushes) + " brushes vazios, planos ou abertos omitidos");
     return {};
 }
 
@@ -525,7 +602,7 @@ Result<void> Converter::emitModel(std::size_t index, Vec3 origin, std::size_t &b
                 drawn_[canonShader_[shader]] = 1;
         }
     }
-    if (auto r = buildBrushes(model, origin); !r)
+    if (auto r = buildBrushes(model, origin, index == 0); !r)
         return r;
     if (!options_.classic) {
         if (auto r = collectTriangles(model, origin); !r)
@@ -539,7 +616,7 @@ Result<void> Converter::emitModel(std::size_t index, Vec3 origin, std::size_t &b
     return writePatches(model, origin, brushNumber);
 }
 
-Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
+Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin, bool world)
 {
     faces_.clear();
     texes_.clear();
@@ -555,11 +632,6 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
     // (and fresh pages) of growing.
     points_.reserve(sideCount * 5);
 
-    std::vector<Side> sides;
-    std::vector<std::uint8_t> sideIsNoshader;
-    Winding w, scratch;
-    Vec3 ping[2][128];
-    double dists[64];
     for (std::int64_t b = model.firstBrush; b < std::int64_t(model.firstBrush) + model.numBrushes;
          ++b) {
         const RawBrush brush = bsp_.brushes[static_cast<std::size_t>(b)];
@@ -567,94 +639,141 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin)
             return r;
         ahead(facesAhead_, faces_);
         ahead(pointsAhead_, points_);
-        const RawShader brushShader = bsp_.shaders[static_cast<std::size_t>(brush.shader)];
-        // Duplicate planes give one side, preferring a real shader over "noshader".
-        sides.clear();
-        for (std::int32_t s = 0; s < brush.numSides; ++s) {
-            const std::size_t sideIndex = static_cast<std::size_t>(brush.firstSide) + s;
-            const RawBrushSide raw = bsp_.brushSides[sideIndex];
-            auto p = plane(raw.plane);
-            if (!p)
-                return fail("lado " + str(sideIndex) + ": " + p.error());
-            if (auto r = checkShader(raw.shader, "lado", sideIndex); !r)
-                return r;
-            Plane world = *p;
-            world.dist += dot(world.normal, origin);
-            bool duplicate = false;
-            for (Side &kept : sides) {
-                const bool same = kept.planeNum == raw.plane ||
-                                  (std::abs(kept.plane.normal.x - world.normal.x) < 1e-6 &&
-                                   std::abs(kept.plane.normal.y - world.normal.y) < 1e-6 &&
-                                   std::abs(kept.plane.normal.z - world.normal.z) < 1e-6 &&
-                                   std::abs(kept.plane.dist - world.dist) < 1e-4);
-                if (!same)
-                    continue;
-                duplicate = true;
-                if (nameOf(static_cast<std::size_t>(kept.shader)) == "noshader" &&
-                    nameOf(static_cast<std::size_t>(raw.shader)) != "noshader")
-                    kept.shader = raw.shader;
-                break;
-            }
-            if (!duplicate)
-                sides.push_back({raw.plane, raw.shader, world, axisOf(world)});
-        }
-
-        const auto firstFace = static_cast<std::uint32_t>(faces_.size());
-        for (std::size_t i = 0; i < sides.size(); ++i) {
-            baseWinding(sides[i].plane, w);
-            // Clipped between two fixed buffers; a polygon too large for them
-            // goes through the growing ones.
-            std::copy(w.begin(), w.end(), ping[0]);
-            std::size_t count = w.size();
-            int in = 0;
-            std::size_t j = 0;
-            for (; j < sides.size() && count > 0 && 2 * count <= std::size(ping[0]); ++j) {
-                if (j == i)
-                    continue;
-                const std::size_t kept = clipToBack(ping[in], count, sides[j].plane, sides[j].axis,
-                                                    kClipEpsilon, ping[1 - in], dists);
-                if (kept == kUnclipped)
-                    continue;
-                count = kept;
-                in = 1 - in;
-            }
-            w.assign(ping[in], ping[in] + count);
-            for (; j < sides.size() && !w.empty(); ++j) {
-                if (j != i)
-                    clipToBack(w, sides[j].plane, kClipEpsilon, scratch);
-            }
-            if (w.size() < 3 || windingWidth(w) < kMinFaceWidth)
-                continue;
-            Face face;
-            face.shader = sides[i].shader;
-            face.canonShader = canonShader_[static_cast<std::size_t>(sides[i].shader)];
-            face.plane = sides[i].plane;
-            face.firstPoint = static_cast<std::uint32_t>(points_.size());
-            face.pointCount = 0;
-            if (drawn_[face.canonShader]) {
-                face.pointCount = static_cast<std::uint32_t>(w.size());
-                points_.insert(points_.end(), w.begin(), w.end());
-                Vec3 turn;
-                for (std::size_t k = 1; k + 1 < w.size(); ++k)
-                    turn = turn + cross(w[k] - w[0], w[k + 1] - w[0]);
-                face.winding = dot(turn, face.plane.normal) >= 0 ? 1 : -1;
-            }
-            face.points = widestTriangle(w.data(), w.size());
-            if (dot(compilerNormal(face.points), face.plane.normal) < 0)
-                std::swap(face.points[0], face.points[2]);
-            snapPoints(face.points, face.plane);
-            faces_.push_back(face);
-        }
-        const auto faceCount = static_cast<std::uint32_t>(faces_.size()) - firstFace;
-        if (faceCount == 0) {
+        if (auto r = collectSides(brush, origin); !r)
+            return r;
+        if (!shapeBrush()) {
             ++stats_.skippedBrushes;
             continue;
         }
-        brushes_.push_back(
-            {firstFace, faceCount,
-             static_cast<std::uint32_t>(brushShader.contentFlags & kDetailContents)});
+        const auto firstFace = static_cast<std::uint32_t>(faces_.size());
+        haveCentre_ = false;
+        for (std::size_t i = 0; i < sides_.size(); ++i)
+            if (keep_[i])
+                addFace(i);
+        const std::int32_t contents =
+            bsp_.shaders[static_cast<std::size_t>(brush.shader)].contentFlags;
+        const bool detail =
+            (contents & kDetailContents) ||
+            (world && openBrushes_[static_cast<std::size_t>(b)] && opaque(contents));
+        brushes_.push_back({firstFace, static_cast<std::uint32_t>(faces_.size()) - firstFace,
+                            detail ? std::uint32_t(kDetailContents) : 0});
     }
     return {};
+}
+
+// The brush's sides, a plane once, and the origin applied.
+Result<void> Converter::collectSides(const RawBrush &brush, Vec3 origin)
+{
+    // Duplicate planes give one side, preferring a real shader over "noshader".
+    sides_.clear();
+    sidePlanes_.clear();
+    for (std::int32_t s = 0; s < brush.numSides; ++s) {
+        const std::size_t sideIndex = static_cast<std::size_t>(brush.firstSide) + s;
+        const RawBrushSide raw = bsp_.brushSides[sideIndex];
+        auto p = plane(raw.plane);
+        if (!p)
+            return fail("lado " + str(sideIndex) + ": " + p.error());
+        if (auto r = checkShader(raw.shader, "lado", sideIndex); !r)
+            return r;
+        Plane world = *p;
+        world.dist += dot(world.normal, origin);
+        bool duplicate = false;
+        for (std::size_t k = 0; k < sides_.size() && !duplicate; ++k) {
+            const Plane &kept = sidePlanes_[k].plane;
+            duplicate = sides_[k].planeNum == raw.plane ||
+                        (std::abs(kept.normal.x - world.normal.x) < 1e-6 &&
+                         std::abs(kept.normal.y - world.normal.y) < 1e-6 &&
+                         std::abs(kept.normal.z - world.normal.z) < 1e-6 &&
+                         std::abs(kept.dist - world.dist) < 1e-4);
+            if (duplicate && nameOf(static_cast<std::size_t>(sides_[k].shader)) == "noshader" &&
+                nameOf(static_cast<std::size_t>(raw.shader)) != "noshader")
+                sides_[k].shader = raw.shader;
+        }
+        if (!duplicate) {
+            sides_.push_back({raw.plane, raw.shader});
+            sidePlanes_.push_back({world, axisOf(world)});
+        }
+    }
+    return {};
+}
+
+// Clips each side by all the others and chooses the sides to write: those with
+// a face, and any other the solid needs to stay closed and no larger than the
+// brush. False when the brush has no solid worth the name: empty, open, or
+// thinner than the tolerance.
+bool Converter::shapeBrush()
+{
+    const std::size_t n = sides_.size();
+    corners_.clear();
+    cornerStart_.clear();
+    faceAreas_.assign(n, 0);
+    keep_.assign(n, 0);
+    everySide_.resize(n);
+    std::iota(everySide_.begin(), everySide_.end(), 0u);
+    bool allKept = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        clipSide(sidePlanes_, i, everySide_, kClipEpsilon, 0, clip_, winding_);
+        cornerStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
+        corners_.insert(corners_.end(), winding_.begin(), winding_.end());
+        keep_[i] = winding_.size() >= 3 && windingWidth(winding_) >= kMinFaceWidth;
+        allKept = allKept && keep_[i];
+    }
+    cornerStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
+    wide_ = keep_;
+    // With a face on every side, only an open solid is no brush: one thinner
+    // than the tolerance leaves thin faces, at least on the compiler's axial
+    // bevels.
+    if (allKept)
+        return !isOpen(corners_);
+    if (thinnerThan(sidePlanes_, corners_, kSolidTolerance))
+        return false;
+    // Bevels and slivers left out: most often harmless, but the solid must say
+    // so. Half the tolerance first: the corners measure the rest.
+    if (!reachesBeyond(sidePlanes_, keep_, kSolidTolerance / 2, clip_))
+        return true;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!keep_[i])
+            faceAreas_[i] = windingArea(std::span(corners_).subspan(
+                cornerStart_[i], cornerStart_[i + 1] - cornerStart_[i]));
+    closeSolid(sidePlanes_, faceAreas_, keep_, kSolidTolerance, clip_);
+    return true;
+}
+
+void Converter::addFace(std::size_t i)
+{
+    const Vec3 *w = corners_.data() + cornerStart_[i];
+    const std::size_t count = cornerStart_[i + 1] - cornerStart_[i];
+    Face face;
+    face.shader = sides_[i].shader;
+    face.canonShader = canonShader_[static_cast<std::size_t>(face.shader)];
+    face.plane = sidePlanes_[i].plane;
+    face.firstPoint = static_cast<std::uint32_t>(points_.size());
+    face.pointCount = 0;
+    if (!wide_[i]) {
+        // Too thin for its corners to give the plane: points around the solid's middle.
+        if (!haveCentre_) {
+            Vec3 sum;
+            for (const Vec3 &p : corners_)
+                sum = sum + p;
+            centre_ = sum * (1.0 / double(corners_.size()));
+            haveCentre_ = true;
+        }
+        face.points = spreadPoints(face.plane, centre_);
+    } else {
+        if (drawn_[face.canonShader]) {
+            face.pointCount = static_cast<std::uint32_t>(count);
+            points_.insert(points_.end(), w, w + count);
+            Vec3 turn;
+            for (std::size_t k = 1; k + 1 < count; ++k)
+                turn = turn + cross(w[k] - w[0], w[k + 1] - w[0]);
+            face.winding = dot(turn, face.plane.normal) >= 0 ? 1 : -1;
+        }
+        face.points = widestTriangle(w, count);
+    }
+    if (dot(compilerNormal(face.points), face.plane.normal) < 0)
+        std::swap(face.points[0], face.points[2]);
+    snapPoints(face.points, face.plane);
+    faces_.push_back(face);
 }
 
 Result<void> Converter::collectTriangles(const RawModel &model, Vec3 origin)
@@ -1248,6 +1367,7 @@ Result<void> Converter::writeBrushes(std::size_t &brushNumber)
         }
         out_ += options_.classic ? "}\n" : "}\n}\n";
         ++stats_.brushes;
+        stats_.detailBrushes += brush.contents != 0;
     }
     return {};
 }

@@ -19,7 +19,8 @@ struct ConvertStats {
     int version = 0;
     std::size_t entities = 0;
     std::size_t brushes = 0;        // written
-    std::size_t skippedBrushes = 0; // no side bounds a face
+    std::size_t detailBrushes = 0;  // of those written
+    std::size_t skippedBrushes = 0; // empty, flat or open in the BSP
     std::size_t patches = 0;
     std::size_t triangleSoups = 0; // not convertible, counted only
     std::size_t faces = 0;

@@ -3,6 +3,9 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
 #include <vector>
 
 namespace bsp2map {
@@ -128,7 +131,51 @@ inline std::size_t clipToBack(const Vec3 *in, std::size_t count, const Plane &pl
 
 // Area of a planar polygon, and twice its area over its perimeter: its width
 // for a sliver, half the side for a square.
-double windingArea(const Winding &w);
-double windingWidth(const Winding &w);
+double windingArea(std::span<const Vec3> w);
+double windingWidth(std::span<const Vec3> w);
+
+// A side of a brush, as clipping takes it.
+struct ClipPlane {
+    Plane plane;
+    int axis; // axisOf(plane)
+};
+
+// Storage that clipping reuses from side to side.
+struct ClipBuffers {
+    Vec3 ping[2][128];
+    double dists[64];
+    Winding spare, side;
+    std::vector<std::uint32_t> order;
+    std::vector<std::pair<double, std::uint32_t>> facing;
+    std::vector<Vec3> corners;
+};
+
+// The polygon of planes[i], moved out along its normal by `shift`, behind
+// the planes that `by` lists, in its order.
+void clipSide(std::span<const ClipPlane> planes, std::size_t i, std::span<const std::uint32_t> by,
+              double epsilon, double shift, ClipBuffers &buffers, Winding &out);
+
+// Whether the solid of the sides whose `keep` is set reaches further than
+// `margin` beyond any other side. Cheap when it does not: the usual case,
+// where every side left out is a bevel.
+bool reachesBeyond(std::span<const ClipPlane> planes, const std::vector<char> &keep, double margin,
+                   ClipBuffers &buffers);
+
+// Sides left out of a brush for want of a face may leave its solid open, or
+// reaching beyond them. Until the solid of the kept sides reaches no further
+// than `tolerance` beyond any side left out, the side with the largest
+// `faceAreas` among those it reaches beyond is kept too. Returns whether one was.
+bool closeSolid(std::span<const ClipPlane> planes, std::span<const double> faceAreas,
+                std::vector<char> &keep, double tolerance, ClipBuffers &buffers);
+
+// Coordinates beyond this come from the base polygons: a solid that keeps one
+// is open.
+constexpr double kOpenSolid = 1 << 19;
+bool isOpen(std::span<const Vec3> corners);
+
+// Whether the corners of a solid span less than `tolerance` across one of its
+// planes; true when it has none, or when it is open.
+bool thinnerThan(std::span<const ClipPlane> planes, std::span<const Vec3> corners,
+                 double tolerance);
 
 } // namespace bsp2map

@@ -139,7 +139,8 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::string summary = "escrito " + target.native() + ": " + std::to_string(stats->brushes) +
-                          " brushes, " + std::to_string(stats->patches) + " patches, " +
+                          " brushes (" + std::to_string(stats->detailBrushes) + " detail), " +
+                          std::to_string(stats->patches) + " patches, " +
                           std::to_string(stats->entities) + " entidades, ";
     if (stats->triangleSoups > 0)
         summary +=

@@ -1,5 +1,5 @@
 // Builds small IBSP files in memory: shaders, planes, brushes with their sides,
-// models, planar and patch surfaces, and the entity text.
+// models, planar and patch surfaces, leaves, and the entity text.
 #pragma once
 
 #include "mapcheck.h"
@@ -15,10 +15,10 @@ public:
 
     BspWriter() { model(); } // the world's
 
-    int shader(const QByteArray &name, int contentFlags = 1)
+    int shader(const QByteArray &name, int contentFlags = 1, int surfaceFlags = 0)
     {
         lumps[1] += name.leftJustified(64, '\0', true);
-        put(1, 0, contentFlags);
+        put(1, surfaceFlags, contentFlags);
         return count(1, 72) - 1;
     }
 
@@ -34,7 +34,7 @@ public:
 
     // Each face also gets a planar surface textured by `mapping`, shifted by a
     // different whole repeat on each face, its triangles clockwise seen from the front.
-    void brush(const Sides &sides, int shader)
+    int brush(const Sides &sides, int shader)
     {
         put(8, count(9, 8), int(sides.size()), shader);
         std::vector<check::Bsp::Plane> ps;
@@ -56,6 +56,16 @@ public:
             if (check::boundsFace(w))
                 surface(1, sides[k].second, points, indexes, ps[k].normal);
         }
+        return count(8, 12) - 1;
+    }
+
+    // `copies` leaves of the world's tree in `cluster` (-1: inside solid), listing `brushes`.
+    void leaf(int cluster, const std::vector<int> &brushes, int copies = 1)
+    {
+        for (int k = 0; k < copies; ++k)
+            put(4, cluster, 0, 0, 0, 0, 0, 0, 0, 0, 0, count(6, 4), int(brushes.size()));
+        for (const int b : brushes)
+            put(6, b);
     }
 
     // Every face of a brush gets st = (dot(p, s) + 0.25, dot(p, t) + 0.5), up to whole repeats.

@@ -105,12 +105,13 @@ inline Run convert(const QByteArrayList &args)
     return r.out = readAll(out), r.err = readAll(err), r;
 }
 
-// The last line: "escrito <file>: N brushes, N patches, N entidades, [N ..., ]0,03 s"; the file,
-// then the counts.
+// The last line: "escrito <file>: N brushes (N detail), N patches, N entidades, [N ..., ]0,03 s";
+// the file, then the counts.
 inline QStringList summary(const QByteArray &out)
 {
-    static const QRegularExpression line("^escrito (.+): (\\d+) brushes, (\\d+) patches, "
-                                         "(\\d+) entidades, (?:\\d+ [^,]+, )?\\d+,\\d+ s$");
+    static const QRegularExpression line("^escrito (.+): (\\d+) brushes \\((\\d+) detail\\), "
+                                         "(\\d+) patches, (\\d+) entidades, (?:\\d+ [^,]+, )?"
+                                         "\\d+,\\d+ s$");
     return line.match(QString::fromLatin1(out.trimmed().split('\n').last())).capturedTexts().mid(1);
 }
 
@@ -126,9 +127,9 @@ inline check::Fidelity convertAndCheck(const QByteArray &bsp, const QByteArray &
         return f.problems << QString("exit %1, map: %2, %3").arg(r.exit).arg(rebuilt.error, r.err),
                f;
     f = check::compare(check::readBsp(bsp), rebuilt.value, options.contains("classic"));
-    const QStringList expected{QString::fromLatin1(folder + '/' + map),
-                               QString::number(f.brushesMap), QString::number(f.patchesMap),
-                               QString::number(rebuilt.value.size())};
+    QStringList expected{QString::fromLatin1(folder + '/' + map)};
+    for (const int n : {f.brushesMap, f.detailMap, f.patchesMap, int(rebuilt.value.size())})
+        expected << QString::number(n);
     if (summary(r.out) != expected)
         f.problems << "summary line differs: " + r.out;
     return f;

@@ -136,14 +136,6 @@ Winding clip(const Winding &w, const Bsp::Plane &p)
     return out;
 }
 
-// The plane of a map face by the map compiler's rule.
-Bsp::Plane facePlane(const Face &f)
-{
-    const auto &p = f.points;
-    const Vec n = normalize(cross(p[0] - p[1], p[2] - p[1]));
-    return {n, dot(p[0], n)};
-}
-
 bool samePlane(const Bsp::Plane &a, const Bsp::Plane &b)
 {
     const Vec d = a.normal - b.normal;
@@ -320,6 +312,26 @@ QByteArray withoutPrefix(const QByteArray &name)
     return name.startsWith("textures/") ? name.mid(9) : name;
 }
 
+// How far the corners reach beyond the plane; infinite for an open solid,
+// which keeps corners of the base windings.
+double beyond(const std::vector<Winding> &corners, const Bsp::Plane &p)
+{
+    double reach = -INFINITY;
+    for (const Winding &w : corners)
+        for (const Vec &c : w)
+            reach = std::max(reach, length(c) > (1 << 19) ? INFINITY : dot(p.normal, c) - p.dist);
+    return reach;
+}
+
+// A brush worth writing: its corners close a solid at least 0.01 thick across each plane.
+bool closedSolid(const std::vector<Bsp::Plane> &planes, const std::vector<Winding> &corners)
+{
+    return std::all_of(planes.begin(), planes.end(), [&](const Bsp::Plane &p) {
+        const double across = beyond(corners, {p.normal * -1, -p.dist});
+        return across >= 0.01 && across < INFINITY;
+    });
+}
+
 class Comparison {
 public:
     const Bsp &bsp;
@@ -338,18 +350,27 @@ public:
                 planes.back().dist += dot(planes.back().normal, origin);
             }
             const std::vector<Winding> windings = sideWindings(planes);
-            std::vector<size_t> faced;
-            for (size_t k = 0; k < planes.size(); ++k)
-                if (boundsFace(windings[k])) {
-                    const auto same = [&](size_t j) { return samePlane(planes[j], planes[k]); };
-                    f.sidesWithFaces += std::none_of(faced.begin(), faced.end(), same);
-                    faced.push_back(k);
-                }
-            if (faced.empty())
+            if (!closedSolid(planes, windings))
                 continue;
+            // Each plane once, if the solid of the others reaches beyond it.
+            for (size_t k = 0; k < planes.size(); ++k) {
+                const auto same = [&](const Bsp::Plane &p) { return samePlane(p, planes[k]); };
+                std::vector<Bsp::Plane> others;
+                std::remove_copy_if(planes.begin(), planes.end(), std::back_inserter(others), same);
+                f.sidesWithFaces +=
+                    std::none_of(planes.begin(), planes.begin() + qsizetype(k), same) &&
+                    beyond(sideWindings(others), planes[k]) > 0.01;
+            }
             ++f.brushesBsp;
+            // Structural brushes build the tree: an opaque one never stands in a leaf
+            // with a cluster, and one that does was detail.
+            const int contents = bsp.shaders[size_t(shader)].contentFlags;
+            const bool detail =
+                (contents & 0x08000000) ||
+                (m == 0 && bsp.open.contains(b) && (contents & 1) && !(contents & 0x30000000));
+            f.detailBsp += detail;
             if (next < e.brushes.size())
-                compareBrush(b, planes, faced, e.brushes[next++]);
+                f.contents.push_back(contents), compareBrush(b, planes, detail, e.brushes[next++]);
             else
                 say("model %d: brush %d missing", m, b);
         }
@@ -428,20 +449,20 @@ public:
                                : f.cornersExcused) += excused;
     }
 
-    void compareBrush(int b, const std::vector<Bsp::Plane> &planes,
-                      const std::vector<size_t> &faced, const std::vector<Face> &faces)
+    void compareBrush(int b, const std::vector<Bsp::Plane> &planes, bool detail,
+                      const std::vector<Face> &faces)
     {
-        const auto [firstSide, sides, brushShader] = bsp.brushes[size_t(b)];
+        const int firstSide = bsp.brushes[size_t(b)][0];
+        f.detailMap += !faces.empty() && faces[0].contents & 0x08000000;
         // Sides that touch the brush, bevels too, may each give a face.
         const std::vector<Winding> touching = sideWindings(planes, 0.01);
-        std::vector<Bsp::Plane> kept;
-        std::vector<bool> isKept(planes.size());
+        std::vector<Bsp::Plane> own;
         for (const Face &x : faces) {
             bool textured = false;
+            own.push_back(facePlane(x));
             for (size_t k = 0; k < planes.size(); ++k) {
-                if (touching[k].empty() || !samePlane(facePlane(x), planes[k]))
+                if (touching[k].empty() || !samePlane(own.back(), planes[k]))
                     continue;
-                isKept[k] = isKept[k] || (kept.push_back(planes[k]), true);
                 const QByteArray shader =
                     bsp.shaders[size_t(bsp.sides[size_t(firstSide) + k][1])].name;
                 if (x.shader == withoutPrefix(shader) && (textured = true))
@@ -453,21 +474,19 @@ public:
             if (!textured)
                 say("brush %d: face %s at (%s) matches no side of its shader", b, x.shader.data(),
                     point(x.points[0]).data());
-            if ((x.contents ^ bsp.shaders[size_t(brushShader)].contentFlags) & 0x08000000)
-                say("brush %d: detail flag lost", b);
+            if (bool(x.contents & 0x08000000) != detail)
+                say("brush %d: detail flag %s", b, detail ? "lost" : "added");
             if (x.brushDef == classic)
                 say("brush %d: face in the wrong form", b);
         }
-        // A face may be left out only when the sides kept shape the brush without it.
-        const std::vector<Winding> corners = sideWindings(kept);
-        for (const size_t k : faced) {
-            double out = 0;
-            for (const Winding &w : corners)
-                for (const Vec &p : w)
-                    out = std::max(out, isKept[k] ? 0 : dot(planes[k].normal, p) - planes[k].dist);
-            if (out > 0.01)
+        // The faces written must close a solid, and a side may be left out only when
+        // that solid reaches no further than 0.01 beyond it.
+        const std::vector<Winding> corners = sideWindings(own);
+        if (!closedSolid(own, corners))
+            return say("brush %d: its faces close no solid", b);
+        for (size_t k = 0; k < planes.size(); ++k)
+            if (const double out = beyond(corners, planes[k]); out > 0.01)
                 say("brush %d: side %zu left out, %g units of brush past it", b, k, out);
-        }
     }
 
     template <class... T> void say(const char *format, T... args)
@@ -575,6 +594,13 @@ std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double 
     return out;
 }
 
+Bsp::Plane facePlane(const Face &f)
+{
+    const auto &p = f.points;
+    const Vec n = normalize(cross(p[0] - p[1], p[2] - p[1]));
+    return {n, dot(p[0], n)};
+}
+
 bool boundsFace(const Winding &w)
 {
     double area = 0, across = 0;
@@ -604,6 +630,12 @@ Bsp readBsp(const QByteArray &b)
     records(2, 16, [&](qint64 at, auto) {
         const auto x = field<std::array<float, 4>>(b, at);
         bsp.planes.push_back({{x[0], x[1], x[2]}, x[3]});
+    });
+    std::vector<int> listed;
+    records(6, 4, [&](qint64, auto i) { listed.push_back(i(0)); });
+    records(4, 48, [&](qint64, auto i) {
+        for (int k = i(10); k < i(10) + i(11) && i(0) >= 0; ++k)
+            bsp.open.insert(listed[size_t(k)]);
     });
     records(7, 40, [&](qint64, auto i) { bsp.models.push_back({i(6), i(7), i(8), i(9)}); });
     records(8, 12, [&](qint64, auto i) { bsp.brushes.push_back({i(0), i(1), i(2)}); });
@@ -661,13 +693,13 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
 
 QString Fidelity::row(const QString &name) const
 {
-    return QString::asprintf("%-16s %4d entities, brushes %5d/%-5d faces %6d/%-6d %6d with their "
-                             "shader, texture off by %.1e, %d corners excused, %d faces (%d) not "
-                             "representable, patches %d/%d, triangles on faces %d/%d",
-                             qPrintable(name), entities, brushesMap, brushesBsp, faces,
-                             sidesWithFaces, facesWithShader, textureError, cornersExcused,
-                             facesUnrepresentable, cornersUnrepresentable, patchesMap, patchesBsp,
-                             trianglesOnFaces, triangles);
+    return QString::asprintf(
+        "%-16s %4d entities, brushes %5d/%-5d detail %5d/%-5d faces %6d/%-6d "
+        "%6d with their shader, texture off by %.1e, %d corners excused, %d "
+        "faces (%d) not representable, patches %d/%d, triangles on faces %d/%d",
+        qPrintable(name), entities, brushesMap, brushesBsp, detailMap, detailBsp, faces,
+        sidesWithFaces, facesWithShader, textureError, cornersExcused, facesUnrepresentable,
+        cornersUnrepresentable, patchesMap, patchesBsp, trianglesOnFaces, triangles);
 }
 
 QByteArray unzip(const QString &zip, const QString &name)

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
+#include <QSet>
 #include <QStringList>
 
 #include <array>
@@ -55,6 +56,7 @@ struct Bsp {
     std::vector<Plane> planes;
     std::vector<std::array<int, 4>> models;         // first surface, surfaces, first brush, brushes
     std::vector<std::array<int, 3>> brushes, sides; // first side, sides, shader; plane, shader
+    QSet<int> open;                                 // brushes that a leaf with a cluster lists
     std::vector<Vertex> vertices;
     std::vector<int> indexes;
     std::vector<Surface> surfaces;
@@ -86,11 +88,17 @@ Parsed<Map> readMap(const QByteArray &text);
 std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double grow = 0);
 // Not the sliver that a bevel plane, stored in floats, shaves off its brush.
 bool boundsFace(const Winding &w);
+// The plane of a map face by the map compiler's rule.
+Bsp::Plane facePlane(const Face &f);
 
 struct Fidelity {
-    // sidesWithFaces: each plane once; triangles: visible planar ones, slivers left out.
+    // brushesBsp: those with a closed solid thicker than 0.01; sidesWithFaces: each plane
+    // once, those without which the solid would reach more than 0.01 further; triangles: visible
+    // planar ones, slivers left out.
     int entities = 0, brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
-        patchesMap = 0, triangles = 0, trianglesOnFaces = 0, facesWithShader = 0;
+        patchesMap = 0, triangles = 0, trianglesOnFaces = 0, facesWithShader = 0, detailBsp = 0,
+        detailMap = 0;
+    std::vector<int> contents; // of the BSP brush of each written brush, in the map's order
     // Corners no affine mapping fits together with the rest of their face; a face
     // with more than a quarter of them is counted as not representable.
     int cornersExcused = 0, facesUnrepresentable = 0, cornersUnrepresentable = 0;

@@ -37,9 +37,8 @@ Floats grid(int width, int height, const Vec &at)
 }
 
 // The room and a door turned about its origin, with a patch: what real maps have most.
-BspWriter roomWithDoor(const QByteArray &entities = {})
+BspWriter roomWithDoor(const QByteArray &entities = {}, BspWriter w = room())
 {
-    BspWriter w = room();
     const int wall = w.shader("textures/base/wall");
     w.entities = entities.isNull()
                      ? world + "{\n\"classname\" \"func_rotating\"\n\"model\" \"*1\"\n"
@@ -49,6 +48,29 @@ BspWriter roomWithDoor(const QByteArray &entities = {})
     w.brush(w.box({-16, -8, -8}, {16, 8, 8}, wall, 30), wall); // stored around its origin
     w.surface(2, wall, grid(3, 5, {-24, -16, 8}), {}, {0, 0, 1}, 3, 5);
     return w;
+}
+
+// Solids with sides too thin to see, and the bevels the compiler adds: a wedge
+// from 0.0008 to 3 high, whose sharp end closes it 0.017 further without its
+// side; a prism 0.015 thin at its end and 7 units tall; a slab 0.001 to 0.012
+// high across its diagonal. Then brushes with no solid to write: a slab 0.005
+// high, and a box without its top.
+std::vector<BspWriter::Sides> slivers(BspWriter &w, int shader)
+{
+    const auto at = [&](const Vec &n, double d) {
+        return std::pair{w.plane(n * (1 / length(n)), d / length(n)), shader};
+    };
+    const double t = 0.015, s = 0.011 / 128;
+    BspWriter::Sides open = w.box({0, 0, 0}, {64, 64, 8}, shader);
+    open.pop_back();
+    return {{at({0, 0, -1}, 0), at({8e-4 - 3, 0, 64}, 0.0512), at({1, 0, 0}, 64), at({-1, 0, 0}, 0),
+             at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 3)},
+            {at({0, -1, 0}, 0), at({-t, 64, 0}, 0), at({1, 0, 0}, 64), at({0, 0, -1}, 80),
+             at({0, 0, 1}, -73), at({-1, 0, 0}, 0), at({0, 1, 0}, t)},
+            {at({0, 0, -1}, 0), at({-s, -s, 1}, 0.001), at({-1, 0, 0}, 0), at({1, 0, 0}, 64),
+             at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 0.012)},
+            w.box({0, 0, 0}, {64, 64, 0.005}, shader),
+            open};
 }
 
 check::Face moved(check::Face f, double by)
@@ -68,11 +90,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bsp");
         QTest::addColumn<QByteArrayList>("options");
-        // brushes, patches, corners no matrix can fit along with the rest
+        // brushes, detail ones, patches, corners no matrix can fit along with the rest
         QTest::addColumn<QList<int>>("counts");
         const auto row = [](const char *tag, const BspWriter &w, int brushes, int patches,
-                            QByteArrayList options = {}, int excused = 0) {
-            QTest::newRow(tag) << w.bytes() << options << QList<int>{brushes, patches, excused};
+                            QByteArrayList options = {}, int excused = 0, int detail = 0) {
+            QTest::newRow(tag) << w.bytes() << options
+                               << QList<int>{brushes, detail, patches, excused};
         };
         BspWriter w = room();
         const int wall = w.shader("textures/base/wall");
@@ -127,10 +150,32 @@ private slots:
             row(("entities without NUL, ending }" + end.toPercentEncoding()).constData(), w, 1, 0);
         }
 
+        // Detail by its shader, or as the tree tells: in a leaf with a cluster, an opaque
+        // brush stood in open space. Clip and glass are listed there either way; a brush
+        // model has no tree.
         w = base;
-        const int detail = w.shader("textures/base/trim", 0x08000001);
+        const int detail = w.shader("textures/base/trim", 0x08000001),
+                  clip = w.shader("textures/common/clip", 0x10000),
+                  glass = w.shader("textures/base/glass", 0x20000001);
         w.brush(w.box({-8, -8, 0}, {8, 8, 96}, detail, 45), detail);
-        row("detail brush", w, 2, 0);
+        w.leaf(-1, {0});
+        w.leaf(3, {w.brush(w.box({-8, -8, 0}, {8, 8, 64}, wall), wall),
+                   w.brush(w.box({16, -8, 0}, {32, 8, 64}, clip), clip),
+                   w.brush(w.box({40, -8, 0}, {56, 8, 64}, glass), glass)});
+        w.entities += "{\n\"classname\" \"func_door\"\n\"model\" \"*1\"\n}\n";
+        w.model();
+        w.leaf(3, {w.brush(w.box({64, -8, 0}, {72, 8, 64}, wall), wall)});
+        row("detail brushes", w, 6, 0, {}, 0, 2);
+
+        // Every side the solid needs comes back, however thin its face; a solid
+        // thinner than 0.01 or open has nothing to write (and nothing drawn).
+        const char *thin[] = {"sharp wedge", "thin prism", "thin slab", "flat slab", "open box"};
+        for (int k = 0; k < 5; ++k) {
+            w = base;
+            const int s = k < 3 ? wall : w.shader("textures/common/nodraw", 1, 0x80);
+            w.brush(slivers(w, s)[size_t(k)], s);
+            row(thin[k], w, k < 3 ? 2 : 1, 0);
+        }
 
         w = base;
         w.surface(3, wall, grid(2, 2, {0, 0, 64}), {0, 1, 2, 2, 1, 3}, {0, 0, 1});
@@ -180,10 +225,10 @@ private slots:
             convertAndCheck(bsp, dir.path + "/caso.bsp", dir.path, "caso.map", options);
         qInfo().noquote() << f.row(QTest::currentDataTag());
         QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.join('\n')));
-        QCOMPARE(names(dir.path),
-                 QByteArrayList({"caso.bsp", "caso.map"})); // no temporary file left
-        QCOMPARE(QList<int>({f.brushesBsp, f.patchesBsp, f.cornersExcused}), counts);
-        QCOMPARE(f.faces, f.sidesWithFaces);       // no bevel kept, no face lost
+        // No temporary file left.
+        QCOMPARE(names(dir.path), QByteArrayList({"caso.bsp", "caso.map"}));
+        QCOMPARE(QList<int>({f.brushesBsp, f.detailBsp, f.patchesBsp, f.cornersExcused}), counts);
+        QCOMPARE(f.faces, f.sidesWithFaces);       // no bevel kept, no side the solid needs lost
         QCOMPARE(f.trianglesOnFaces, f.triangles); // every face's texture was checked
         QCOMPARE(f.facesUnrepresentable, 0);
     }
@@ -197,14 +242,13 @@ private slots:
         row("entity value", [](M &m) { m[0].keys[1].second = "sal"; });
         row("model key kept", [](M &m) { m[1].keys.append({QByteArray("model"), "*1"}); });
         row("brush lost", [](M &m) { m[0].brushes.clear(); });
-        row("face lost", [](M &m) { m[0].brushes[0].pop_back(); });
-        row("face added", [](M &m) { m[0].brushes[0].push_back(moved(m[0].brushes[0][0], 64)); });
         row("plane moved", [](M &m) { m[0].brushes[0][0] = moved(m[0].brushes[0][0], 0.02); });
         row("plane tilted", [](M &m) { m[0].brushes[0][0].points[0][0] += 0.01; });
-        row("origin not applied",
-            [](M &m) { m[1].brushes[0][0] = moved(m[1].brushes[0][0], -32); });
         row("shader", [](M &m) { m[0].brushes[0][0].shader = "base/wall"; });
-        row("detail flag", [](M &m) { m[0].brushes[0][0].contents |= 0x08000000; });
+        row("detail flag added", [](M &m) { m[0].brushes[0][0].contents |= 0x08000000; });
+        row("detail flag lost",
+            [](M &m) { std::ranges::for_each(m[0].brushes[1], [](auto &x) { x.contents = 0; }); });
+        row("thin ends left out", [](M &m) { m[0].brushes[1].resize(3); }); // the prism's z sides
         row("classic face", [](M &m) { m[0].brushes[0][0].brushDef = false; });
         row("texture moved", [](M &m) { m[1].brushes[0][0].matrix[0][2] += 0.002; });
         // Within the tolerance on one edge of the floor, twice it on the other, and no triangle
@@ -213,12 +257,7 @@ private slots:
             for (check::Face &face : m[0].brushes[0])
                 face.matrix[0][0] += 2e-3 / 256, face.matrix[0][2] += 2e-3 / 2;
         });
-        row("texture scaled", [](M &m) { m[0].brushes[0][1].matrix[1][0] += 0.001; });
         row("patch lost", [](M &m) { m[1].patches.clear(); });
-        row("patch rows swapped", [](M &m) {
-            auto &p = m[1].patches[0].points;
-            std::swap_ranges(p.begin(), p.begin() + 25, p.begin() + 50);
-        });
         row("patch point", [](M &m) { m[1].patches[0].points[5 * 7 + 2] += 0.001; });
         row("patch st", [](M &m) { m[1].patches[0].points[5 * 14 + 3] += 0.5; });
     }
@@ -226,7 +265,12 @@ private slots:
     void checkerSeesFaults()
     {
         QFETCH(Fault, fault);
-        static const QByteArray bsp = roomWithDoor().bytes();
+        // The room and the door, with a thin prism that a leaf with a cluster lists.
+        static const QByteArray bsp = [] {
+            BspWriter w = room();
+            w.leaf(0, {w.brush(slivers(w, 0)[1], 0)});
+            return roomWithDoor({}, w).bytes();
+        }();
         static const check::Map good = [] {
             const Folder dir;
             writeFile(dir.path + "/a.bsp", bsp);
@@ -498,6 +542,14 @@ private slots:
             "de compressão não");
         row("pk3 inconsistent", with(zip, end + 16, qint32(central + 7)), "danificado (o índice");
         row("pk3 cut short", zip.left(central), "não é um arquivo pk3 (zip) válido, ou está");
+        BspWriter tree = room();
+        tree.leaf(2, {0});
+        const QByteArray leaf = tree.bytes();
+        const qint32 at = *reinterpret_cast<const qint32 *>(leaf.constData() + header(4, 0));
+        row("leaf brushes past the end", with(leaf, at + 40, qint32(1 << 20)));
+        row("leaf brush out of range", with(leaf, at + 48, qint32(7))); // its list follows it
+        tree.leaf(2, std::vector<int>(2000, 0), 3000);
+        row("leaves share one brush list", tree.bytes());
     }
 
     void hostileFiles()
