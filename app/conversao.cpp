@@ -213,6 +213,14 @@ void Conversao::fitScreen()
         resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
 }
 
+Conversao::~Conversao()
+{
+    // The view and its scroll bar go after this part of the window, and signal
+    // on their way out; nothing here may answer them any more.
+    outputView->disconnect(this);
+    outputView->verticalScrollBar()->disconnect(this);
+}
+
 void Conversao::keyPressEvent(QKeyEvent *event)
 {
     // Nothing here takes input, so Escape can close.

@@ -20,6 +20,7 @@ class Conversao : public QWidget {
 public:
     // Opens a window for `conversion` and gives it the focus.
     static Conversao *open(const core::Conversion &conversion);
+    ~Conversao() override;
 
     // The lines kept, and the longest line before it is broken: a tool that
     // prints gigabytes costs no more than this.
