@@ -137,3 +137,126 @@ private:
     std::vector<check::Bsp::Plane> planes;
     std::vector<std::pair<int, int>> modelStarts; // first brush, first surface
 };
+
+// Compiles a Quake 2 map, as the checker reads it, into IBSP 38 as a compiler keeps it:
+// each brush with its sides' texinfo and the axial bevels it lacks; brush entities
+// around their "origin", texture offsets too; origin brushes left out; area portal
+// brushes in the world, which a node on the portal's first plane parts into two areas
+// joined by the portal its entity's "style" numbers; each model one node whose two
+// leaves list all its brushes.
+class Q2BspWriter {
+public:
+    using Vec = check::Vec;
+    int bevels = 0;
+
+    explicit Q2BspWriter(const check::Map &map)
+    {
+        std::vector<std::vector<int>> models(1);
+        int portal = 0, split = 0;
+        for (size_t e = 0; e < map.size(); ++e) {
+            const check::Keys &keys = map[e].keys;
+            const bool isPortal = keys.contains({"classname", "func_areaportal"});
+            size_t m = 0;
+            Vec origin{};
+            lumps[0] += "{\n";
+            for (const auto &[key, value] : keys) {
+                lumps[0] += '"' + key + "\" \"" + value + "\"\n";
+                const QList<QByteArray> xyz = value.split(' ');
+                if (key == "origin" && xyz.size() == 3)
+                    origin = {xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()};
+                portal = isPortal && key == "style" ? value.toInt() : portal;
+            }
+            if (e > 0 && !isPortal && !map[e].brushes.empty())
+                lumps[0] += "\"model\" \"*" + QByteArray::number(m = models.size()) + "\"\n",
+                    models.emplace_back();
+            lumps[0] += "}\n";
+            origin = m ? origin : Vec{};
+            for (const std::vector<check::Face> &faces : map[e].brushes)
+                if (!(faces[0].contents & 0x01000000))
+                    models[m].push_back(brush(faces, origin));
+            if (isPortal)
+                split = plane(check::facePlane(map[e].brushes[0][0]));
+        }
+        lumps[0] += '\0';
+        for (size_t m = 0; m < models.size(); ++m) {
+            const qint16 none[6] = {};
+            put(4, m == 0 ? split : 0, -1 - count(8, 28), -2 - count(8, 28), none, quint32(0));
+            for (const qint16 area : {1, m == 0 && portal ? 2 : 1}) {
+                put(8, 0, qint16(0), area, none, quint32(0), quint16(count(10, 2)),
+                    quint16(models[m].size()));
+                for (const int b : models[m])
+                    put(10, quint16(b));
+            }
+            const float bounds[9] = {};
+            put(13, bounds, int(m), 0, 0);
+        }
+        if (portal) // area 0 and portal 0 are never used
+            put(17, 0, 0, 1, 1, 1, 2), put(18, 0, 0, portal, 2, portal, 1);
+    }
+
+    QByteArray bytes() const
+    {
+        QByteArray out = "IBSP";
+        append(out, 38);
+        for (qint32 k = 0, at = 160; k < 19; at += qint32(lumps[k++].size()))
+            append(out, at, qint32(lumps[k].size()));
+        for (const QByteArray &lump : lumps)
+            out += lump;
+        return out;
+    }
+
+private:
+    int brush(const std::vector<check::Face> &faces, const Vec &origin)
+    {
+        const int first = count(15, 4);
+        std::vector<check::Bsp::Plane> planes;
+        for (const check::Face &x : faces) {
+            check::Bsp::Plane &p = planes.emplace_back(check::facePlane(x));
+            p.dist -= dot(p.normal, origin);
+            float vecs[2][4];
+            char name[32] = {};
+            for (size_t i = 0; i < 2; ++i) {
+                const double *v = x.vecs[i];
+                std::copy(v, v + 3, vecs[i]);
+                vecs[i][3] = float(v[3] + v[0] * origin[0] + v[1] * origin[1] + v[2] * origin[2]);
+            }
+            std::memcpy(name, x.shader.constData(), std::min<size_t>(31, size_t(x.shader.size())));
+            put(5, vecs, x.flags, x.value, name, -1);
+            put(15, quint16(plane(p)), qint16(count(5, 76) - 1));
+        }
+        const std::vector<check::Winding> corners = check::sideWindings(planes);
+        for (size_t a = 0; a < 6; ++a) {
+            Vec n{};
+            n[a / 2] = a % 2 ? -1 : 1;
+            double reach = -INFINITY;
+            for (const check::Winding &w : corners)
+                for (const Vec &c : w)
+                    reach = std::max(reach, dot(n, c));
+            if (std::none_of(planes.begin(), planes.end(),
+                             [&](auto &p) { return dot(p.normal, n) > 1 - 1e-9; }))
+                put(15, quint16(plane({n, reach})), qint16(-1)), ++bevels;
+        }
+        put(14, first, count(15, 4) - first, faces[0].contents);
+        return count(14, 12) - 1;
+    }
+
+    int plane(const check::Bsp::Plane &p)
+    {
+        const Vec &n = p.normal;
+        const int axis = std::abs(n[0]) >= std::abs(n[1]) && std::abs(n[0]) >= std::abs(n[2]) ? 0
+                         : std::abs(n[1]) >= std::abs(n[2])                                   ? 1
+                                                                                              : 2;
+        put(1, float(n[0]), float(n[1]), float(n[2]), float(p.dist),
+            std::abs(n[size_t(axis)]) == 1 ? axis : 3 + axis);
+        return count(1, 20) - 1;
+    }
+
+    template <class... T> static void append(QByteArray &b, const T &...values)
+    {
+        (b.append(reinterpret_cast<const char *>(&values), sizeof values), ...);
+    }
+    template <class... T> void put(int lump, const T &...values) { append(lumps[lump], values...); }
+    int count(int lump, int size) const { return int(lumps[lump].size() / size); }
+
+    QByteArray lumps[19];
+};

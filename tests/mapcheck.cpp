@@ -10,6 +10,7 @@
 #include <map>
 #include <numeric>
 #include <optional>
+#include <set>
 
 namespace check {
 namespace {
@@ -31,6 +32,8 @@ public:
             if (!m.captured().startsWith("//"))
                 tokens.push_back(
                     {m.hasCaptured(1) ? m.captured(1) : m.captured(), m.hasCaptured(1)});
+            else if (tokens.empty())
+                header << m.captured().trimmed().toLatin1();
     }
 
     bool done() const { return next >= tokens.size(); }
@@ -50,12 +53,12 @@ public:
         return tokens[next++].first.toLatin1();
     }
 
-    // Numbers up to the next other token; parentheses are passed over when `grouped`.
-    std::vector<double> numbers(bool grouped)
+    // Numbers up to the next other token; the brackets in `skip` are passed over.
+    std::vector<double> numbers(const char *skip)
     {
         std::vector<double> v;
         for (bool ok = true; !done() && !tokens[next].second; ++next) {
-            if (grouped && (tokens[next].first == "(" || tokens[next].first == ")"))
+            if (tokens[next].first.size() == 1 && QLatin1String(skip).contains(tokens[next].first))
                 continue;
             if (v.push_back(tokens[next].first.toDouble(&ok)); !ok)
                 return v.pop_back(), v;
@@ -64,9 +67,10 @@ public:
     }
 
     // Brushes hold faces: classic ones 3 points, shader, offsets, rotation, scales,
-    // contents, flags, value; brushDef ones 3 points, a 2x3 matrix, shader, contents,
-    // flags, value. Patches: { shader ( width height 0 0 0 ) ( width rows of ( height
-    // points of ( x y z s t ) ) ) }.
+    // contents, flags, value; Valve ones 3 points, shader, [ u offset ] [ v offset ],
+    // rotation, scales, contents, flags, value; brushDef ones 3 points, a 2x3 matrix,
+    // shader, contents, flags, value. Patches: { shader ( width height 0 0 0 ) ( width rows of (
+    // height points of ( x y z s t ) ) ) }.
     Entity entity()
     {
         Entity e;
@@ -81,7 +85,7 @@ public:
                 expect("{");
                 Patch &p = e.patches.emplace_back();
                 p.shader = take(false);
-                const std::vector<double> v = numbers(true);
+                const std::vector<double> v = numbers("()");
                 if (v.size() < 5 || v.size() != 5 + 5 * size_t(v[0] * v[1]))
                     fail("a patch");
                 p.width = int(v[0]), p.height = int(v[1]), p.points.assign(v.begin() + 5, v.end());
@@ -90,16 +94,23 @@ public:
             }
             const bool brushDef = accept("brushDef") && (expect("{"), true);
             for (auto &faces = e.brushes.emplace_back(); !accept("}");) {
-                const std::vector<double> v = numbers(true);
+                const std::vector<double> v = numbers("()");
                 Face &f = faces.emplace_back();
                 f.shader = take(false);
-                const std::vector<double> rest = numbers(false);
-                if (v.size() != (brushDef ? 15u : 9u) || rest.size() != (brushDef ? 3u : 8u))
+                f.brushDef = brushDef, f.valve = !done() && tokens[next] == Token{"[", false};
+                const std::vector<double> r = numbers(f.valve ? "[]" : "");
+                const size_t n = brushDef ? 3 : f.valve ? 14 : 8;
+                if (v.size() != (brushDef ? 15u : 9u) || r.size() != n)
                     fail("a face");
                 for (size_t k = 0; k < v.size(); ++k)
                     (k < 9 ? f.points[k / 3][k % 3] : f.matrix[(k - 9) / 3][k % 3]) = v[k];
-                f.brushDef = brushDef;
-                f.contents = int(rest[rest.size() - 3]);
+                // Flags may be written unsigned.
+                f.contents = int(qint64(r[n - 3])), f.flags = int(qint64(r[n - 2]));
+                f.value = int(qint64(r[n - 1]));
+                for (size_t k = 0; k < 8 && f.valve; ++k)
+                    f.vecs[k / 4][k % 4] = k % 4 == 3 ? r[k] : r[k] / r[9 + k / 4];
+                if (!f.valve && !brushDef)
+                    classicAxes(facePlane(f).normal, {r[0], r[1], r[2], r[3], r[4]}, f.vecs);
             }
             brushDef && (expect("}"), true);
         }
@@ -108,6 +119,7 @@ public:
 
     using Token = std::pair<QString, bool>; // text, quoted
     std::vector<Token> tokens;
+    QByteArrayList header;
     size_t next = 0;
 };
 
@@ -141,6 +153,51 @@ bool samePlane(const Bsp::Plane &a, const Bsp::Plane &b)
     const Vec d = a.normal - b.normal;
     return std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])}) <= 1e-5 &&
            std::abs(a.dist - b.dist) <= 0.01;
+}
+
+// The standard form's axial planes, the first nearest a face's normal giving its texture axes:
+// the plane's axis and sign, then those of s and of t.
+constexpr int axial[6][6] = {{2, 1, 0, 1, 1, -1},  {2, -1, 0, 1, 1, -1}, {0, 1, 1, 1, 2, -1},
+                             {0, -1, 1, 1, 2, -1}, {1, 1, 0, 1, 2, -1},  {1, -1, 0, 1, 2, -1}};
+const int *nearestAxial(const Vec &n)
+{
+    const int *best = axial[0];
+    for (const int *a : axial)
+        best = n[size_t(a[0])] * a[1] > n[size_t(best[0])] * best[1] ? a : best;
+    return best;
+}
+
+// A texture mapping as it falls on a plane: nothing along the axis the standard form
+// projects along, the offset moved so that every point of the plane keeps its texel.
+std::array<double, 8> onPlane(const double (&v)[2][4], const Bsp::Plane &p)
+{
+    const size_t a = size_t(nearestAxial(p.normal)[0]);
+    std::array<double, 8> m;
+    for (size_t i = 0; i < 2; ++i) {
+        const double along = v[i][a] / p.normal[a];
+        for (size_t k = 0; k < 3; ++k)
+            m[4 * i + k] = v[i][k] - p.normal[k] * along;
+        m[4 * i + 3] = v[i][3] + along * p.dist;
+    }
+    return m;
+}
+
+bool sameMapping(const double (&a)[2][4], const double (&b)[2][4], const Bsp::Plane &p)
+{
+    const std::array<double, 8> x = onPlane(a, p), y = onPlane(b, p);
+    for (size_t k = 0; k < 8; ++k)
+        if (!(std::abs(x[k] - y[k]) <= 1e-4))
+            return false;
+    return true;
+}
+
+// The standard form turns and scales the axial axes: it holds a mapping whose axes,
+// projected, are at right angles.
+bool classicHolds(const double (&v)[2][4], const Bsp::Plane &p)
+{
+    const std::array<double, 8> m = onPlane(v, p);
+    const Vec s{m[0], m[1], m[2]}, t{m[4], m[5], m[6]};
+    return std::abs(dot(s, t)) <= 1e-4 * length(s) * length(t) && length(s) * length(t) > 0;
 }
 
 // How far the compiler's snapping to 1/8 unit moves a drawn vertex off its face.
@@ -332,53 +389,73 @@ bool closedSolid(const std::vector<Bsp::Plane> &planes, const std::vector<Windin
     });
 }
 
+// A brush's planes, moved out of its model to `origin`.
+std::vector<Bsp::Plane> brushPlanes(const Bsp &bsp, int b, const Vec &origin)
+{
+    std::vector<Bsp::Plane> planes;
+    for (int s = bsp.brushes[size_t(b)][0];
+         s < bsp.brushes[size_t(b)][0] + bsp.brushes[size_t(b)][1]; ++s) {
+        planes.push_back(bsp.planes[size_t(bsp.sides[size_t(s)][0])]);
+        planes.back().dist += dot(planes.back().normal, origin);
+    }
+    return planes;
+}
+
 class Comparison {
 public:
     const Bsp &bsp;
     const bool classic;
     Fidelity &f;
 
-    void model(int m, const Vec &origin, const Entity &e)
+    // The brushes of an entity, and the surfaces of model `m` unless it is -1; Quake 2's
+    // rotating entities have `origins` origin brushes.
+    void model(int m, const std::vector<int> &brushes, const Vec &origin, const Entity &e,
+               int origins)
     {
-        const auto [firstSurface, surfaces, firstBrush, brushes] = bsp.models[size_t(m)];
+        std::vector<const std::vector<Face> *> written;
+        for (const std::vector<Face> &faces : e.brushes)
+            if (bsp.quake2() && !faces.empty() && faces[0].contents & 0x01000000)
+                originBrush(faces, origin);
+            else
+                written.push_back(&faces);
+        if (const size_t n = e.brushes.size() - written.size(); n != size_t(origins))
+            say("model %d: %zu origin brushes, not %d", m, n, origins);
         size_t next = 0;
-        for (int b = firstBrush; b < firstBrush + brushes; ++b) {
-            const auto [firstSide, sides, shader] = bsp.brushes[size_t(b)];
-            std::vector<Bsp::Plane> planes;
-            for (int s = firstSide; s < firstSide + sides; ++s) {
-                planes.push_back(bsp.planes[size_t(bsp.sides[size_t(s)][0])]);
-                planes.back().dist += dot(planes.back().normal, origin);
-            }
-            const std::vector<Winding> windings = sideWindings(planes);
-            if (!closedSolid(planes, windings))
+        for (const int b : brushes) {
+            const std::vector<Bsp::Plane> planes = brushPlanes(bsp, b, origin);
+            if (!closedSolid(planes, sideWindings(planes)))
                 continue;
             // Each plane once, if the solid of the others reaches beyond it.
             for (size_t k = 0; k < planes.size(); ++k) {
                 const auto same = [&](const Bsp::Plane &p) { return samePlane(p, planes[k]); };
                 std::vector<Bsp::Plane> others;
                 std::remove_copy_if(planes.begin(), planes.end(), std::back_inserter(others), same);
-                f.sidesWithFaces +=
-                    std::none_of(planes.begin(), planes.begin() + qsizetype(k), same) &&
-                    beyond(sideWindings(others), planes[k]) > 0.01;
+                if (std::none_of(planes.begin(), planes.begin() + qsizetype(k), same))
+                    ++(beyond(sideWindings(others), planes[k]) > 0.01 ? f.sidesWithFaces
+                                                                      : f.bevels);
             }
             ++f.brushesBsp;
             // Structural brushes build the tree: an opaque one never stands in a leaf
             // with a cluster, and one that does was detail.
-            const int contents = bsp.shaders[size_t(shader)].contentFlags;
+            const int contents = bsp.brushes[size_t(b)][2];
             const bool detail =
                 (contents & 0x08000000) ||
                 (m == 0 && bsp.open.contains(b) && (contents & 1) && !(contents & 0x30000000));
             f.detailBsp += detail;
-            if (next < e.brushes.size())
-                f.contents.push_back(contents), compareBrush(b, planes, detail, e.brushes[next++]);
+            if (next < written.size())
+                f.contents.push_back(contents),
+                    compareBrush(b, planes, detail, *written[next++], origin);
             else
                 say("model %d: brush %d missing", m, b);
         }
-        f.brushesMap += int(e.brushes.size());
-        if (next != e.brushes.size())
-            say("model %d: %zu brushes, not %zu", m, e.brushes.size(), next);
+        f.brushesMap += int(written.size());
+        if (next != written.size())
+            say("model %d: %zu brushes, not %zu", m, written.size(), next);
+        if (m < 0)
+            return;
         size_t patches = 0;
-        for (int s = firstSurface; s < firstSurface + surfaces; ++s) {
+        for (int s = bsp.models[size_t(m)][0];
+             s < bsp.models[size_t(m)][0] + bsp.models[size_t(m)][1]; ++s) {
             const Bsp::Surface &surface = bsp.surfaces[size_t(s)];
             const Bsp::Shader &shader = bsp.shaders[size_t(surface.shader)];
             if (surface.type == 2 &&
@@ -391,6 +468,26 @@ public:
         f.patchesMap += int(e.patches.size());
         for (auto it = drawn.begin(); it != drawn.end(); ++it)
             judgeTexture(*it.key(), it.value());
+    }
+
+    // A new brush of origin contents only, closed and centred on the entity's origin.
+    void originBrush(const std::vector<Face> &faces, const Vec &origin)
+    {
+        std::vector<Bsp::Plane> planes;
+        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
+        for (const Face &x : faces)
+            planes.push_back(facePlane(x));
+        const std::vector<Winding> corners = sideWindings(planes);
+        for (const Winding &w : corners)
+            for (const Vec &c : w)
+                for (size_t k = 0; k < 3; ++k)
+                    lo[k] = std::min(lo[k], c[k]), hi[k] = std::max(hi[k], c[k]);
+        ++f.originBrushes;
+        if (!closedSolid(planes, corners) || length((lo + hi) * 0.5 - origin) > 0.01 ||
+            std::any_of(faces.begin(), faces.end(),
+                        [](auto &x) { return x.contents != 0x01000000; }))
+            say("origin brush at (%s) not an origin brush around (%s)",
+                point(faces[0].points[0]).data(), point(origin).data());
     }
 
     // Every corner of a face's triangles must be within 1e-3 of a repeat, save
@@ -450,33 +547,41 @@ public:
     }
 
     void compareBrush(int b, const std::vector<Bsp::Plane> &planes, bool detail,
-                      const std::vector<Face> &faces)
+                      const std::vector<Face> &faces, const Vec &origin)
     {
-        const int firstSide = bsp.brushes[size_t(b)][0];
+        const auto [firstSide, sides, contents] = bsp.brushes[size_t(b)];
         f.detailMap += !faces.empty() && faces[0].contents & 0x08000000;
         // Sides that touch the brush, bevels too, may each give a face.
         const std::vector<Winding> touching = sideWindings(planes, 0.01);
         std::vector<Bsp::Plane> own;
         for (const Face &x : faces) {
-            bool textured = false;
+            bool textured = false, approximated = false;
+            QByteArray why;
             own.push_back(facePlane(x));
-            for (size_t k = 0; k < planes.size(); ++k) {
+            for (size_t k = 0; k < planes.size() && !(textured && bsp.quake2()); ++k) {
                 if (touching[k].empty() || !samePlane(own.back(), planes[k]))
                     continue;
-                const QByteArray shader =
-                    bsp.shaders[size_t(bsp.sides[size_t(firstSide) + k][1])].name;
-                if (x.shader == withoutPrefix(shader) && (textured = true))
-                    placed.push_back({touching[k], planes[k], &x}),
-                        byShader[shader].push_back(placed.size() - 1);
+                const Bsp::Shader &s = bsp.shaders[size_t(bsp.sides[size_t(firstSide) + k][1])];
+                if (x.shader != withoutPrefix(s.name))
+                    continue;
+                if (bsp.quake2())
+                    textured =
+                        (why = texinfoDiffers(x, s, planes[k], origin, approximated)).isEmpty();
+                else
+                    textured = true, placed.push_back({touching[k], planes[k], &x}),
+                    byShader[s.name].push_back(placed.size() - 1);
             }
             ++f.faces;
             f.facesWithShader += textured;
+            f.facesApproximated += textured && approximated;
             if (!textured)
-                say("brush %d: face %s at (%s) matches no side of its shader", b, x.shader.data(),
-                    point(x.points[0]).data());
+                say("brush %d: face %s at (%s) matches no side of its shader%s", b, x.shader.data(),
+                    point(x.points[0]).data(), why.data());
             if (bool(x.contents & 0x08000000) != detail)
                 say("brush %d: detail flag %s", b, detail ? "lost" : "added");
-            if (x.brushDef == classic)
+            if (bsp.quake2() && x.contents != contents)
+                say("brush %d: contents %#x, not %#x", b, x.contents, contents);
+            if (x.brushDef != (!classic && !bsp.quake2()) || x.valve != (!classic && bsp.quake2()))
                 say("brush %d: face in the wrong form", b);
         }
         // The faces written must close a solid, and a side may be left out only when
@@ -487,6 +592,23 @@ public:
         for (size_t k = 0; k < planes.size(); ++k)
             if (const double out = beyond(corners, planes[k]); out > 0.01)
                 say("brush %d: side %zu left out, %g units of brush past it", b, k, out);
+    }
+
+    // Why a face does not carry a side's texinfo, which Quake 2 keeps around the origin;
+    // empty when it does, or when the standard form can only approximate it.
+    QByteArray texinfoDiffers(const Face &x, const Bsp::Shader &s, const Bsp::Plane &p,
+                              const Vec &origin, bool &approximated) const
+    {
+        double vecs[2][4];
+        for (size_t i = 0; i < 2; ++i) {
+            std::copy(s.vecs[i], s.vecs[i] + 4, vecs[i]);
+            vecs[i][3] -= dot({vecs[i][0], vecs[i][1], vecs[i][2]}, origin);
+        }
+        if (x.flags != s.surfaceFlags || x.value != s.value)
+            return QString::asprintf(", flags %d value %d there", s.surfaceFlags, s.value)
+                .toLatin1();
+        approximated = classic && !classicHolds(vecs, p);
+        return approximated || sameMapping(x.vecs, vecs, p) ? "" : ", its texture axes";
     }
 
     template <class... T> void say(const char *format, T... args)
@@ -580,6 +702,123 @@ template <class T> T field(const QByteArray &b, qint64 at)
     return v;
 }
 
+// Each record of a lump: where it is, and its ints.
+template <class Read> void records(const QByteArray &b, int lump, int bytes, Read read)
+{
+    const qint64 offset = field<qint32>(b, 8 + 8 * lump), size = field<qint32>(b, 12 + 8 * lump);
+    for (qint64 at = offset; at + bytes <= offset + size; at += bytes)
+        read(at, [&](int k) { return field<qint32>(b, at + 4 * k); });
+}
+
+QByteArray name(const QByteArray &b, qint64 at, int size)
+{
+    return QByteArray(b.constData() + at, qsizetype(strnlen(b.constData() + at, size_t(size))));
+}
+
+void readQuake3(const QByteArray &b, Bsp &bsp)
+{
+    records(b, 1, 72, [&](qint64 at, auto i) {
+        bsp.shaders.push_back({name(b, at, 64), i(16), i(17)});
+    });
+    std::vector<int> listed;
+    records(b, 6, 4, [&](qint64, auto i) { listed.push_back(i(0)); });
+    records(b, 4, 48, [&](qint64, auto i) {
+        for (int k = i(10); k < i(10) + i(11) && i(0) >= 0; ++k)
+            bsp.open.insert(listed[size_t(k)]);
+    });
+    records(b, 7, 40, [&](qint64, auto i) {
+        bsp.models.push_back({i(6), i(7), 0});
+        std::vector<int> &brushes = bsp.modelBrushes.emplace_back(size_t(i(9)));
+        std::iota(brushes.begin(), brushes.end(), i(8));
+    });
+    records(b, 8, 12, [&](qint64, auto i) {
+        bsp.brushes.push_back({i(0), i(1), bsp.shaders[size_t(i(2))].contentFlags});
+    });
+    records(b, 9, 8, [&](qint64, auto i) { bsp.sides.push_back({i(0), i(1)}); });
+    records(b, 10, 44, [&](qint64 at, auto) { bsp.vertices.push_back(field<Bsp::Vertex>(b, at)); });
+    records(b, 11, 4, [&](qint64, auto i) { bsp.indexes.push_back(i(0)); });
+    records(b, 13, 104, [&](qint64, auto i) {
+        bsp.surfaces.push_back({i(0), i(2), i(3), i(4), i(5), i(6), i(24), i(25)});
+    });
+}
+
+void readQuake2(const QByteArray &b, Bsp &bsp)
+{
+    records(b, 5, 76, [&](qint64 at, auto i) {
+        Bsp::Shader &s = bsp.shaders.emplace_back(Bsp::Shader{name(b, at + 40, 32), i(8), 0, i(9)});
+        for (size_t k = 0; k < 8; ++k)
+            s.vecs[k / 4][k % 4] = field<float>(b, at + qint64(4 * k));
+    });
+    bsp.shaders.emplace_back(); // for sides without a texinfo
+    records(b, 15, 4, [&](qint64 at, auto) {
+        const int texinfo = field<qint16>(b, at + 2), none = int(bsp.shaders.size()) - 1;
+        bsp.sides.push_back({field<quint16>(b, at), texinfo < 0 ? none : texinfo});
+    });
+    records(b, 14, 12, [&](qint64, auto i) { bsp.brushes.push_back({i(0), i(1), i(2)}); });
+    records(b, 4, 28, [&](qint64, auto i) { bsp.nodes.push_back({i(0), i(1), i(2)}); });
+    std::vector<std::array<int, 2>> leaves; // first leaf brush, leaf brushes
+    records(b, 8, 28, [&](qint64 at, auto) {
+        bsp.leafAreas.push_back(field<qint16>(b, at + 6));
+        leaves.push_back({field<quint16>(b, at + 24), field<quint16>(b, at + 26)});
+    });
+    std::vector<int> listed;
+    records(b, 10, 2, [&](qint64 at, auto) { listed.push_back(field<quint16>(b, at)); });
+    std::vector<std::array<int, 2>> portals;
+    records(b, 18, 8, [&](qint64, auto i) { portals.push_back({i(0), i(1)}); });
+    records(b, 17, 8, [&](qint64, auto i) {
+        bsp.areaPortals.emplace_back(portals.begin() + i(1), portals.begin() + i(1) + i(0));
+    });
+    // A model's brushes are those the leaves of its tree list, each once.
+    records(b, 13, 48, [&](qint64, auto i) {
+        std::set<int> brushes;
+        for (std::vector<int> todo{i(9)}; !todo.empty();) {
+            const int n = todo.back();
+            todo.pop_back();
+            if (n >= 0)
+                todo.insert(todo.end(), {bsp.nodes[size_t(n)][1], bsp.nodes[size_t(n)][2]});
+            for (int k = 0; n < 0 && k < leaves[size_t(-1 - n)][1]; ++k)
+                brushes.insert(listed[size_t(leaves[size_t(-1 - n)][0] + k)]);
+        }
+        bsp.models.push_back({0, 0, i(9)});
+        bsp.modelBrushes.emplace_back(brushes.begin(), brushes.end());
+    });
+}
+
+// The portal between the two areas that points just outside a brush's sides fall in; -1
+// for none.
+int portalOf(const Bsp &bsp, int b)
+{
+    const std::vector<Bsp::Plane> planes = brushPlanes(bsp, b, {});
+    const std::vector<Winding> sides = sideWindings(planes);
+    std::set<int> areas;
+    for (size_t k = 0; k < sides.size(); ++k) {
+        Vec at = planes[k].normal;
+        for (const Vec &c : sides[k])
+            at = at + c * (1.0 / double(sides[k].size()));
+        int n = bsp.models[0][2];
+        while (n >= 0) {
+            const auto &[plane, front, back] = bsp.nodes[size_t(n)];
+            const Bsp::Plane &p = bsp.planes[size_t(plane)];
+            n = dot(p.normal, at) >= p.dist ? front : back;
+        }
+        if (const int area = bsp.leafAreas[size_t(-1 - n)]; area > 0 && !sides[k].empty())
+            areas.insert(area);
+    }
+    for (const auto &[portal, other] : areas.size() == 2 ? bsp.areaPortals[size_t(*areas.begin())]
+                                                         : std::vector<std::array<int, 2>>())
+        if (other == *areas.rbegin())
+            return portal;
+    return -1;
+}
+
+QByteArray valueOf(const Keys &keys, const QByteArray &key)
+{
+    for (const auto &[k, value] : keys)
+        if (k == key)
+            return value;
+    return {};
+}
+
 } // namespace
 
 std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double grow)
@@ -612,39 +851,26 @@ bool boundsFace(const Winding &w)
     return area > 1e-3 && area / across > 0.01; // about its width
 }
 
+void classicAxes(const Vec &normal, const double (&x)[5], double (&vecs)[2][4])
+{
+    const int *a = nearestAxial(normal);
+    const double turn = x[2] * M_PI / 180, c = std::cos(turn), s = std::sin(turn);
+    const double scale[2] = {x[3] == 0 ? 1 : x[3], x[4] == 0 ? 1 : x[4]};
+    vecs[0][0] = vecs[0][1] = vecs[0][2] = vecs[1][0] = vecs[1][1] = vecs[1][2] = 0;
+    vecs[0][a[2]] = c * a[3] / scale[0], vecs[0][a[4]] = s * a[3] / scale[0];
+    vecs[1][a[2]] = -s * a[5] / scale[1], vecs[1][a[4]] = c * a[5] / scale[1];
+    vecs[0][3] = x[0], vecs[1][3] = x[1];
+}
+
 Bsp readBsp(const QByteArray &b)
 {
     Bsp bsp;
-    // Each record of a lump, with its ints.
-    const auto records = [&](int lump, int bytes, auto read) {
-        const qint64 offset = field<qint32>(b, 8 + 8 * lump),
-                     size = field<qint32>(b, 12 + 8 * lump);
-        for (qint64 at = offset; at + bytes <= offset + size; at += bytes)
-            read(at, [&](int k) { return field<qint32>(b, at + 4 * k); });
-    };
-    records(1, 72, [&](qint64 at, auto i) {
-        bsp.shaders.push_back(
-            {QByteArray(b.constData() + at, qsizetype(strnlen(b.constData() + at, 64))), i(16),
-             i(17)});
-    });
-    records(2, 16, [&](qint64 at, auto) {
+    bsp.version = field<qint32>(b, 4);
+    records(b, bsp.quake2() ? 1 : 2, bsp.quake2() ? 20 : 16, [&](qint64 at, auto) {
         const auto x = field<std::array<float, 4>>(b, at);
         bsp.planes.push_back({{x[0], x[1], x[2]}, x[3]});
     });
-    std::vector<int> listed;
-    records(6, 4, [&](qint64, auto i) { listed.push_back(i(0)); });
-    records(4, 48, [&](qint64, auto i) {
-        for (int k = i(10); k < i(10) + i(11) && i(0) >= 0; ++k)
-            bsp.open.insert(listed[size_t(k)]);
-    });
-    records(7, 40, [&](qint64, auto i) { bsp.models.push_back({i(6), i(7), i(8), i(9)}); });
-    records(8, 12, [&](qint64, auto i) { bsp.brushes.push_back({i(0), i(1), i(2)}); });
-    records(9, 8, [&](qint64, auto i) { bsp.sides.push_back({i(0), i(1)}); });
-    records(10, 44, [&](qint64 at, auto) { bsp.vertices.push_back(field<Bsp::Vertex>(b, at)); });
-    records(11, 4, [&](qint64, auto i) { bsp.indexes.push_back(i(0)); });
-    records(13, 104, [&](qint64, auto i) {
-        bsp.surfaces.push_back({i(0), i(2), i(3), i(4), i(5), i(6), i(24), i(25)});
-    });
+    bsp.quake2() ? readQuake2(b, bsp) : readQuake3(b, bsp);
     const QByteArray text = b.mid(field<qint32>(b, 8), field<qint32>(b, 12));
     // Up to the first NUL; a text edited after compiling may have none.
     for (Parser p(text.first(qstrnlen(text.constData(), size_t(text.size())))); !p.done();)
@@ -656,7 +882,8 @@ Parsed<Map> readMap(const QByteArray &text)
 {
     Parsed<Map> r;
     try {
-        for (Parser p(text); !p.done();)
+        Parser p(text);
+        for (r.value.header = p.header; !p.done();)
             r.value.push_back(p.entity());
     } catch (const QString &error) {
         r.error = error;
@@ -667,27 +894,111 @@ Parsed<Map> readMap(const QByteArray &text)
 Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
 {
     Fidelity f;
-    f.entities = int(bsp.entities.size());
-    if (map.size() != size_t(bsp.entities.size()))
+    const size_t entities = size_t(bsp.entities.size());
+    const bool valve = bsp.quake2() && !classic;
+    const QPair<QByteArray, QByteArray> version{"mapversion", "220"};
+    f.entities = int(entities);
+    if (map.size() != entities)
         f.problems << QString("%1 entities, not %2").arg(map.size()).arg(f.entities);
-    for (size_t e = 0; e < size_t(bsp.entities.size()) && e < map.size(); ++e) {
-        Keys expected;
-        int model = e == 0 ? 0 : -1;
-        Vec origin{};
-        for (const auto &[key, value] : bsp.entities[qsizetype(e)]) {
-            const QList<QByteArray> xyz = value.simplified().split(' ');
-            if (key == "model" && value.startsWith('*'))
-                model = value.mid(1).toInt();
-            else
-                expected.append({key, value});
-            if (key == "origin" && xyz.size() == 3)
-                origin = {xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()};
-        }
-        if (map[e].keys != expected)
-            f.problems << QString("entity %1 differs").arg(e);
-        if (model >= 0 && size_t(model) < bsp.models.size())
-            Comparison{bsp, classic, f, {}, {}, {}}.model(model, model ? origin : Vec{}, map[e]);
+    if (valve &&
+        map.header.mid(0, 2) != QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"})
+        f.problems << "not headed as a Quake 2 map in the Valve form";
+    std::vector<int> models(entities, -1);
+    std::vector<std::vector<int>> brushes(entities);
+    for (size_t e = 0; e < entities; ++e) {
+        const QByteArray model = valueOf(bsp.entities[qsizetype(e)], "model");
+        models[e] = e == 0 ? 0 : model.startsWith('*') ? model.mid(1).toInt() : -1;
+        if (size_t(models[e]) < bsp.models.size())
+            brushes[e] = bsp.modelBrushes[size_t(models[e])];
     }
+    // Quake 2 compiles area portals into the world; each brush goes back to the portal
+    // entity whose style numbers the portal between the areas it parts.
+    std::erase_if(brushes[0], [&](int b) {
+        if (!bsp.quake2() || !(bsp.brushes[size_t(b)][2] & 0x8000))
+            return false;
+        const QByteArray portal = QByteArray::number(portalOf(bsp, b));
+        ++f.portals;
+        for (size_t e = 0; e < entities; ++e)
+            if (valueOf(bsp.entities[qsizetype(e)], "classname") == "func_areaportal" &&
+                valueOf(bsp.entities[qsizetype(e)], "style") == portal)
+                return brushes[e].push_back(b), true;
+        return f.problems
+                   << QString("area portal brush %1: no entity for portal %2").arg(b).arg(portal),
+               true;
+    });
+    for (size_t e = 0; e < entities && e < map.size(); ++e) {
+        const Keys &keys = bsp.entities[qsizetype(e)];
+        Keys expected, written = map[e].keys;
+        std::copy_if(keys.begin(), keys.end(), std::back_inserter(expected),
+                     [](const auto &k) { return k.first != "model" || !k.second.startsWith('*'); });
+        if (valve && e == 0 && (expected.removeOne(version), !written.removeOne(version)))
+            f.problems << "worldspawn without \"mapversion\" \"220\"";
+        if (written != expected)
+            f.problems << QString("entity %1 differs").arg(e);
+        const QList<QByteArray> xyz = valueOf(keys, "origin").simplified().split(' ');
+        const Vec origin = models[e] > 0 && xyz.size() == 3
+                               ? Vec{xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()}
+                               : Vec{};
+        const QByteArray classname = valueOf(keys, "classname");
+        const bool rotating = bsp.quake2() && models[e] > 0 &&
+                              (classname == "func_rotating" || classname == "func_door_rotating");
+        Comparison{bsp, classic, f, {}, {}, {}}.model(
+            size_t(models[e]) < bsp.models.size() ? models[e] : -1, brushes[e], origin, map[e],
+            rotating);
+    }
+    return f;
+}
+
+Fidelity compareSource(const Map &map, const Map &source)
+{
+    Fidelity f;
+    const auto on = [](const std::vector<Face> &faces, const Bsp::Plane &p) -> const Face * {
+        for (const Face &x : faces)
+            if (samePlane(facePlane(x), p))
+                return &x;
+        return nullptr;
+    };
+    f.entities = int(source.size());
+    if (map.size() != source.size())
+        f.problems << QString("%1 entities, not %2").arg(map.size()).arg(source.size());
+    for (size_t e = 0; e < source.size() && e < map.size(); ++e)
+        for (const std::vector<Face> &faces : source[e].brushes) {
+            if (faces.empty() || faces[0].contents & 0x01000000)
+                continue;
+            ++f.brushesBsp;
+            std::vector<Bsp::Plane> planes;
+            for (const Face &x : faces)
+                planes.push_back(facePlane(x));
+            // Its planes, and maybe some that do not cut it.
+            const std::vector<Winding> corners = sideWindings(planes);
+            const auto same = [&](const std::vector<Face> &written) {
+                return std::all_of(planes.begin(), planes.end(),
+                                   [&](auto &p) { return on(written, p); }) &&
+                       std::all_of(written.begin(), written.end(), [&](const Face &y) {
+                           const Bsp::Plane p = facePlane(y);
+                           return on(faces, p) || beyond(corners, p) <= 0.01;
+                       });
+            };
+            const auto found = std::find_if(map[e].brushes.begin(), map[e].brushes.end(), same);
+            if (found == map[e].brushes.end()) {
+                f.problems << QString::asprintf("entity %zu: brush at (%g %g %g) not found", e,
+                                                faces[0].points[0][0], faces[0].points[0][1],
+                                                faces[0].points[0][2]);
+                continue;
+            }
+            ++f.brushesMap;
+            for (const Face &x : faces) {
+                const Face &y = *on(*found, facePlane(x));
+                const bool held = !y.brushDef && (y.valve || classicHolds(x.vecs, facePlane(x)));
+                f.faces += 1, f.facesApproximated += !held;
+                if (y.shader == x.shader && (!held || sameMapping(x.vecs, y.vecs, facePlane(x))))
+                    ++f.facesWithShader;
+                else
+                    f.problems << QString("entity %1: face %2 comes back as %3 or its axes differ")
+                                      .arg(e)
+                                      .arg(QString(x.shader), QString(y.shader));
+            }
+        }
     return f;
 }
 
@@ -696,10 +1007,12 @@ QString Fidelity::row(const QString &name) const
     return QString::asprintf(
         "%-16s %4d entities, brushes %5d/%-5d detail %5d/%-5d faces %6d/%-6d "
         "%6d with their shader, texture off by %.1e, %d corners excused, %d "
-        "faces (%d) not representable, patches %d/%d, triangles on faces %d/%d",
+        "faces (%d) not representable, patches %d/%d, triangles on faces %d/%d, bevels %d, "
+        "%d faces approximated, origin brushes %d, portals %d",
         qPrintable(name), entities, brushesMap, brushesBsp, detailMap, detailBsp, faces,
         sidesWithFaces, facesWithShader, textureError, cornersExcused, facesUnrepresentable,
-        cornersUnrepresentable, patchesMap, patchesBsp, trianglesOnFaces, triangles);
+        cornersUnrepresentable, patchesMap, patchesBsp, trianglesOnFaces, triangles, bevels,
+        facesApproximated, originBrushes, portals);
 }
 
 QByteArray unzip(const QString &zip, const QString &name)

@@ -37,9 +37,12 @@ template <class T> struct Parsed {
 };
 
 struct Bsp {
+    int version = 46; // 38: Quake 2
+    // In Quake 2 a texinfo: no contents, a value, and texture axes in texels.
     struct Shader {
         QByteArray name;
-        int surfaceFlags, contentFlags;
+        int surfaceFlags = 0, contentFlags = 0, value = 0;
+        double vecs[2][4] = {};
     };
     struct Plane {
         Vec normal;
@@ -54,20 +57,28 @@ struct Bsp {
     QList<Keys> entities;
     std::vector<Shader> shaders;
     std::vector<Plane> planes;
-    std::vector<std::array<int, 4>> models;         // first surface, surfaces, first brush, brushes
-    std::vector<std::array<int, 3>> brushes, sides; // first side, sides, shader; plane, shader
+    std::vector<std::array<int, 3>> models;         // first surface, surfaces, head node
+    std::vector<std::vector<int>> modelBrushes;     // each model's, in the order of the lump
+    std::vector<std::array<int, 3>> brushes, sides; // first side, sides, contents; plane, shader
     QSet<int> open;                                 // brushes that a leaf with a cluster lists
     std::vector<Vertex> vertices;
     std::vector<int> indexes;
     std::vector<Surface> surfaces;
+    // Quake 2's tree: plane, front, back (a leaf is -1 - its index); each leaf's area; each
+    // area's portals: number, the area on the other side.
+    std::vector<std::array<int, 3>> nodes;
+    std::vector<int> leafAreas;
+    std::vector<std::vector<std::array<int, 2>>> areaPortals;
+    bool quake2() const { return version == 38; }
 };
 
 struct Face {
     std::array<Vec, 3> points;
-    double matrix[2][3] = {};
-    bool brushDef = false;
+    double matrix[2][3] = {}; // brushDef's
+    double vecs[2][4] = {};   // the others', in texels: s = dot(p, vecs[0]) + vecs[0][3]
+    bool brushDef = false, valve = false;
     QByteArray shader;
-    int contents = 0;
+    int contents = 0, flags = 0, value = 0;
 };
 struct Patch {
     QByteArray shader;
@@ -79,7 +90,9 @@ struct Entity {
     std::vector<std::vector<Face>> brushes;
     std::vector<Patch> patches;
 };
-using Map = std::vector<Entity>;
+struct Map : std::vector<Entity> {
+    QByteArrayList header; // the comment lines before the first entity
+};
 
 Bsp readBsp(const QByteArray &bytes); // a well-formed one
 Parsed<Map> readMap(const QByteArray &text);
@@ -90,6 +103,9 @@ std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double 
 bool boundsFace(const Winding &w);
 // The plane of a map face by the map compiler's rule.
 Bsp::Plane facePlane(const Face &f);
+// The standard form's texture axes for a face on a plane with `normal`: xoff yoff rotation
+// xscale yscale.
+void classicAxes(const Vec &normal, const double (&numbers)[5], double (&vecs)[2][4]);
 
 struct Fidelity {
     // brushesBsp: those with a closed solid thicker than 0.01; sidesWithFaces: each plane
@@ -102,13 +118,20 @@ struct Fidelity {
     // Corners no affine mapping fits together with the rest of their face; a face
     // with more than a quarter of them is counted as not representable.
     int cornersExcused = 0, facesUnrepresentable = 0, cornersUnrepresentable = 0;
+    // Quake 2: sides that may go without a face; classic faces whose texinfo that form cannot
+    // hold; origin brushes written; area portal brushes.
+    int bevels = 0, facesApproximated = 0, originBrushes = 0, portals = 0;
     double textureError = 0; // the worst corner checked, the excused ones left out
     QStringList problems;
     QString row(const QString &name) const;
 };
 
-// Compares a BSP with the .map made from it. `classic` faces carry no texture matrix.
+// Compares a BSP with the .map made from it: in the standard form when `classic`, else
+// brushDef for Quake III and Valve 220 for Quake 2.
 Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false);
+// A map made from a BSP against the editor source that was compiled into it: each source
+// brush, origin brushes aside, found by its planes, each face with its texture.
+Fidelity compareSource(const Map &map, const Map &source);
 
 QByteArray unzip(const QString &zip, const QString &name); // the names, one a line, for ""
 bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files);
