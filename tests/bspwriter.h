@@ -147,7 +147,6 @@ private:
 class Q2BspWriter {
 public:
     using Vec = check::Vec;
-    int bevels = 0;
 
     explicit Q2BspWriter(const check::Map &map)
     {
@@ -194,6 +193,23 @@ public:
             put(17, 0, 0, 1, 1, 1, 2), put(18, 0, 0, portal, 2, portal, 1);
     }
 
+    // A box's faces in the standard form, clockwise seen from outside, but those in the
+    // mask `without`, each followed by `tail`; then `extra`.
+    static QByteArray box(const Vec &lo, const Vec &hi, const QByteArray &tail, int without = 0,
+                          const QByteArray &extra = "")
+    {
+        QByteArray text = "{\n";
+        for (size_t k = 0, a = 0; k < 6; a = ++k / 2) {
+            Vec p[3] = {lo, lo, lo};
+            p[0][a] = p[1][a] = p[2][a] = k % 2 ? lo[a] : hi[a];
+            p[k % 2 * 2][(a + 1) % 3] += 1, p[2 - k % 2 * 2][(a + 2) % 3] += 1;
+            for (const Vec &x : p)
+                text += QString::asprintf("( %g %g %g ) ", x[0], x[1], x[2]).toLatin1();
+            text = without >> k & 1 ? text.first(text.lastIndexOf('\n') + 1) : text + tail + '\n';
+        }
+        return text + extra + "}\n";
+    }
+
     QByteArray bytes() const
     {
         QByteArray out = "IBSP";
@@ -215,10 +231,10 @@ private:
             p.dist -= dot(p.normal, origin);
             float vecs[2][4];
             char name[32] = {};
-            for (size_t i = 0; i < 2; ++i) {
-                const double *v = x.vecs[i];
-                std::copy(v, v + 3, vecs[i]);
-                vecs[i][3] = float(v[3] + v[0] * origin[0] + v[1] * origin[1] + v[2] * origin[2]);
+            for (size_t k = 0; k < 8; ++k) {
+                const double *v = x.vecs[k / 4];
+                vecs[k / 4][k % 4] =
+                    float(v[k % 4] + (k % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0));
             }
             std::memcpy(name, x.shader.constData(), std::min<size_t>(31, size_t(x.shader.size())));
             put(5, vecs, x.flags, x.value, name, -1);
@@ -234,7 +250,7 @@ private:
                     reach = std::max(reach, dot(n, c));
             if (std::none_of(planes.begin(), planes.end(),
                              [&](auto &p) { return dot(p.normal, n) > 1 - 1e-9; }))
-                put(15, quint16(plane({n, reach})), qint16(-1)), ++bevels;
+                put(15, quint16(plane({n, reach})), qint16(-1));
         }
         put(14, first, count(15, 4) - first, faces[0].contents);
         return count(14, 12) - 1;
@@ -243,11 +259,11 @@ private:
     int plane(const check::Bsp::Plane &p)
     {
         const Vec &n = p.normal;
-        const int axis = std::abs(n[0]) >= std::abs(n[1]) && std::abs(n[0]) >= std::abs(n[2]) ? 0
-                         : std::abs(n[1]) >= std::abs(n[2])                                   ? 1
-                                                                                              : 2;
+        size_t axis = 0;
+        for (size_t k = 1; k < 3; ++k)
+            axis = std::abs(n[k]) > std::abs(n[axis]) ? k : axis;
         put(1, float(n[0]), float(n[1]), float(n[2]), float(p.dist),
-            std::abs(n[size_t(axis)]) == 1 ? axis : 3 + axis);
+            int(std::abs(n[axis]) == 1 ? axis : 3 + axis));
         return count(1, 20) - 1;
     }
 

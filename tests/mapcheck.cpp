@@ -185,10 +185,8 @@ std::array<double, 8> onPlane(const double (&v)[2][4], const Bsp::Plane &p)
 bool sameMapping(const double (&a)[2][4], const double (&b)[2][4], const Bsp::Plane &p)
 {
     const std::array<double, 8> x = onPlane(a, p), y = onPlane(b, p);
-    for (size_t k = 0; k < 8; ++k)
-        if (!(std::abs(x[k] - y[k]) <= 1e-4))
-            return false;
-    return true;
+    return std::equal(x.begin(), x.end(), y.begin(),
+                      [](double c, double d) { return std::abs(c - d) <= 1e-4; });
 }
 
 // The standard form turns and scales the axial axes: it holds a mapping whose axes,
@@ -389,6 +387,19 @@ bool closedSolid(const std::vector<Bsp::Plane> &planes, const std::vector<Windin
     });
 }
 
+QByteArray point(const Vec &p)
+{
+    return QString::asprintf("%g %g %g", p[0], p[1], p[2]).toLatin1();
+}
+
+std::vector<Bsp::Plane> planesOf(const std::vector<Face> &faces)
+{
+    std::vector<Bsp::Plane> planes;
+    for (const Face &x : faces)
+        planes.push_back(facePlane(x));
+    return planes;
+}
+
 // A brush's planes, moved out of its model to `origin`.
 std::vector<Bsp::Plane> brushPlanes(const Bsp &bsp, int b, const Vec &origin)
 {
@@ -473,11 +484,9 @@ public:
     // A new brush of origin contents only, closed and centred on the entity's origin.
     void originBrush(const std::vector<Face> &faces, const Vec &origin)
     {
-        std::vector<Bsp::Plane> planes;
-        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
-        for (const Face &x : faces)
-            planes.push_back(facePlane(x));
+        const std::vector<Bsp::Plane> planes = planesOf(faces);
         const std::vector<Winding> corners = sideWindings(planes);
+        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
         for (const Winding &w : corners)
             for (const Vec &c : w)
                 for (size_t k = 0; k < 3; ++k)
@@ -553,13 +562,12 @@ public:
         f.detailMap += !faces.empty() && faces[0].contents & 0x08000000;
         // Sides that touch the brush, bevels too, may each give a face.
         const std::vector<Winding> touching = sideWindings(planes, 0.01);
-        std::vector<Bsp::Plane> own;
+        const std::vector<Bsp::Plane> own = planesOf(faces);
         for (const Face &x : faces) {
             bool textured = false, approximated = false;
             QByteArray why;
-            own.push_back(facePlane(x));
             for (size_t k = 0; k < planes.size() && !(textured && bsp.quake2()); ++k) {
-                if (touching[k].empty() || !samePlane(own.back(), planes[k]))
+                if (touching[k].empty() || !samePlane(own[size_t(&x - faces.data())], planes[k]))
                     continue;
                 const Bsp::Shader &s = bsp.shaders[size_t(bsp.sides[size_t(firstSide) + k][1])];
                 if (x.shader != withoutPrefix(s.name))
@@ -614,10 +622,6 @@ public:
     template <class... T> void say(const char *format, T... args)
     {
         f.problems << QString::asprintf(format, args...);
-    }
-    static QByteArray point(const Vec &p)
-    {
-        return QString::asprintf("%g %g %g", p[0], p[1], p[2]).toLatin1();
     }
 
     // Points exact as floats, after the model's origin; st within a whole-repeat shift for the
@@ -813,10 +817,8 @@ int portalOf(const Bsp &bsp, int b)
 
 QByteArray valueOf(const Keys &keys, const QByteArray &key)
 {
-    for (const auto &[k, value] : keys)
-        if (k == key)
-            return value;
-    return {};
+    const auto at = std::find_if(keys.begin(), keys.end(), [&](auto &k) { return k.first == key; });
+    return at == keys.end() ? QByteArray() : at->second;
 }
 
 } // namespace
@@ -903,49 +905,42 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
     if (valve &&
         map.header.mid(0, 2) != QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"})
         f.problems << "not headed as a Quake 2 map in the Valve form";
-    std::vector<int> models(entities, -1);
-    std::vector<std::vector<int>> brushes(entities);
-    for (size_t e = 0; e < entities; ++e) {
-        const QByteArray model = valueOf(bsp.entities[qsizetype(e)], "model");
-        models[e] = e == 0 ? 0 : model.startsWith('*') ? model.mid(1).toInt() : -1;
-        if (size_t(models[e]) < bsp.models.size())
-            brushes[e] = bsp.modelBrushes[size_t(models[e])];
-    }
     // Quake 2 compiles area portals into the world; each brush goes back to the portal
     // entity whose style numbers the portal between the areas it parts.
-    std::erase_if(brushes[0], [&](int b) {
-        if (!bsp.quake2() || !(bsp.brushes[size_t(b)][2] & 0x8000))
-            return false;
-        const QByteArray portal = QByteArray::number(portalOf(bsp, b));
-        ++f.portals;
-        for (size_t e = 0; e < entities; ++e)
-            if (valueOf(bsp.entities[qsizetype(e)], "classname") == "func_areaportal" &&
-                valueOf(bsp.entities[qsizetype(e)], "style") == portal)
-                return brushes[e].push_back(b), true;
-        return f.problems
-                   << QString("area portal brush %1: no entity for portal %2").arg(b).arg(portal),
-               true;
-    });
+    const auto isPortal = [&](int b) { return bsp.quake2() && bsp.brushes[size_t(b)][2] & 0x8000; };
+    std::multimap<QByteArray, int> portals;
+    for (const int b : bsp.modelBrushes.empty() ? std::vector<int>() : bsp.modelBrushes[0])
+        if (isPortal(b))
+            portals.insert({QByteArray::number(portalOf(bsp, b)), b}), ++f.portals;
     for (size_t e = 0; e < entities && e < map.size(); ++e) {
         const Keys &keys = bsp.entities[qsizetype(e)];
-        Keys expected, written = map[e].keys;
-        std::copy_if(keys.begin(), keys.end(), std::back_inserter(expected),
-                     [](const auto &k) { return k.first != "model" || !k.second.startsWith('*'); });
+        const QByteArray model = valueOf(keys, "model"), classname = valueOf(keys, "classname");
+        const int m = e == 0 ? 0 : model.startsWith('*') ? model.mid(1).toInt() : -1;
+        std::vector<int> brushes =
+            size_t(m) < bsp.models.size() ? bsp.modelBrushes[size_t(m)] : std::vector<int>();
+        std::erase_if(brushes, [&](int b) { return m == 0 && isPortal(b); });
+        for (auto [at, end] =
+                 portals.equal_range(classname == "func_areaportal" ? valueOf(keys, "style") : "-");
+             at != end;)
+            brushes.push_back(at->second), at = portals.erase(at);
+        Keys expected = keys, written = map[e].keys;
+        expected.removeIf(
+            [](const auto &k) { return k.first == "model" && k.second.startsWith('*'); });
         if (valve && e == 0 && (expected.removeOne(version), !written.removeOne(version)))
             f.problems << "worldspawn without \"mapversion\" \"220\"";
         if (written != expected)
             f.problems << QString("entity %1 differs").arg(e);
         const QList<QByteArray> xyz = valueOf(keys, "origin").simplified().split(' ');
-        const Vec origin = models[e] > 0 && xyz.size() == 3
+        const Vec origin = m > 0 && xyz.size() == 3
                                ? Vec{xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()}
                                : Vec{};
-        const QByteArray classname = valueOf(keys, "classname");
-        const bool rotating = bsp.quake2() && models[e] > 0 &&
+        const bool rotating = bsp.quake2() && m > 0 &&
                               (classname == "func_rotating" || classname == "func_door_rotating");
-        Comparison{bsp, classic, f, {}, {}, {}}.model(
-            size_t(models[e]) < bsp.models.size() ? models[e] : -1, brushes[e], origin, map[e],
-            rotating);
+        Comparison{bsp, classic, f, {}, {}, {}}.model(size_t(m) < bsp.models.size() ? m : -1,
+                                                      brushes, origin, map[e], rotating);
     }
+    if (!portals.empty())
+        f.problems << QString("%1 area portal brushes without their entity").arg(portals.size());
     return f;
 }
 
@@ -953,10 +948,9 @@ Fidelity compareSource(const Map &map, const Map &source)
 {
     Fidelity f;
     const auto on = [](const std::vector<Face> &faces, const Bsp::Plane &p) -> const Face * {
-        for (const Face &x : faces)
-            if (samePlane(facePlane(x), p))
-                return &x;
-        return nullptr;
+        const auto at = std::find_if(faces.begin(), faces.end(),
+                                     [&](auto &x) { return samePlane(facePlane(x), p); });
+        return at == faces.end() ? nullptr : &*at;
     };
     f.entities = int(source.size());
     if (map.size() != source.size())
@@ -965,39 +959,32 @@ Fidelity compareSource(const Map &map, const Map &source)
         for (const std::vector<Face> &faces : source[e].brushes) {
             if (faces.empty() || faces[0].contents & 0x01000000)
                 continue;
-            ++f.brushesBsp;
-            std::vector<Bsp::Plane> planes;
-            for (const Face &x : faces)
-                planes.push_back(facePlane(x));
             // Its planes, and maybe some that do not cut it.
+            const std::vector<Bsp::Plane> planes = planesOf(faces);
             const std::vector<Winding> corners = sideWindings(planes);
             const auto same = [&](const std::vector<Face> &written) {
                 return std::all_of(planes.begin(), planes.end(),
                                    [&](auto &p) { return on(written, p); }) &&
                        std::all_of(written.begin(), written.end(), [&](const Face &y) {
-                           const Bsp::Plane p = facePlane(y);
-                           return on(faces, p) || beyond(corners, p) <= 0.01;
+                           return on(faces, facePlane(y)) || beyond(corners, facePlane(y)) <= 0.01;
                        });
             };
             const auto found = std::find_if(map[e].brushes.begin(), map[e].brushes.end(), same);
-            if (found == map[e].brushes.end()) {
-                f.problems << QString::asprintf("entity %zu: brush at (%g %g %g) not found", e,
-                                                faces[0].points[0][0], faces[0].points[0][1],
-                                                faces[0].points[0][2]);
-                continue;
-            }
-            ++f.brushesMap;
-            for (const Face &x : faces) {
-                const Face &y = *on(*found, facePlane(x));
-                const bool held = !y.brushDef && (y.valve || classicHolds(x.vecs, facePlane(x)));
+            ++f.brushesBsp, f.brushesMap += found != map[e].brushes.end();
+            for (size_t k = 0; k < faces.size() && found != map[e].brushes.end(); ++k) {
+                const Face &x = faces[k], &y = *on(*found, planes[k]);
+                const bool held = !y.brushDef && (y.valve || classicHolds(x.vecs, planes[k]));
                 f.faces += 1, f.facesApproximated += !held;
-                if (y.shader == x.shader && (!held || sameMapping(x.vecs, y.vecs, facePlane(x))))
+                if (y.shader == x.shader && (!held || sameMapping(x.vecs, y.vecs, planes[k])))
                     ++f.facesWithShader;
                 else
-                    f.problems << QString("entity %1: face %2 comes back as %3 or its axes differ")
-                                      .arg(e)
-                                      .arg(QString(x.shader), QString(y.shader));
+                    f.problems << QString::asprintf(
+                        "entity %zu: face %s at (%s) comes back as %s, or its axes differ", e,
+                        x.shader.data(), point(x.points[0]).data(), y.shader.data());
             }
+            if (found == map[e].brushes.end())
+                f.problems << QString::asprintf("entity %zu: brush at (%s) not found", e,
+                                                point(faces[0].points[0]).data());
         }
     return f;
 }

@@ -118,8 +118,8 @@ struct Fidelity {
     // Corners no affine mapping fits together with the rest of their face; a face
     // with more than a quarter of them is counted as not representable.
     int cornersExcused = 0, facesUnrepresentable = 0, cornersUnrepresentable = 0;
-    // Quake 2: sides that may go without a face; classic faces whose texinfo that form cannot
-    // hold; origin brushes written; area portal brushes.
+    // Sides that may go without a face, bevels; Quake 2: classic faces whose texinfo that
+    // form cannot hold, origin brushes written (not in brushesMap), area portal brushes.
     int bevels = 0, facesApproximated = 0, originBrushes = 0, portals = 0;
     double textureError = 0; // the worst corner checked, the excused ones left out
     QStringList problems;
@@ -130,7 +130,8 @@ struct Fidelity {
 // brushDef for Quake III and Valve 220 for Quake 2.
 Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false);
 // A map made from a BSP against the editor source that was compiled into it: each source
-// brush, origin brushes aside, found by its planes, each face with its texture.
+// brush, origin brushes aside, found by its planes (brushesMap of brushesBsp), each face
+// with its texture (facesWithShader of faces, approximated ones not judged).
 Fidelity compareSource(const Map &map, const Map &source);
 
 QByteArray unzip(const QString &zip, const QString &name); // the names, one a line, for ""
