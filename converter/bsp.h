@@ -2,7 +2,7 @@
 // lumps the converter needs are checked here; indexes are checked where used.
 #pragma once
 
-#include "result.h"
+#include "convresult.h"
 
 #include <bit>
 #include <cstddef>

@@ -672,7 +672,7 @@ Result<void> Converter::collectSides(const RawBrush &brush, Vec3 origin)
         const RawBrushSide raw = bsp_.brushSides[sideIndex];
         auto p = plane(raw.plane);
         if (!p)
-            return fail("lado " + str(sideIndex) + ": " + p.error());
+            return fail("lado " + str(sideIndex) + ": " + p.error().message);
         if (auto r = checkShader(raw.shader, "lado", sideIndex); !r)
             return r;
         Plane world = *p;

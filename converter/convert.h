@@ -1,7 +1,7 @@
 // BSP bytes in, .map text out: the whole conversion, with no file access.
 #pragma once
 
-#include "result.h"
+#include "convresult.h"
 
 #include <cstddef>
 #include <functional>

@@ -125,13 +125,13 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
         bytes, options, [&file](std::string_view text) { file.write(text); },
         [](const std::string &line) { say(line); });
     if (!stats) {
-        complain(name, stats.error());
+        complain(name, stats.error().message);
         return false;
     }
     say("escrevendo " + target.native());
     const auto kept = file.commit();
     if (!kept) {
-        complain(target.native(), kept.error());
+        complain(target.native(), kept.error().message);
         return false;
     }
     if (!kept->empty())
@@ -177,7 +177,7 @@ int convertFile(const Plan &plan, const Arguments &args)
     // Lump offsets are 32-bit: nothing past 2 GiB can belong to a map.
     auto file = InputFile::open(fs::path(plan.source), INT32_MAX);
     if (!file) {
-        complain(plan.source, file.error());
+        complain(plan.source, file.error().message);
         return Failed;
     }
     if (file->bytes().size() >= kHugePagesFrom)
@@ -223,7 +223,7 @@ int convertPk3(const Plan &plan, const Arguments &args)
         if (i + 1 < maps.size())
             reader = unpack(i + 1);
         if (!bytes) {
-            complain(shown, bytes.error());
+            complain(shown, bytes.error().message);
             ++failures;
             continue;
         }
@@ -241,7 +241,7 @@ int run(const Arguments &args)
     const Plan plan = makePlan(*args.input, *args.output);
     // What the input lacks comes first: a missing file is no missing folder.
     if (!plan.maps) {
-        complain({}, plan.maps.error());
+        complain({}, plan.maps.error().message);
         return Failed;
     }
     return plan.package ? convertPk3(plan, args) : convertFile(plan, args);
