@@ -1,6 +1,7 @@
 #include "convert.h"
 
-#include "bsp.h"
+#include "formats.h"
+#include "q3bsp.h"
 #include "entities.h"
 #include "geometry.h"
 #include "numbers.h"
@@ -1445,6 +1446,9 @@ Result<void> Converter::writePatches(const RawModel &model, Vec3 origin, std::si
 Result<ConvertStats> convert(std::span<const std::byte> data, const ConvertOptions &options,
                              std::string &mapText, const TextSink *sink, const ProgressFn &progress)
 {
+    auto family = identify(data);
+    if (!family)
+        return family.takeError();
     auto bsp = readBsp(data);
     if (!bsp)
         return bsp.takeError();

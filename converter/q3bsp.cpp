@@ -1,4 +1,4 @@
-#include "bsp.h"
+#include "q3bsp.h"
 
 #include <algorithm>
 #include <string>
@@ -59,35 +59,6 @@ std::int32_t int32At(std::span<const std::byte> data, std::size_t offset)
     return value;
 }
 
-// What a file that is not a Quake 3 BSP is, as far as its first bytes tell.
-std::string unsupportedKind(std::span<const std::byte> data)
-{
-    if (data.size() < 4)
-        return "não é um arquivo BSP";
-    const std::string_view magic(reinterpret_cast<const char *>(data.data()), 4);
-    const std::int32_t first = int32At(data, 0);
-    const bool hasVersion = data.size() >= 8;
-    const std::int32_t version = hasVersion ? int32At(data, 4) : 0;
-    if (first == 29)
-        return "formato não suportado: BSP do Quake (versão 29)";
-    if (first == 30)
-        return "formato não suportado: BSP do Half-Life (versão 30)";
-    if (magic == "IBSP" && hasVersion && version == 38)
-        return "formato não suportado: BSP do Quake 2 (IBSP 38)";
-    if (magic == "IBSP")
-        return hasVersion ? "formato não suportado: IBSP versão " + std::to_string(version)
-                          : "formato não suportado: IBSP sem versão";
-    if (magic == "RBSP")
-        return "formato não suportado: BSP da Raven (RBSP)";
-    if (magic == "VBSP")
-        return "formato não suportado: BSP do Source (VBSP)";
-    if (magic == "FBSP")
-        return "formato não suportado: FBSP";
-    if (magic == std::string_view("PK\x03\x04", 4))
-        return "formato não suportado: arquivo zip (use a extensão .pk3)";
-    return "não é um arquivo BSP";
-}
-
 // A file cut short, with the size the header promises: where its furthest lump ends.
 std::string truncated(std::span<const std::byte> data, int lumpCount)
 {
@@ -111,15 +82,8 @@ std::string_view shaderName(const RawShader &shader)
 
 Result<Bsp> readBsp(std::span<const std::byte> data)
 {
-    if (data.empty())
-        return fail("arquivo vazio");
-    const bool ibsp = data.size() >= 8 && std::memcmp(data.data(), "IBSP", 4) == 0;
-    if (!ibsp)
-        return fail(unsupportedKind(data));
     Bsp bsp;
     bsp.version = int32At(data, 4);
-    if (bsp.version != 46 && bsp.version != 47)
-        return fail(unsupportedKind(data));
     // Offsets are 32-bit: no part of a bigger file could belong to the map.
     if (data.size() > static_cast<std::size_t>(INT32_MAX))
         return fail("arquivo grande demais para um BSP (" + std::to_string(data.size() >> 20) +
