@@ -3,6 +3,7 @@
 #include "formats.h"
 #include "q3bsp.h"
 #include "entities.h"
+#include "brushes.h"
 #include "geometry.h"
 #include "numbers.h"
 #include "prefault.h"
@@ -24,15 +25,6 @@
 namespace bsp2map {
 namespace {
 
-// Points closer than this to a clipping plane count as on it.
-constexpr double kClipEpsilon = 1e-3;
-// A side bounds a face when its polygon is at least this wide; bevels leave
-// slivers of about the clip epsilon, or nothing.
-constexpr double kMinFaceWidth = 0.01;
-// How much a written brush's solid may differ from the BSP's: a side may be
-// left out when the solid reaches no further beyond it, and a brush thinner
-// than this is left out whole.
-constexpr double kSolidTolerance = 0.01;
 // Triangles match a face within these.
 constexpr double kMatchNormalDot = 0.9999;
 // (the compiler snaps corners to an eighth of a unit)
@@ -43,15 +35,7 @@ constexpr double kMatchInside = 0.125;
 constexpr double kLooseNormalDot = 0.99;
 constexpr double kDistCell = 16;
 constexpr double kFarthest = 1 << 24;
-// Clipping every side of a brush by every other costs the square of its side
-// count; this bounds what a hostile file can ask for, far above any real map.
-constexpr std::uint64_t kMaxClipWork = std::uint64_t(1) << 28;
 constexpr std::uint64_t kMaxMatchWork = std::uint64_t(1) << 30;
-
-struct Side {
-    std::int32_t planeNum;
-    std::int32_t shader;
-};
 
 // Kept small: a map has tens of thousands, and fresh pages cost more than
 // the arithmetic on them.
@@ -142,78 +126,10 @@ std::optional<std::size_t> brushModelIndex(std::string_view value, std::size_t m
     return n;
 }
 
-// The three corners of the largest triangle in the polygon.
-std::array<Vec3, 3> widestTriangle(const Vec3 *w, std::size_t n)
-{
-    std::array<std::size_t, 3> best{0, 1, 2};
-    double bestArea = -1;
-    if (n <= 24) {
-        double bestSquare = -1;
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = i + 1; j < n; ++j)
-                for (std::size_t k = j + 1; k < n; ++k) {
-                    // The root only for a larger square: it never grows the
-                    // square's order, and ties between roots stay as they were.
-                    const Vec3 c = cross(w[j] - w[i], w[k] - w[i]);
-                    const double square = dot(c, c);
-                    if (!(square > bestSquare))
-                        continue;
-                    const double a = std::sqrt(square);
-                    if (a > bestArea) {
-                        bestArea = a;
-                        bestSquare = square;
-                        best = {i, j, k};
-                    }
-                }
-    } else {
-        // Farthest pair, then the point farthest from their line.
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = i + 1; j < n; ++j) {
-                const double d = dot(w[j] - w[i], w[j] - w[i]);
-                if (d > bestArea) {
-                    bestArea = d;
-                    best[0] = i;
-                    best[1] = j;
-                }
-            }
-        bestArea = -1;
-        for (std::size_t k = 0; k < n; ++k) {
-            const double a = length(cross(w[best[1]] - w[best[0]], w[k] - w[best[0]]));
-            if (a > bestArea) {
-                bestArea = a;
-                best[2] = k;
-            }
-        }
-    }
-    return {w[best[0]], w[best[1]], w[best[2]]};
-}
-
-Vec3 compilerNormal(const std::array<Vec3, 3> &p)
-{
-    const Vec3 n = cross(p[0] - p[1], p[2] - p[1]);
-    const double len = length(n);
-    return len > 0 ? n * (1 / len) : Vec3{};
-}
-
 // What an editor computes from the points as written.
 Vec3 mapNormal(const Face &face)
 {
-    return compilerNormal(face.points);
-}
-
-// Three points far apart on the plane around the point of it nearest `near`,
-// turning about its normal: for a face too thin for its own corners to give
-// its plane exactly.
-std::array<Vec3, 3> spreadPoints(const Plane &plane, Vec3 near)
-{
-    const Vec3 n = plane.normal;
-    const Vec3 centre = near - n * plane.distanceTo(near);
-    Vec3 u = std::abs(n.z) > std::max(std::abs(n.x), std::abs(n.y)) ? Vec3{1, 0, 0} : Vec3{0, 0, 1};
-    u = u - n * dot(u, n);
-    u = u * (1 / length(u));
-    const Vec3 v = cross(n, u);
-    constexpr double kSpread = 64;
-    return {centre + u * kSpread, centre, centre + v * kSpread};
+    return pointsNormal(face.points);
 }
 
 // Solid and not see-through: a structural brush of such contents fills the
@@ -222,32 +138,6 @@ bool opaque(std::int32_t contents)
 {
     return (contents & kSolidContents) &&
            !(contents & (kTranslucentContents | kStructuralContents));
-}
-
-// A coordinate within a hair of a whole number is written as that number when
-// the plane still comes out the same: the map reads as the mapper made it.
-void snapPoints(std::array<Vec3, 3> &p, const Plane &plane)
-{
-    std::array<Vec3, 3> snapped = p;
-    bool changed = false;
-    for (Vec3 &v : snapped)
-        for (int k = 0; k < 3; ++k) {
-            const double r = nearest(v[k]);
-            if (r != v[k] && std::abs(r - v[k]) < 1e-4) {
-                v[k] = r;
-                changed = true;
-            }
-        }
-    if (!changed)
-        return;
-    const Vec3 n = compilerNormal(snapped);
-    for (int k = 0; k < 3; ++k)
-        if (std::abs(n[k] - plane.normal[k]) > 1e-7)
-            return;
-    for (const Vec3 &v : snapped)
-        if (std::abs(plane.distanceTo(v)) > 1e-4)
-            return;
-    p = snapped;
 }
 
 class Converter {
@@ -285,7 +175,6 @@ private:
     Result<void> findOpenBrushes();
     Result<void> buildBrushes(const RawModel &model, Vec3 origin, bool world);
     Result<void> collectSides(const RawBrush &brush, Vec3 origin);
-    bool shapeBrush();
     void addFace(std::size_t side);
     Result<void> collectTriangles(const RawModel &model, Vec3 origin);
     Result<void> matchTriangles();
@@ -326,19 +215,9 @@ private:
 
     // Brushes that a leaf with a cluster lists.
     std::vector<char> openBrushes_;
-    // One brush at a time: its sides, their polygons' corners (those of side
-    // i from cornerStart_[i]), which sides have a face and which are written.
-    std::vector<Side> sides_;
-    std::vector<ClipPlane> sidePlanes_;
-    std::vector<Vec3> corners_;
-    std::vector<std::uint32_t> cornerStart_;
-    std::vector<double> faceAreas_;
-    std::vector<char> wide_, keep_;
-    std::vector<std::uint32_t> everySide_;
-    Vec3 centre_;
-    bool haveCentre_ = false;
-    Winding winding_;
-    ClipBuffers clip_;
+    // One brush at a time: its sides' shaders, and its shape.
+    std::vector<std::int32_t> sideShaders_;
+    BrushShaper shaper_;
 
     // One model at a time; kept to reuse their storage.
     std::vector<Face> faces_;
@@ -642,14 +521,13 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin, bool wo
         ahead(pointsAhead_, points_);
         if (auto r = collectSides(brush, origin); !r)
             return r;
-        if (!shapeBrush()) {
+        if (!shaper_.shape()) {
             ++stats_.skippedBrushes;
             continue;
         }
         const auto firstFace = static_cast<std::uint32_t>(faces_.size());
-        haveCentre_ = false;
-        for (std::size_t i = 0; i < sides_.size(); ++i)
-            if (keep_[i])
+        for (std::size_t i = 0; i < shaper_.sideCount(); ++i)
+            if (shaper_.kept(i))
                 addFace(i);
         const std::int32_t contents =
             bsp_.shaders[static_cast<std::size_t>(brush.shader)].contentFlags;
@@ -665,9 +543,9 @@ Result<void> Converter::buildBrushes(const RawModel &model, Vec3 origin, bool wo
 // The brush's sides, a plane once, and the origin applied.
 Result<void> Converter::collectSides(const RawBrush &brush, Vec3 origin)
 {
-    // Duplicate planes give one side, preferring a real shader over "noshader".
-    sides_.clear();
-    sidePlanes_.clear();
+    // A plane given twice is one side, preferring a real shader over "noshader".
+    shaper_.clear();
+    sideShaders_.clear();
     for (std::int32_t s = 0; s < brush.numSides; ++s) {
         const std::size_t sideIndex = static_cast<std::size_t>(brush.firstSide) + s;
         const RawBrushSide raw = bsp_.brushSides[sideIndex];
@@ -678,102 +556,35 @@ Result<void> Converter::collectSides(const RawBrush &brush, Vec3 origin)
             return r;
         Plane world = *p;
         world.dist += dot(world.normal, origin);
-        bool duplicate = false;
-        for (std::size_t k = 0; k < sides_.size() && !duplicate; ++k) {
-            const Plane &kept = sidePlanes_[k].plane;
-            duplicate = sides_[k].planeNum == raw.plane ||
-                        (std::abs(kept.normal.x - world.normal.x) < 1e-6 &&
-                         std::abs(kept.normal.y - world.normal.y) < 1e-6 &&
-                         std::abs(kept.normal.z - world.normal.z) < 1e-6 &&
-                         std::abs(kept.dist - world.dist) < 1e-4);
-            if (duplicate && nameOf(static_cast<std::size_t>(sides_[k].shader)) == "noshader" &&
-                nameOf(static_cast<std::size_t>(raw.shader)) != "noshader")
-                sides_[k].shader = raw.shader;
-        }
-        if (!duplicate) {
-            sides_.push_back({raw.plane, raw.shader});
-            sidePlanes_.push_back({world, axisOf(world)});
-        }
+        const BrushShaper::Added added = shaper_.add(world, raw.plane);
+        if (!added.merged)
+            sideShaders_.push_back(raw.shader);
+        else if (nameOf(static_cast<std::size_t>(sideShaders_[added.side])) == "noshader" &&
+                 nameOf(static_cast<std::size_t>(raw.shader)) != "noshader")
+            sideShaders_[added.side] = raw.shader;
     }
     return {};
 }
 
-// Clips each side by all the others and chooses the sides to write: those with
-// a face, and any other the solid needs to stay closed and no larger than the
-// brush. False when the brush has no solid worth the name: empty, open, or
-// thinner than the tolerance.
-bool Converter::shapeBrush()
-{
-    const std::size_t n = sides_.size();
-    corners_.clear();
-    cornerStart_.clear();
-    faceAreas_.assign(n, 0);
-    keep_.assign(n, 0);
-    everySide_.resize(n);
-    std::iota(everySide_.begin(), everySide_.end(), 0u);
-    bool allKept = true;
-    for (std::size_t i = 0; i < n; ++i) {
-        clipSide(sidePlanes_, i, everySide_, kClipEpsilon, 0, clip_, winding_);
-        cornerStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
-        corners_.insert(corners_.end(), winding_.begin(), winding_.end());
-        keep_[i] = winding_.size() >= 3 && windingWidth(winding_) >= kMinFaceWidth;
-        allKept = allKept && keep_[i];
-    }
-    cornerStart_.push_back(static_cast<std::uint32_t>(corners_.size()));
-    wide_ = keep_;
-    // With a face on every side, only an open solid is no brush: one thinner
-    // than the tolerance leaves thin faces, at least on the compiler's axial
-    // bevels.
-    if (allKept)
-        return !isOpen(corners_);
-    if (thinnerThan(sidePlanes_, corners_, kSolidTolerance))
-        return false;
-    // Bevels and slivers left out: most often harmless, but the solid must say
-    // so. Half the tolerance first: the corners measure the rest.
-    if (!reachesBeyond(sidePlanes_, keep_, kSolidTolerance / 2, clip_))
-        return true;
-    for (std::size_t i = 0; i < n; ++i)
-        if (!keep_[i])
-            faceAreas_[i] = windingArea(std::span(corners_).subspan(
-                cornerStart_[i], cornerStart_[i + 1] - cornerStart_[i]));
-    closeSolid(sidePlanes_, faceAreas_, keep_, kSolidTolerance, clip_);
-    return true;
-}
-
 void Converter::addFace(std::size_t i)
 {
-    const Vec3 *w = corners_.data() + cornerStart_[i];
-    const std::size_t count = cornerStart_[i + 1] - cornerStart_[i];
     Face face;
-    face.shader = sides_[i].shader;
+    face.shader = sideShaders_[i];
     face.canonShader = canonShader_[static_cast<std::size_t>(face.shader)];
-    face.plane = sidePlanes_[i].plane;
+    face.plane = shaper_.plane(i);
     face.firstPoint = static_cast<std::uint32_t>(points_.size());
     face.pointCount = 0;
-    if (!wide_[i]) {
-        // Too thin for its corners to give the plane: points around the solid's middle.
-        if (!haveCentre_) {
-            Vec3 sum;
-            for (const Vec3 &p : corners_)
-                sum = sum + p;
-            centre_ = sum * (1.0 / double(corners_.size()));
-            haveCentre_ = true;
-        }
-        face.points = spreadPoints(face.plane, centre_);
-    } else {
-        if (drawn_[face.canonShader]) {
-            face.pointCount = static_cast<std::uint32_t>(count);
-            points_.insert(points_.end(), w, w + count);
-            Vec3 turn;
-            for (std::size_t k = 1; k + 1 < count; ++k)
-                turn = turn + cross(w[k] - w[0], w[k + 1] - w[0]);
-            face.winding = dot(turn, face.plane.normal) >= 0 ? 1 : -1;
-        }
-        face.points = widestTriangle(w, count);
+    // Only faces that triangles may match keep their windings.
+    if (shaper_.wide(i) && drawn_[face.canonShader]) {
+        const std::span<const Vec3> w = shaper_.corners(i);
+        face.pointCount = static_cast<std::uint32_t>(w.size());
+        points_.insert(points_.end(), w.begin(), w.end());
+        Vec3 turn;
+        for (std::size_t k = 1; k + 1 < w.size(); ++k)
+            turn = turn + cross(w[k] - w[0], w[k + 1] - w[0]);
+        face.winding = dot(turn, face.plane.normal) >= 0 ? 1 : -1;
     }
-    if (dot(compilerNormal(face.points), face.plane.normal) < 0)
-        std::swap(face.points[0], face.points[2]);
-    snapPoints(face.points, face.plane);
+    face.points = shaper_.points(i);
     faces_.push_back(face);
 }
 
