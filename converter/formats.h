@@ -25,6 +25,9 @@ std::optional<MapForm> formNamed(std::string_view name);
 // The form a family's maps get when none is asked for.
 MapForm defaultForm(Family family);
 
+// Whether a family's maps can be written in that form.
+Result<void> accepts(Family family, MapForm form);
+
 // The family of the file, or why no reader takes it: an empty file, no BSP,
 // or a BSP of a kind not supported ("formato não suportado: ...").
 Result<Family> identify(std::span<const std::byte> data);

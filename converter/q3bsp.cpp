@@ -1,7 +1,9 @@
 #include "q3bsp.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
+#include <unordered_map>
 
 namespace bsp2map {
 namespace {
@@ -9,7 +11,7 @@ namespace {
 constexpr int kLumpCount = 17;
 constexpr std::size_t kHeaderSize = 8 + kLumpCount * 8;
 
-enum LumpIndex {
+enum LumpIndex : int {
     Entities = 0,
     Shaders = 1,
     Planes = 2,
@@ -28,7 +30,7 @@ const char *lumpName(int index)
     switch (index) {
     case Entities:
         return "entidades";
-    case Shaders:
+    case LumpIndex::Shaders:
         return "shaders";
     case Planes:
         return "planos";
@@ -78,6 +80,76 @@ std::string_view shaderName(const RawShader &shader)
 {
     const char *end = std::find(shader.name, shader.name + sizeof shader.name, '\0');
     return std::string_view(shader.name, static_cast<std::size_t>(end - shader.name));
+}
+
+Result<void> checkVertex(const Bsp &bsp, std::int64_t index)
+{
+    const RawVertex v = bsp.vertices[static_cast<std::size_t>(index)];
+    // The sum of finite floats is finite in double: one test instead of five.
+    if (!std::isfinite(double(v.xyz[0]) + v.xyz[1] + v.xyz[2] + v.st[0] + v.st[1]))
+        return fail("vértice " + std::to_string(index) + " com número não finito");
+    return {};
+}
+
+namespace {
+
+bool validName(std::string_view name)
+{
+    if (name.empty())
+        return false;
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u == 0x7f || c == '"')
+            return false;
+    }
+    return true;
+}
+
+std::string_view writtenName(std::string_view name)
+{
+    constexpr std::string_view prefix = "textures/";
+    if (name.size() > prefix.size() && name.substr(0, prefix.size()) == prefix)
+        return name.substr(prefix.size());
+    return name;
+}
+
+} // namespace
+
+Shaders::Shaders(const Bsp &bsp)
+    : bsp_(bsp)
+    , checked_(bsp.shaders.size(), 0)
+    , canonical_(bsp.shaders.size(), 0)
+    , writtenNames_(bsp.shaders.size())
+{
+    std::unordered_map<std::string_view, std::uint32_t> byName;
+    for (std::size_t i = 0; i < bsp.shaders.size(); ++i)
+        canonical_[i] = byName.try_emplace(name(i), static_cast<std::uint32_t>(i)).first->second;
+}
+
+std::string_view Shaders::name(std::size_t shader) const
+{
+    // Where it lies in the file, so that it outlives the record's copy.
+    const RawShader s = bsp_.shaders[shader];
+    const std::size_t len = shaderName(s).size();
+    const char *inFile = reinterpret_cast<const char *>(bsp_.shaders.recordAddress(shader));
+    return std::string_view(inFile, len);
+}
+
+Result<void> Shaders::check(std::int64_t index, const char *what, std::size_t owner)
+{
+    if (!bsp_.shaders.contains(index))
+        return fail(std::string(what) + " " + std::to_string(owner) + ": shader " +
+                    std::to_string(index) + " fora do intervalo (0.." +
+                    std::to_string(bsp_.shaders.size()) + ")");
+    const auto i = static_cast<std::size_t>(index);
+    if (checked_[i] == 0) {
+        writtenNames_[i] = writtenName(name(i));
+        checked_[i] = validName(writtenNames_[i]) ? 1 : -1;
+    }
+    if (checked_[i] < 0)
+        return fail("shader " + std::to_string(index) +
+                    ": nome vazio ou com espaços, aspas ou controles");
+    return {};
 }
 
 Result<Bsp> readBsp(std::span<const std::byte> data)
@@ -141,7 +213,7 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
     bsp.entities = std::string_view(text, static_cast<std::size_t>(end - text));
 
     for (auto r :
-         {load(bsp.shaders, Shaders), load(bsp.planes, Planes), load(bsp.leaves, Leaves),
+         {load(bsp.shaders, LumpIndex::Shaders), load(bsp.planes, Planes), load(bsp.leaves, Leaves),
           load(bsp.leafBrushes, LeafBrushes), load(bsp.models, Models), load(bsp.brushes, Brushes),
           load(bsp.brushSides, BrushSides), load(bsp.vertices, Vertices),
           load(bsp.indexes, Indexes), load(bsp.surfaces, Surfaces)}) {
