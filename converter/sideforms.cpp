@@ -5,6 +5,7 @@
 #include "texaxes.h"
 #include "texture.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace bsp2map {
@@ -106,16 +107,13 @@ private:
     void keys(const MapEntity &entity, bool world) override
     {
         constexpr std::string_view version = "mapversion";
-        bool given = false;
-        for (const KeyValue &kv : entity.pairs)
-            given = given || kv.key == version;
-        if (world && !given)
+        if (!world)
+            return MapWriter::keys(entity, world);
+        if (std::none_of(entity.pairs.begin(), entity.pairs.end(),
+                         [&](const KeyValue &kv) { return kv.key == version; }))
             pair(version, "220");
-        for (const KeyValue &kv : entity.pairs) {
-            if (entity.modelReplaced && kv.key == "model")
-                continue;
-            pair(kv.key, world && kv.key == version ? "220" : kv.value);
-        }
+        for (const KeyValue &kv : entity.pairs)
+            pair(kv.key, kv.key == version ? "220" : kv.value);
     }
 
     void side(const ModelGeometry &geometry, const MapSide &side) override
