@@ -65,26 +65,48 @@ public:
     bool carries(MappingKind kind) const override { return kind != MappingKind::Matrix; }
 
 private:
+    void header() override
+    {
+        defaultLine_ = numbersOf({{0, 0}, 0, {info_.defaultScale, info_.defaultScale}});
+    }
+
     void side(const ModelGeometry &geometry, const MapSide &side) override
     {
-        ClassicTexture tex{{0, 0}, 0, {info_.defaultScale, info_.defaultScale}};
-        bool exact = side.mapping.kind == MappingKind::Default;
-        if (side.mapping.kind == MappingKind::Axes)
-            exact = classicFromAxes(side.plane, geometry.axes[side.mapping.index], tex);
         char line[kLine];
         out_.append(line, putPoints(line, side));
         out_ += geometry.textureNames[side.texture];
-        char *at = line;
-        for (const double n : {tex.shift[0], tex.shift[1], tex.rotation, tex.scale[0], tex.scale[1]}) {
-            *at++ = ' ';
-            at = putNumber(at, n);
+        bool exact = side.mapping.kind == MappingKind::Default;
+        // Most sides have the default: its numbers are written once a map.
+        std::string_view numbers = defaultLine_;
+        if (side.mapping.kind != MappingKind::Default) {
+            ClassicTexture tex{{0, 0}, 0, {info_.defaultScale, info_.defaultScale}};
+            if (side.mapping.kind == MappingKind::Axes)
+                exact = classicFromAxes(side.plane, geometry.axes[side.mapping.index], tex);
+            numbers = numbersOf(tex);
         }
+        char *at = std::copy(numbers.begin(), numbers.end(), line);
         out_.append(line, putFlags(at, side));
         counted(!exact);
     }
+
+    // " xshift yshift rotation xscale yscale"
+    std::string numbersOf(const ClassicTexture &tex)
+    {
+        char line[kLine];
+        char *at = line;
+        for (const double n :
+             {tex.shift[0], tex.shift[1], tex.rotation, tex.scale[0], tex.scale[1]}) {
+            *at++ = ' ';
+            at = putNumber(at, n);
+        }
+        return std::string(line, at);
+    }
+
+    std::string defaultLine_;
 };
 
-// Valve 220: ( p ) ( p ) ( p ) texture [ ux uy uz uoffset ] [ vx vy vz voffset ] rotation uscale vscale
+// Valve 220: ( p ) ( p ) ( p ) texture [ ux uy uz uoffset ] [ vx vy vz voffset ] rotation uscale
+// vscale
 class ValveWriter final : public MapWriter {
 public:
     ValveWriter(std::string &out, const TextSink *sink, ConvertStats &stats)
