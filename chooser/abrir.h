@@ -1,6 +1,6 @@
 #pragma once
 
-#include "result.h"
+#include "coreresult.h"
 
 #include <QDialog>
 

@@ -1,10 +1,13 @@
-// BSP bytes in, .map text out: the whole conversion, with no file access.
+// BSP bytes in, .map text out: the whole conversion, with no file access. The
+// file's header picks the reader, the form the writer.
 #pragma once
 
-#include "result.h"
+#include "convresult.h"
+#include "formats.h"
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -12,7 +15,7 @@
 namespace bsp2map {
 
 struct ConvertOptions {
-    bool classic = false; // classic brush lines instead of brushDef
+    std::optional<MapForm> form; // else the family's own
 };
 
 struct ConvertStats {
@@ -24,9 +27,10 @@ struct ConvertStats {
     std::size_t patches = 0;
     std::size_t triangleSoups = 0; // not convertible, counted only
     std::size_t faces = 0;
-    std::size_t texturedFaces = 0;  // faces whose projection came from draw triangles
-    std::size_t inheritedFaces = 0; // hidden faces that took a coplanar neighbour's
-    std::size_t unusedModels = 0;   // brush models no entity names
+    std::size_t texturedFaces = 0;     // faces whose projection came from draw triangles
+    std::size_t inheritedFaces = 0;    // hidden faces that took a coplanar neighbour's
+    std::size_t approximatedFaces = 0; // whose mapping the form could not write exactly
+    std::size_t unusedModels = 0;      // brush models no entity names
 };
 
 using ProgressFn = std::function<void(const std::string &line)>;

@@ -2,7 +2,7 @@
 // the next quote; there are no escapes.
 #pragma once
 
-#include "result.h"
+#include "convresult.h"
 
 #include <string_view>
 #include <vector>

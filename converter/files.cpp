@@ -14,43 +14,6 @@
 
 namespace bsp2map {
 
-std::string errnoText(int error)
-{
-    switch (error) {
-    case ENOENT:
-        return "arquivo ou pasta não existe";
-    case ENOTDIR:
-        return "um componente do caminho não é uma pasta";
-    case EACCES:
-    case EPERM:
-        return "permissão negada";
-    case EISDIR:
-        return "é uma pasta";
-    case ENAMETOOLONG:
-        return "nome longo demais";
-    case ENOSPC:
-        return "sem espaço no disco";
-    case EDQUOT:
-        return "cota de disco esgotada";
-    case EROFS:
-        return "sistema de arquivos somente leitura";
-    case EIO:
-        return "erro de entrada e saída";
-    case ELOOP:
-        return "links simbólicos demais";
-    case EMFILE:
-    case ENFILE:
-        return "arquivos abertos demais";
-    case ENOMEM:
-        return "memória insuficiente";
-    case EXDEV:
-        return "o arquivo temporário ficou em outro sistema de arquivos";
-    case EFBIG:
-        return "arquivo grande demais";
-    }
-    return "erro do sistema " + std::to_string(error);
-}
-
 PathKind pathKind(const std::filesystem::path &path)
 {
     struct stat st;
@@ -303,7 +266,7 @@ void Replacement::write(std::string_view text)
     if (!error_.empty())
         return;
     if (auto written = writeAll(fd_, text); !written)
-        error_ = written.error();
+        error_ = written.error().message;
 }
 
 Error Replacement::discard(std::string reason)
@@ -338,7 +301,7 @@ Result<std::string> Replacement::commit()
     if (temp_.empty()) {
         auto named = nameUnnamed(fd_, folder_);
         if (!named)
-            return discard(named.error());
+            return discard(named.error().message);
         temp_ = std::move(*named);
     }
     const int fd = fd_;
@@ -356,7 +319,7 @@ Result<std::string> Replacement::commit()
         if (!sameContents(target_.c_str(), temp_.c_str())) {
             auto kept = keepAside(target_.native());
             if (!kept)
-                return discard(kept.error());
+                return discard(kept.error().message);
             backup = std::move(*kept);
         }
     }

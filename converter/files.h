@@ -1,7 +1,8 @@
 // Reading an input file once, and replacing an output file only whole.
 #pragma once
 
-#include "result.h"
+#include "convresult.h"
+#include "errnotext.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -26,9 +27,6 @@ private:
 // Regular file, directory, missing, or other: what lstat-through-links says.
 enum class PathKind { Missing, Regular, Directory, Other, Unreadable };
 PathKind pathKind(const std::filesystem::path &path);
-
-// A reason in Portuguese for an errno value.
-std::string errnoText(int error);
 
 // Makes SIGINT, SIGTERM and SIGHUP remove a Replacement's temporary file before
 // the run ends by the signal as it would have.

@@ -1,5 +1,5 @@
 // bspc.exe: the command line that Vostrand starts.
-//   bspc.exe -bsp2map <file> -output <folder> [-format classic]
+//   bspc.exe -bsp2map <file> -output <folder> [-format brushdef|classic|valve]
 // Exit 0 when every .map was written whole, 1 for an input or output error,
 // 2 for a wrong command line.
 
@@ -37,12 +37,14 @@ using namespace bsp2map;
 namespace {
 
 constexpr const char *kUsage =
-    "uso: bspc.exe -bsp2map <arquivo> -output <pasta> [-format classic]\n"
+    "uso: bspc.exe -bsp2map <arquivo> -output <pasta> [-format brushdef|classic|valve]\n"
     "  -bsp2map <arquivo>  um BSP do Quake 3 (IBSP 46 ou 47), um .pk3 com mapas em maps/,\n"
     "                      ou um mapa dentro de um .pk3 (…/pak.pk3/maps/nome.bsp)\n"
     "  -output <pasta>     pasta já existente onde gravar <nome>.map;\n"
     "                      \"\" grava na pasta do arquivo de entrada\n"
-    "  -format classic     linhas de brush clássicas (TrenchBroom) em vez de brushDef\n"
+    "  -format brushdef    brush primitives (GtkRadiant, NetRadiant), o padrão do Quake 3\n"
+    "  -format classic     linhas de brush clássicas (TrenchBroom)\n"
+    "  -format valve       Valve 220: eixos da textura com deslocamento\n"
     "  --help, --version\n";
 
 enum Exit { Ok = 0, Failed = 1, Usage = 2 };
@@ -125,13 +127,13 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
         bytes, options, [&file](std::string_view text) { file.write(text); },
         [](const std::string &line) { say(line); });
     if (!stats) {
-        complain(name, stats.error());
+        complain(name, stats.error().message);
         return false;
     }
     say("escrevendo " + target.native());
     const auto kept = file.commit();
     if (!kept) {
-        complain(target.native(), kept.error());
+        complain(target.native(), kept.error().message);
         return false;
     }
     if (!kept->empty())
@@ -145,6 +147,9 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
     if (stats->triangleSoups > 0)
         summary +=
             std::to_string(stats->triangleSoups) + " superfícies de triângulos não convertidas, ";
+    if (stats->approximatedFaces > 0)
+        summary += std::to_string(stats->approximatedFaces) +
+                   " faces com o alinhamento de textura aproximado, ";
     summary += secondsText(seconds) + " s";
     say(summary);
     return true;
@@ -177,7 +182,7 @@ int convertFile(const Plan &plan, const Arguments &args)
     // Lump offsets are 32-bit: nothing past 2 GiB can belong to a map.
     auto file = InputFile::open(fs::path(plan.source), INT32_MAX);
     if (!file) {
-        complain(plan.source, file.error());
+        complain(plan.source, file.error().message);
         return Failed;
     }
     if (file->bytes().size() >= kHugePagesFrom)
@@ -223,7 +228,7 @@ int convertPk3(const Plan &plan, const Arguments &args)
         if (i + 1 < maps.size())
             reader = unpack(i + 1);
         if (!bytes) {
-            complain(shown, bytes.error());
+            complain(shown, bytes.error().message);
             ++failures;
             continue;
         }
@@ -241,7 +246,7 @@ int run(const Arguments &args)
     const Plan plan = makePlan(*args.input, *args.output);
     // What the input lacks comes first: a missing file is no missing folder.
     if (!plan.maps) {
-        complain({}, plan.maps.error());
+        complain({}, plan.maps.error().message);
         return Failed;
     }
     return plan.package ? convertPk3(plan, args) : convertFile(plan, args);
@@ -296,11 +301,8 @@ int main(int argc, char **argv)
             if (i + 1 >= argc)
                 return usageError("falta o formato depois de -format");
             const std::string_view format = argv[++i];
-            if (format == "classic")
-                args.options.classic = true;
-            else if (format == "brushdef")
-                args.options.classic = false;
-            else
+            args.options.form = formNamed(format);
+            if (!args.options.form)
                 return usageError("formato desconhecido: " + std::string(format));
         } else {
             return usageError("argumento desconhecido: " + std::string(arg));

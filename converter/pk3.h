@@ -1,7 +1,7 @@
 // Maps inside a .pk3 (a zip), the way the games ship them.
 #pragma once
 
-#include "result.h"
+#include "convresult.h"
 
 #include <cstddef>
 #include <filesystem>

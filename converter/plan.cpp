@@ -70,7 +70,7 @@ Result<std::vector<PlannedMap>> packageMaps(Plan &plan, const std::optional<std:
 {
     auto pk3 = Pk3::open(fs::path(plan.source));
     if (!pk3)
-        return fail(plan.source + ": " + pk3.error());
+        return fail(plan.source + ": " + pk3.error().message);
     plan.package = std::move(*pk3);
     std::vector<PlannedMap> maps;
     if (entry) {
@@ -80,7 +80,7 @@ Result<std::vector<PlannedMap>> packageMaps(Plan &plan, const std::optional<std:
             return fail(subject + ": nenhum mapa com esse nome no pk3");
         auto found = plan.package->findEntry(*entry);
         if (!found)
-            return fail(subject + ": " + found.error());
+            return fail(subject + ": " + found.error().message);
         maps.push_back(planned(plan, *found, fs::path(*found)));
         return maps;
     }

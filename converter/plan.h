@@ -3,7 +3,7 @@
 #pragma once
 
 #include "pk3.h"
-#include "result.h"
+#include "convresult.h"
 
 #include <filesystem>
 #include <optional>

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -64,5 +65,20 @@ private:
     std::uintptr_t base_ = 0;
     std::size_t done_ = 0;
 };
+
+// Pages ahead of a vector that is about to grow.
+template <class T> void ahead(Prefault &prefault, const std::vector<T> &v)
+{
+    prefault.ahead(v.data(), v.size() * sizeof(T), v.capacity() * sizeof(T));
+}
+
+// Room for n that will all be written: fresh storage has its pages made at once.
+template <class T> void reserveFilled(std::vector<T> &v, std::size_t n)
+{
+    if (n <= v.capacity())
+        return;
+    v.reserve(n);
+    populate(v.data(), n * sizeof(T));
+}
 
 } // namespace bsp2map

@@ -1,5 +1,7 @@
 #include "texture.h"
 
+#include "planefit.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -22,126 +24,9 @@ struct Projected {
     double m[2][3];
 };
 
-// Solves the 3x3 normal equations; false when singular.
-bool solve3(double a[3][3], double b[3], double out[3])
-{
-    for (int col = 0; col < 3; ++col) {
-        int pivot = col;
-        for (int r = col + 1; r < 3; ++r)
-            if (std::abs(a[r][col]) > std::abs(a[pivot][col]))
-                pivot = r;
-        if (std::abs(a[pivot][col]) < 1e-12)
-            return false;
-        std::swap(a[col], a[pivot]);
-        std::swap(b[col], b[pivot]);
-        for (int r = col + 1; r < 3; ++r) {
-            const double f = a[r][col] / a[col][col];
-            for (int c = col; c < 3; ++c)
-                a[r][c] -= f * a[col][c];
-            b[r] -= f * b[col];
-        }
-    }
-    for (int r = 2; r >= 0; --r) {
-        double v = b[r];
-        for (int c = r + 1; c < 3; ++c)
-            v -= a[r][c] * out[c];
-        out[r] = v / a[r][r];
-    }
-    return true;
-}
-
 double shiftOf(double residual)
 {
     return nearest(residual);
-}
-
-struct Sample {
-    double x, y, value;
-};
-
-// Each weight is divided by `divisor` first, and kept so.
-bool weightedFit(const std::vector<Sample> &points, std::vector<double> &weights, double divisor,
-                 double out[3])
-{
-    // The sums of weight * r[u] * r[w] over r = (x, y, 1), multiplied in that
-    // order; the products with 1 are the weighted terms themselves.
-    double a00 = 0, a01 = 0, a02 = 0, a10 = 0, a11 = 0, a12 = 0, a22 = 0, b0 = 0, b1 = 0, b2 = 0;
-    for (std::size_t i = 0; i < points.size(); ++i) {
-        const double w = weights[i] /= divisor;
-        const double x = points[i].x, y = points[i].y, v = points[i].value;
-        const double wx = w * x, wy = w * y;
-        a00 += wx * x;
-        a01 += wx * y;
-        a02 += wx;
-        a10 += wy * x;
-        a11 += wy * y;
-        a12 += wy;
-        a22 += w;
-        b0 += wx * v;
-        b1 += wy * v;
-        b2 += w * v;
-    }
-    double a[3][3] = {{a00, a01, a02}, {a10, a11, a12}, {a02, a12, a22}}, b[3] = {b0, b1, b2};
-    double x[3];
-    if (!solve3(a, b, x) || !std::isfinite(x[0] + x[1] + x[2]))
-        return false;
-    std::copy(x, x + 3, out);
-    return true;
-}
-
-double worstError(const std::vector<Sample> &points, const double x[3])
-{
-    double worst = 0;
-    for (const Sample &p : points)
-        worst = std::max(worst, std::abs(x[0] * p.x + x[1] * p.y + x[2] - p.value));
-    return worst;
-}
-
-// Corners this close, in repeats, need no smallest-worst search.
-constexpr double kGoodEnough = 5e-4;
-
-// Least squares, then Lawson's reweighting towards the smallest worst error:
-// the compiler snaps vertices after computing their coordinates, and it is the
-// worst corner that an editor shows.
-// Returns the worst error of the fit it keeps.
-double fitSmallestWorst(const std::vector<Sample> &points, double x[3])
-{
-    // Kept between calls: a map fits thousands of faces.
-    thread_local std::vector<double> weights;
-    weights.assign(points.size(), 1.0);
-    double best[3] = {x[0], x[1], x[2]};
-    double bestWorst = worstError(points, best);
-    // The starting guess, one triangle's own mapping, often fits the rest already.
-    if (bestWorst < kGoodEnough)
-        return bestWorst;
-    double current[3];
-    if (!weightedFit(points, weights, 1, current))
-        return bestWorst;
-    for (int iteration = 0; iteration < 40; ++iteration) {
-        // The errors, and the weights they give, in one pass.
-        double worst = 0, sum = 0;
-        for (std::size_t i = 0; i < points.size(); ++i) {
-            const Sample &p = points[i];
-            const double e = std::abs(current[0] * p.x + current[1] * p.y + current[2] - p.value);
-            worst = std::max(worst, e);
-            weights[i] *= e + 1e-12;
-            sum += weights[i];
-        }
-        if (worst < bestWorst) {
-            bestWorst = worst;
-            std::copy(current, current + 3, best);
-        }
-        // Half the tolerance leaves room for the float output; below it the
-        // first least squares is kept, which most faces already reach.
-        if (worst < kGoodEnough)
-            break;
-        if (!(sum > 0))
-            break;
-        if (!weightedFit(points, weights, sum, current))
-            break;
-    }
-    std::copy(best, best + 3, x);
-    return bestWorst;
 }
 
 // Corners within this of a projection, in repeats, count as reproduced.
@@ -178,6 +63,11 @@ void cornerErrors(const Projected &p, const double (&m)[2][3], double errors[3],
             errors[k] = std::max(errors[k], std::abs(diff[k] - bestShift));
     }
 }
+
+// The point fits are taken around, for conditioning.
+struct Around {
+    double x, y;
+};
 
 struct Consensus {
     std::size_t inliers = 0;
@@ -225,9 +115,10 @@ double worstWithin(const std::vector<Projected> &tris, const double (&m)[2][3], 
 // its own whole-repeat shift, around (ox, oy) for conditioning: least squares,
 // or the smallest worst error, which can take in corners just outside.
 bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], double band,
-                bool smallestWorst, double ox, double oy, double (&out)[2][3],
+                bool smallestWorst, Around around, double (&out)[2][3],
                 const std::vector<std::array<double, 2>> &without = {})
 {
+    const double ox = around.x, oy = around.y;
     thread_local std::vector<Sample> points[2];
     points[0].clear();
     points[1].clear();
@@ -262,6 +153,12 @@ bool refineOver(const std::vector<Projected> &tris, const double (&m)[2][3], dou
     return true;
 }
 
+// A fit and how many corners it reproduces.
+struct Fitted {
+    TexMatrix tex;
+    Consensus best;
+};
+
 // A triangle in the face's axis base, with its texture coordinates.
 Projected project(const TexSample &sample, Vec3 texS, Vec3 texT)
 {
@@ -273,6 +170,253 @@ Projected project(const TexSample &sample, Vec3 texS, Vec3 texT)
         p.t[k] = sample.st[k][1];
     }
     return p;
+}
+
+// Each triangle's own mapping, in the face's axis base; slivers left out
+// unless there is nothing else. Largest first: the best conditioned triangle
+// leads each group. False when no triangle is usable.
+bool projectAll(std::span<const TexSample> samples, Vec3 texS, Vec3 texT,
+                std::vector<Projected> &tris)
+{
+    tris.clear();
+    // Room for all at once: a terrain face has thousands, and growing would
+    // touch fresh pages twice over.
+    tris.reserve(samples.size());
+    for (const TexSample &sample : samples) {
+        Projected p = project(sample, texS, texT);
+        const double x1 = p.x[1] - p.x[0], y1 = p.y[1] - p.y[0];
+        const double x2 = p.x[2] - p.x[0], y2 = p.y[2] - p.y[0];
+        p.det = x1 * y2 - x2 * y1;
+        if (!(std::abs(p.det) > 1e-6))
+            continue;
+        const double *v[2] = {p.s, p.t};
+        for (int row = 0; row < 2; ++row) {
+            const double d1 = v[row][1] - v[row][0], d2 = v[row][2] - v[row][0];
+            const double a = (d1 * y2 - d2 * y1) / p.det;
+            const double b = (x1 * d2 - x2 * d1) / p.det;
+            p.m[row][0] = a;
+            p.m[row][1] = b;
+            p.m[row][2] = v[row][0] - a * p.x[0] - b * p.y[0];
+        }
+        if (!std::isfinite(p.m[0][0] + p.m[0][1] + p.m[0][2] + p.m[1][0] + p.m[1][1] + p.m[1][2]))
+            continue;
+        // Under half a unit across, a triangle along an edge carries no texture
+        // direction across it, and its snapped corners say little about the face.
+        const Vec3 across = cross(sample.p[2] - sample.p[0], sample.p[1] - sample.p[0]);
+        const double longest =
+            std::sqrt(std::max({dot(sample.p[1] - sample.p[0], sample.p[1] - sample.p[0]),
+                                dot(sample.p[2] - sample.p[1], sample.p[2] - sample.p[1]),
+                                dot(sample.p[0] - sample.p[2], sample.p[0] - sample.p[2])}));
+        p.sliver = !(length(across) >= 0.5 * longest);
+        tris.push_back(p);
+    }
+    if (tris.empty())
+        return false;
+    if (!std::all_of(tris.begin(), tris.end(), [](const Projected &p) { return p.sliver; }))
+        std::erase_if(tris, [](const Projected &p) { return p.sliver; });
+    std::sort(tris.begin(), tris.end(), [](const Projected &a, const Projected &b) {
+        return std::abs(a.det) > std::abs(b.det);
+    });
+    return true;
+}
+
+// The whole-repeat shift that takes p's first corner to `ref`'s mapping.
+double shiftAgainst(const Projected &ref, const Projected &p, int row)
+{
+    const double *v = row == 0 ? p.s : p.t;
+    return shiftOf(v[0] - (ref.m[row][0] * p.x[0] + ref.m[row][1] * p.y[0] + ref.m[row][2]));
+}
+
+// The triangles that share one projection, up to whole repeats, with the
+// largest of them, for the first few projections: the group that most
+// triangles share wins, area breaking ties. `lead` is its largest.
+const std::vector<std::size_t> &largestGroup(const std::vector<Projected> &tris, std::size_t &lead)
+{
+    thread_local std::vector<char> taken;
+    taken.assign(tris.size(), 0);
+    thread_local std::vector<std::size_t> group, bestGroup;
+    bestGroup.clear();
+    double bestArea = -1;
+    for (int cluster = 0; cluster < kMaxClusters; ++cluster) {
+        const auto first =
+            static_cast<std::size_t>(std::find(taken.begin(), taken.end(), 0) - taken.begin());
+        if (first == tris.size())
+            break;
+        const Projected &ref = tris[first];
+        group.clear();
+        double area = 0;
+        for (std::size_t i = first; i < tris.size(); ++i) {
+            if (taken[i])
+                continue;
+            const Projected &p = tris[i];
+            bool fits = true;
+            const double *v[2] = {p.s, p.t};
+            for (int row = 0; row < 2 && fits; ++row) {
+                const double shift = shiftAgainst(ref, p, row);
+                for (int k = 0; k < 3 && fits; ++k) {
+                    const double predicted =
+                        ref.m[row][0] * p.x[k] + ref.m[row][1] * p.y[k] + ref.m[row][2];
+                    fits = std::abs(v[row][k] - shift - predicted) < kSameProjection;
+                }
+            }
+            if (fits) {
+                taken[i] = 1;
+                group.push_back(i);
+                area += std::abs(p.det);
+            }
+        }
+        if (group.size() > bestGroup.size() ||
+            (group.size() == bestGroup.size() && area > bestArea)) {
+            bestArea = area;
+            bestGroup = group;
+            lead = first;
+        }
+    }
+    return bestGroup;
+}
+
+// A fit over the group, each triangle moved by its whole-repeat shift against
+// the lead; `worst` is its worst error.
+TexMatrix groupedFit(const std::vector<Projected> &tris, const std::vector<std::size_t> &group,
+                     std::size_t lead, Around around, double &worst)
+{
+    const Projected &ref = tris[lead];
+    const double ox = around.x, oy = around.y;
+    TexMatrix grouped;
+    thread_local std::vector<Sample> points;
+    // Sized once: growing would touch fresh pages twice over.
+    points.resize(3 * group.size());
+    worst = 0;
+    for (int row = 0; row < 2; ++row) {
+        Sample *point = points.data();
+        for (std::size_t i : group) {
+            const Projected &p = tris[i];
+            const double *v = row == 0 ? p.s : p.t;
+            const double shift = shiftAgainst(ref, p, row);
+            for (int k = 0; k < 3; ++k)
+                *point++ = {p.x[k] - ox, p.y[k] - oy, v[k] - shift};
+        }
+        double x[3] = {ref.m[row][0], ref.m[row][1],
+                       ref.m[row][2] + ref.m[row][0] * ox + ref.m[row][1] * oy};
+        worst = std::max(worst, group.size() >= 2 ? fitSmallestWorst(points, x) : 0.0);
+        grouped.m[row][0] = x[0];
+        grouped.m[row][1] = x[1];
+        grouped.m[row][2] = x[2] - x[0] * ox - x[1] * oy;
+    }
+    return grouped;
+}
+
+// Consensus: of the largest triangles' own mappings and the grouped fit, the
+// one that brings the most corners within a tolerance wins. A stray snapped
+// vertex, or a triangle of a neighbouring face on the same plane, then costs
+// only its own corners instead of pulling every corner off. Then least
+// squares over the winner's corners only, and the smallest worst error over
+// them and those just outside, each kept while it gains.
+void bestOfCandidates(const std::vector<Projected> &tris, Around around, Fitted &fit)
+{
+    const std::size_t candidates = std::min(tris.size(), kCandidates);
+    for (std::size_t c = 0; c < candidates; ++c) {
+        const Consensus mine = consensusOf(tris, tris[c].m);
+        if (mine.better(fit.best)) {
+            fit.best = mine;
+            std::copy(&tris[c].m[0][0], &tris[c].m[0][0] + 6, &fit.tex.m[0][0]);
+        }
+    }
+    struct Step {
+        double band;
+        bool smallestWorst;
+    };
+    for (const Step step : {Step{kTolerance, false}, Step{kTolerance, false}, Step{kNear, true},
+                            Step{kTolerance, true}}) {
+        TexMatrix refined;
+        if (!refineOver(tris, fit.tex.m, step.band, step.smallestWorst, around, refined.m))
+            continue;
+        const Consensus mine = consensusOf(tris, refined.m);
+        if (mine.better(fit.best)) {
+            fit.best = mine;
+            fit.tex = refined;
+        }
+    }
+}
+
+// Where corners are still left out, the smallest worst error over those near,
+// letting go of every place that holds the worst error up, band by band.
+void narrowBand(const std::vector<Projected> &tris, Around around, Fitted &fit)
+{
+    TexMatrix current = fit.tex;
+    double band = kNear;
+    for (int drop = 0; drop < kDrops && fit.best.inliers < 3 * tris.size(); ++drop) {
+        TexMatrix refined;
+        if (!refineOver(tris, current.m, band, true, around, refined.m))
+            break;
+        if (const Consensus mine = consensusOf(tris, refined.m); mine.better(fit.best)) {
+            fit.best = mine;
+            fit.tex = refined;
+        }
+        const double worst = worstWithin(tris, refined.m, band, {});
+        if (!(worst > kTolerance))
+            break;
+        current = refined;
+        band = worst * (1 - 1e-9);
+    }
+}
+
+// The places (at most four) whose corners hold the worst error of `m` up.
+std::vector<std::array<double, 2>> holdingPlaces(const std::vector<Projected> &tris,
+                                                 const double (&m)[2][3], double worst,
+                                                 const std::vector<std::array<double, 2>> &without)
+{
+    std::vector<std::array<double, 2>> holding;
+    double errors[3], shifts[2];
+    for (const Projected &p : tris) {
+        cornerErrors(p, m, errors, shifts);
+        for (int k = 0; k < 3; ++k) {
+            const std::array<double, 2> at{p.x[k], p.y[k]};
+            if (errors[k] >= worst * (1 - 1e-6) && errors[k] <= kNear &&
+                std::find(holding.begin(), holding.end(), at) == holding.end() &&
+                std::find(without.begin(), without.end(), at) == without.end() &&
+                holding.size() < 4)
+                holding.push_back(at);
+        }
+    }
+    return holding;
+}
+
+// Then one place at a time, the one whose loss fits the rest best: one stray
+// corner should not cost its neighbours.
+void dropStrays(const std::vector<Projected> &tris, Around around, Fitted &fit)
+{
+    std::vector<std::array<double, 2>> without;
+    for (int drop = 0; drop < kDrops && fit.best.inliers < 3 * tris.size(); ++drop) {
+        TexMatrix fitted;
+        if (!refineOver(tris, fit.tex.m, kNear, true, around, fitted.m, without))
+            break;
+        if (const Consensus mine = consensusOf(tris, fitted.m); mine.better(fit.best)) {
+            fit.best = mine;
+            fit.tex = fitted;
+        }
+        // Where the smallest worst error is reached, the places that hold it up.
+        const double worst = worstWithin(tris, fitted.m, kNear, without);
+        if (!(worst > kTolerance))
+            break;
+        Consensus bestDrop;
+        std::array<double, 2> dropped{};
+        for (const std::array<double, 2> &at : holdingPlaces(tris, fitted.m, worst, without)) {
+            without.push_back(at);
+            TexMatrix trial;
+            if (refineOver(tris, fit.tex.m, kNear, true, around, trial.m, without)) {
+                const Consensus mine = consensusOf(tris, trial.m);
+                if (mine.better(bestDrop)) {
+                    bestDrop = mine;
+                    dropped = at;
+                }
+            }
+            without.pop_back();
+        }
+        if (bestDrop.inliers == 0)
+            break;
+        without.push_back(dropped);
+    }
 }
 
 } // namespace
@@ -313,226 +457,30 @@ std::optional<TexMatrix> fitTexture(Vec3 normal, std::span<const TexSample> samp
     Vec3 texS, texT;
     axisBase(normal, texS, texT);
     thread_local std::vector<Projected> tris;
-    tris.clear();
-    // Room for all at once: a terrain face has thousands, and growing would
-    // touch fresh pages twice over.
-    tris.reserve(samples.size());
-    for (const TexSample &sample : samples) {
-        Projected p = project(sample, texS, texT);
-        const double x1 = p.x[1] - p.x[0], y1 = p.y[1] - p.y[0];
-        const double x2 = p.x[2] - p.x[0], y2 = p.y[2] - p.y[0];
-        p.det = x1 * y2 - x2 * y1;
-        if (!(std::abs(p.det) > 1e-6))
-            continue;
-        const double *v[2] = {p.s, p.t};
-        for (int row = 0; row < 2; ++row) {
-            const double d1 = v[row][1] - v[row][0], d2 = v[row][2] - v[row][0];
-            const double a = (d1 * y2 - d2 * y1) / p.det;
-            const double b = (x1 * d2 - x2 * d1) / p.det;
-            p.m[row][0] = a;
-            p.m[row][1] = b;
-            p.m[row][2] = v[row][0] - a * p.x[0] - b * p.y[0];
-        }
-        if (!std::isfinite(p.m[0][0] + p.m[0][1] + p.m[0][2] + p.m[1][0] + p.m[1][1] + p.m[1][2]))
-            continue;
-        // Under half a unit across, a triangle along an edge carries no texture
-        // direction across it, and its snapped corners say little about the face.
-        const Vec3 across = cross(sample.p[2] - sample.p[0], sample.p[1] - sample.p[0]);
-        const double longest =
-            std::sqrt(std::max({dot(sample.p[1] - sample.p[0], sample.p[1] - sample.p[0]),
-                                dot(sample.p[2] - sample.p[1], sample.p[2] - sample.p[1]),
-                                dot(sample.p[0] - sample.p[2], sample.p[0] - sample.p[2])}));
-        p.sliver = !(length(across) >= 0.5 * longest);
-        tris.push_back(p);
-    }
-    if (tris.empty())
+    if (!projectAll(samples, texS, texT, tris))
         return std::nullopt;
-    if (!std::all_of(tris.begin(), tris.end(), [](const Projected &p) { return p.sliver; }))
-        std::erase_if(tris, [](const Projected &p) { return p.sliver; });
-    // Largest first: the best conditioned triangle leads each group.
-    std::sort(tris.begin(), tris.end(), [](const Projected &a, const Projected &b) {
-        return std::abs(a.det) > std::abs(b.det);
-    });
-
-    thread_local std::vector<char> taken;
-    taken.assign(tris.size(), 0);
-    thread_local std::vector<std::size_t> group, bestGroup;
-    bestGroup.clear();
-    double bestArea = -1;
-    std::size_t bestLead = 0;
-    for (int cluster = 0; cluster < kMaxClusters; ++cluster) {
-        const auto lead =
-            static_cast<std::size_t>(std::find(taken.begin(), taken.end(), 0) - taken.begin());
-        if (lead == tris.size())
-            break;
-        const Projected &ref = tris[lead];
-        group.clear();
-        double area = 0;
-        for (std::size_t i = lead; i < tris.size(); ++i) {
-            if (taken[i])
-                continue;
-            const Projected &p = tris[i];
-            bool fits = true;
-            const double *v[2] = {p.s, p.t};
-            for (int row = 0; row < 2 && fits; ++row) {
-                const double shift = shiftOf(
-                    v[row][0] - (ref.m[row][0] * p.x[0] + ref.m[row][1] * p.y[0] + ref.m[row][2]));
-                for (int k = 0; k < 3 && fits; ++k) {
-                    const double predicted =
-                        ref.m[row][0] * p.x[k] + ref.m[row][1] * p.y[k] + ref.m[row][2];
-                    fits = std::abs(v[row][k] - shift - predicted) < kSameProjection;
-                }
-            }
-            if (fits) {
-                taken[i] = 1;
-                group.push_back(i);
-                area += std::abs(p.det);
-            }
-        }
-        // The projection most triangles share; area breaks ties.
-        if (group.size() > bestGroup.size() ||
-            (group.size() == bestGroup.size() && area > bestArea)) {
-            bestArea = area;
-            bestGroup = group;
-            bestLead = lead;
-        }
-    }
-
-    // Fit over the group, each triangle moved by its whole-repeat shift against
-    // the lead, around the lead's corner for conditioning.
-    const Projected &ref = tris[bestLead];
-    const double ox = ref.x[0], oy = ref.y[0];
-    TexMatrix grouped;
-    thread_local std::vector<Sample> points;
-    // Sized once: growing would touch fresh pages twice over.
-    points.resize(3 * bestGroup.size());
+    std::size_t lead = 0;
+    const std::vector<std::size_t> &group = largestGroup(tris, lead);
+    // Around the lead's corner, for conditioning.
+    const Around around{tris[lead].x[0], tris[lead].y[0]};
     double groupedWorst = 0;
-    for (int row = 0; row < 2; ++row) {
-        Sample *point = points.data();
-        for (std::size_t i : bestGroup) {
-            const Projected &p = tris[i];
-            const double *v = row == 0 ? p.s : p.t;
-            const double shift =
-                shiftOf(v[0] - (ref.m[row][0] * p.x[0] + ref.m[row][1] * p.y[0] + ref.m[row][2]));
-            for (int k = 0; k < 3; ++k)
-                *point++ = {p.x[k] - ox, p.y[k] - oy, v[k] - shift};
-        }
-        double x[3] = {ref.m[row][0], ref.m[row][1],
-                       ref.m[row][2] + ref.m[row][0] * ox + ref.m[row][1] * oy};
-        groupedWorst =
-            std::max(groupedWorst, bestGroup.size() >= 2 ? fitSmallestWorst(points, x) : 0.0);
-        grouped.m[row][0] = x[0];
-        grouped.m[row][1] = x[1];
-        grouped.m[row][2] = x[2] - x[0] * ox - x[1] * oy;
-    }
-
-    // Consensus: of the largest triangles' own mappings and the grouped fit,
-    // the one that brings the most corners within a tolerance wins. A stray
-    // snapped vertex, or a triangle of a neighbouring face on the same plane,
-    // then costs only its own corners instead of pulling every corner off.
-    TexMatrix result = grouped;
+    const TexMatrix grouped = groupedFit(tris, group, lead, around, groupedWorst);
     // Most faces are fitted whole by the grouped fit; they need nothing more.
     // A group of every triangle within the tolerance under the lead's shifts
     // is within it under each triangle's best shift too.
-    const bool wholeGroup = bestGroup.size() == tris.size() && groupedWorst < kTolerance;
-    Consensus best;
+    const bool wholeGroup = group.size() == tris.size() && groupedWorst < kTolerance;
+    Fitted fit{grouped, {}};
     if (wholeGroup)
-        best.inliers = 3 * tris.size();
+        fit.best.inliers = 3 * tris.size();
     else
-        best = consensusOf(tris, grouped.m);
-    const bool allFit = best.inliers == 3 * tris.size();
-    const std::size_t candidates = allFit ? 0 : std::min(tris.size(), kCandidates);
-    for (std::size_t c = 0; c < candidates; ++c) {
-        const Consensus mine = consensusOf(tris, tris[c].m);
-        if (mine.better(best)) {
-            best = mine;
-            std::copy(&tris[c].m[0][0], &tris[c].m[0][0] + 6, &result.m[0][0]);
-        }
-    }
-    // Least squares over the winner's corners only, then the smallest worst
-    // error over them and those just outside, each kept while it gains.
-    struct Step {
-        double band;
-        bool smallestWorst;
-    };
-    for (const Step step : {Step{kTolerance, false}, Step{kTolerance, false}, Step{kNear, true},
-                            Step{kTolerance, true}}) {
-        if (allFit)
-            break;
-        TexMatrix refined;
-        if (!refineOver(tris, result.m, step.band, step.smallestWorst, ox, oy, refined.m))
-            continue;
-        const Consensus mine = consensusOf(tris, refined.m);
-        if (mine.better(best)) {
-            best = mine;
-            result = refined;
-        }
-    }
-    // Where corners are still left out, the smallest worst error over those
-    // near, first letting go of every place that holds the worst error up,
-    // then of one place at a time, the one whose loss fits the rest best: one
-    // stray corner should not cost its neighbours.
-    TexMatrix current = result;
-    double band = kNear;
-    for (int drop = 0; drop < kDrops && best.inliers < 3 * tris.size(); ++drop) {
-        TexMatrix refined;
-        if (!refineOver(tris, current.m, band, true, ox, oy, refined.m))
-            break;
-        if (const Consensus mine = consensusOf(tris, refined.m); mine.better(best)) {
-            best = mine;
-            result = refined;
-        }
-        const double worst = worstWithin(tris, refined.m, band, {});
-        if (!(worst > kTolerance))
-            break;
-        current = refined;
-        band = worst * (1 - 1e-9);
-    }
-    std::vector<std::array<double, 2>> without;
-    for (int drop = 0; drop < kDrops && best.inliers < 3 * tris.size(); ++drop) {
-        TexMatrix fitted;
-        if (!refineOver(tris, result.m, kNear, true, ox, oy, fitted.m, without))
-            break;
-        if (const Consensus mine = consensusOf(tris, fitted.m); mine.better(best)) {
-            best = mine;
-            result = fitted;
-        }
-        // Where the smallest worst error is reached, the places that hold it up.
-        const double worst = worstWithin(tris, fitted.m, kNear, without);
-        if (!(worst > kTolerance))
-            break;
-        std::vector<std::array<double, 2>> holding;
-        double errors[3], shifts[2];
-        for (const Projected &p : tris) {
-            cornerErrors(p, fitted.m, errors, shifts);
-            for (int k = 0; k < 3; ++k) {
-                const std::array<double, 2> at{p.x[k], p.y[k]};
-                if (errors[k] >= worst * (1 - 1e-6) && errors[k] <= kNear &&
-                    std::find(holding.begin(), holding.end(), at) == holding.end() &&
-                    std::find(without.begin(), without.end(), at) == without.end() &&
-                    holding.size() < 4)
-                    holding.push_back(at);
-            }
-        }
-        Consensus bestDrop;
-        std::array<double, 2> dropped{};
-        for (const std::array<double, 2> &at : holding) {
-            without.push_back(at);
-            TexMatrix trial;
-            if (refineOver(tris, result.m, kNear, true, ox, oy, trial.m, without)) {
-                const Consensus mine = consensusOf(tris, trial.m);
-                if (mine.better(bestDrop)) {
-                    bestDrop = mine;
-                    dropped = at;
-                }
-            }
-            without.pop_back();
-        }
-        if (bestDrop.inliers == 0)
-            break;
-        without.push_back(dropped);
+        fit.best = consensusOf(tris, grouped.m);
+    if (fit.best.inliers < 3 * tris.size()) {
+        bestOfCandidates(tris, around, fit);
+        narrowBand(tris, around, fit);
+        dropStrays(tris, around, fit);
     }
     // Whole repeats of offset carry no information.
+    TexMatrix result = fit.tex;
     for (int row = 0; row < 2; ++row) {
         const double c = result.m[row][2];
         if (std::abs(c) < 1e9)

@@ -2,16 +2,12 @@
 // face's axis base, found from the compiled draw triangles.
 #pragma once
 
-#include "geometry.h"
+#include "mapdata.h"
 
 #include <optional>
 #include <span>
 
 namespace bsp2map {
-
-struct TexMatrix {
-    double m[2][3];
-};
 
 // One draw triangle: its corners and their texture coordinates.
 struct TexSample {

@@ -5,7 +5,7 @@
 // CMake picks for the OS.
 #pragma once
 
-#include "result.h"
+#include "coreresult.h"
 
 #include <QList>
 #include <QString>

@@ -33,8 +33,9 @@ public:
     void model() { modelStarts.push_back({count(8, 12), count(13, 104)}); }
 
     // Each face also gets a planar surface textured by `mapping`, shifted by a
-    // different whole repeat on each face, its triangles clockwise seen from the front.
-    int brush(const Sides &sides, int shader)
+    // different whole repeat on each face, its triangles clockwise seen from the front;
+    // those whose bit is set in `hidden` get none.
+    int brush(const Sides &sides, int shader, unsigned hidden = 0)
     {
         put(8, count(9, 8), int(sides.size()), shader);
         std::vector<check::Bsp::Plane> ps;
@@ -53,7 +54,7 @@ public:
                 w.size() > 2 && dot(cross(w[2] - w[0], w[1] - w[0]), ps[k].normal) < 0;
             for (int i = 1; i + 1 < int(w.size()); ++i)
                 indexes.insert(indexes.end(), {0, flip ? i + 1 : i, flip ? i : i + 1});
-            if (check::boundsFace(w))
+            if (check::boundsFace(w) && !(hidden >> k & 1))
                 surface(1, sides[k].second, points, indexes, ps[k].normal);
         }
         return count(8, 12) - 1;

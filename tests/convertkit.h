@@ -105,12 +105,12 @@ inline Run convert(const QByteArrayList &args)
     return r.out = readAll(out), r.err = readAll(err), r;
 }
 
-// The last line: "escrito <file>: N brushes (N detail), N patches, N entidades, [N ..., ]0,03 s";
+// The last line: "escrito <file>: N brushes (N detail), N patches, N entidades, [N ..., ]...0,03 s";
 // the file, then the counts.
 inline QStringList summary(const QByteArray &out)
 {
     static const QRegularExpression line("^escrito (.+): (\\d+) brushes \\((\\d+) detail\\), "
-                                         "(\\d+) patches, (\\d+) entidades, (?:\\d+ [^,]+, )?"
+                                         "(\\d+) patches, (\\d+) entidades, (?:\\d+ [^,]+, )*"
                                          "\\d+,\\d+ s$");
     return line.match(QString::fromLatin1(out.trimmed().split('\n').last())).capturedTexts().mid(1);
 }

@@ -2,13 +2,10 @@
 // command line, and hostile files. The inputs are kept as the fuzzer's seeds.
 #include "convertkit.h"
 
-#include <functional>
 #include <limits>
 
 using check::Vec;
 using Floats = std::vector<float>;
-using Fault = std::function<void(check::Map &)>;
-Q_DECLARE_METATYPE(Fault)
 
 namespace {
 
@@ -71,13 +68,6 @@ std::vector<BspWriter::Sides> slivers(BspWriter &w, int shader)
              at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 0.012)},
             w.box({0, 0, 0}, {64, 64, 0.005}, shader),
             open};
-}
-
-check::Face moved(check::Face f, double by)
-{
-    for (Vec &p : f.points)
-        p = p + Vec{by, by, by};
-    return f;
 }
 
 } // namespace
@@ -233,56 +223,6 @@ private slots:
         QCOMPARE(f.facesUnrepresentable, 0);
     }
 
-    // The checker itself: each fault put into a good .map must be seen.
-    void checkerSeesFaults_data()
-    {
-        QTest::addColumn<Fault>("fault");
-        const auto row = [](const char *tag, Fault fault) { QTest::newRow(tag) << fault; };
-        using M = check::Map;
-        row("entity value", [](M &m) { m[0].keys[1].second = "sal"; });
-        row("model key kept", [](M &m) { m[1].keys.append({QByteArray("model"), "*1"}); });
-        row("brush lost", [](M &m) { m[0].brushes.clear(); });
-        row("plane moved", [](M &m) { m[0].brushes[0][0] = moved(m[0].brushes[0][0], 0.02); });
-        row("plane tilted", [](M &m) { m[0].brushes[0][0].points[0][0] += 0.01; });
-        row("shader", [](M &m) { m[0].brushes[0][0].shader = "base/wall"; });
-        row("detail flag added", [](M &m) { m[0].brushes[0][0].contents |= 0x08000000; });
-        row("detail flag lost",
-            [](M &m) { std::ranges::for_each(m[0].brushes[1], [](auto &x) { x.contents = 0; }); });
-        row("thin ends left out", [](M &m) { m[0].brushes[1].resize(3); }); // the prism's z sides
-        row("classic face", [](M &m) { m[0].brushes[0][0].brushDef = false; });
-        row("texture moved", [](M &m) { m[1].brushes[0][0].matrix[0][2] += 0.002; });
-        // Within the tolerance on one edge of the floor, twice it on the other, and no triangle
-        // there to say otherwise.
-        row("texture off on one edge", [](M &m) {
-            for (check::Face &face : m[0].brushes[0])
-                face.matrix[0][0] += 2e-3 / 256, face.matrix[0][2] += 2e-3 / 2;
-        });
-        row("patch lost", [](M &m) { m[1].patches.clear(); });
-        row("patch point", [](M &m) { m[1].patches[0].points[5 * 7 + 2] += 0.001; });
-        row("patch st", [](M &m) { m[1].patches[0].points[5 * 14 + 3] += 0.5; });
-    }
-
-    void checkerSeesFaults()
-    {
-        QFETCH(Fault, fault);
-        // The room and the door, with a thin prism that a leaf with a cluster lists.
-        static const QByteArray bsp = [] {
-            BspWriter w = room();
-            w.leaf(0, {w.brush(slivers(w, 0)[1], 0)});
-            return roomWithDoor({}, w).bytes();
-        }();
-        static const check::Map good = [] {
-            const Folder dir;
-            writeFile(dir.path + "/a.bsp", bsp);
-            convert({"-bsp2map", dir.path + "/a.bsp", "-output", dir.path});
-            return check::readMap(readAll(dir.path + "/a.map")).value;
-        }();
-        QVERIFY(check::compare(check::readBsp(bsp), good).problems.isEmpty() && good.size() == 2);
-        check::Map bad = good;
-        fault(bad);
-        QVERIFY(!check::compare(check::readBsp(bsp), bad).problems.isEmpty());
-    }
-
     // A missing output folder fails; an empty one is the input's.
     void commandLine_data()
     {
@@ -338,7 +278,6 @@ private slots:
             QTest::newRow(tag) << args << exitCode;
         };
         row("nothing", {}, 2);
-        row("no file", {"-bsp2map"}, 2);
         row("no output value", {"-bsp2map", "a.bsp", "-output"}, 2);
         row("unknown option", {"-bsp2map", "a.bsp", "-output", "/tmp", "-q"}, 2);
         row("unknown format", {"-bsp2map", "a.bsp", "-output", "/tmp", "-format", "hl"}, 2);

@@ -2,7 +2,7 @@
 // text, and the "Ops!" box.
 #pragma once
 
-#include "result.h"
+#include "coreresult.h"
 
 #include <QString>
 

@@ -8,7 +8,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     bsp2map::ConvertOptions options;
-    options.classic = size % 2 == 1; // both writers
+    options.form = bsp2map::MapForm(size % 3); // every writer
     std::string text;
     const auto result =
         bsp2map::convertBsp(std::span(reinterpret_cast<const std::byte *>(data), size), options,

@@ -1,7 +1,9 @@
-#include "bsp.h"
+#include "q3bsp.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
+#include <unordered_map>
 
 namespace bsp2map {
 namespace {
@@ -9,7 +11,7 @@ namespace {
 constexpr int kLumpCount = 17;
 constexpr std::size_t kHeaderSize = 8 + kLumpCount * 8;
 
-enum LumpIndex {
+enum LumpIndex : int {
     Entities = 0,
     Shaders = 1,
     Planes = 2,
@@ -28,7 +30,7 @@ const char *lumpName(int index)
     switch (index) {
     case Entities:
         return "entidades";
-    case Shaders:
+    case LumpIndex::Shaders:
         return "shaders";
     case Planes:
         return "planos";
@@ -59,35 +61,6 @@ std::int32_t int32At(std::span<const std::byte> data, std::size_t offset)
     return value;
 }
 
-// What a file that is not a Quake 3 BSP is, as far as its first bytes tell.
-std::string unsupportedKind(std::span<const std::byte> data)
-{
-    if (data.size() < 4)
-        return "não é um arquivo BSP";
-    const std::string_view magic(reinterpret_cast<const char *>(data.data()), 4);
-    const std::int32_t first = int32At(data, 0);
-    const bool hasVersion = data.size() >= 8;
-    const std::int32_t version = hasVersion ? int32At(data, 4) : 0;
-    if (first == 29)
-        return "formato não suportado: BSP do Quake (versão 29)";
-    if (first == 30)
-        return "formato não suportado: BSP do Half-Life (versão 30)";
-    if (magic == "IBSP" && hasVersion && version == 38)
-        return "formato não suportado: BSP do Quake 2 (IBSP 38)";
-    if (magic == "IBSP")
-        return hasVersion ? "formato não suportado: IBSP versão " + std::to_string(version)
-                          : "formato não suportado: IBSP sem versão";
-    if (magic == "RBSP")
-        return "formato não suportado: BSP da Raven (RBSP)";
-    if (magic == "VBSP")
-        return "formato não suportado: BSP do Source (VBSP)";
-    if (magic == "FBSP")
-        return "formato não suportado: FBSP";
-    if (magic == std::string_view("PK\x03\x04", 4))
-        return "formato não suportado: arquivo zip (use a extensão .pk3)";
-    return "não é um arquivo BSP";
-}
-
 // A file cut short, with the size the header promises: where its furthest lump ends.
 std::string truncated(std::span<const std::byte> data, int lumpCount)
 {
@@ -109,17 +82,80 @@ std::string_view shaderName(const RawShader &shader)
     return std::string_view(shader.name, static_cast<std::size_t>(end - shader.name));
 }
 
+Result<void> checkVertex(const Bsp &bsp, std::int64_t index)
+{
+    const RawVertex v = bsp.vertices[static_cast<std::size_t>(index)];
+    // The sum of finite floats is finite in double: one test instead of five.
+    if (!std::isfinite(double(v.xyz[0]) + v.xyz[1] + v.xyz[2] + v.st[0] + v.st[1]))
+        return fail("vértice " + std::to_string(index) + " com número não finito");
+    return {};
+}
+
+namespace {
+
+bool validName(std::string_view name)
+{
+    if (name.empty())
+        return false;
+    for (char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u == 0x7f || c == '"')
+            return false;
+    }
+    return true;
+}
+
+std::string_view writtenName(std::string_view name)
+{
+    constexpr std::string_view prefix = "textures/";
+    if (name.size() > prefix.size() && name.substr(0, prefix.size()) == prefix)
+        return name.substr(prefix.size());
+    return name;
+}
+
+} // namespace
+
+Shaders::Shaders(const Bsp &bsp)
+    : bsp_(bsp)
+    , checked_(bsp.shaders.size(), 0)
+    , canonical_(bsp.shaders.size(), 0)
+    , writtenNames_(bsp.shaders.size())
+{
+    std::unordered_map<std::string_view, std::uint32_t> byName;
+    for (std::size_t i = 0; i < bsp.shaders.size(); ++i)
+        canonical_[i] = byName.try_emplace(name(i), static_cast<std::uint32_t>(i)).first->second;
+}
+
+std::string_view Shaders::name(std::size_t shader) const
+{
+    // Where it lies in the file, so that it outlives the record's copy.
+    const RawShader s = bsp_.shaders[shader];
+    const std::size_t len = shaderName(s).size();
+    const char *inFile = reinterpret_cast<const char *>(bsp_.shaders.recordAddress(shader));
+    return std::string_view(inFile, len);
+}
+
+Result<void> Shaders::check(std::int64_t index, const char *what, std::size_t owner)
+{
+    if (!bsp_.shaders.contains(index))
+        return fail(std::string(what) + " " + std::to_string(owner) + ": shader " +
+                    std::to_string(index) + " fora do intervalo (0.." +
+                    std::to_string(bsp_.shaders.size()) + ")");
+    const auto i = static_cast<std::size_t>(index);
+    if (checked_[i] == 0) {
+        writtenNames_[i] = writtenName(name(i));
+        checked_[i] = validName(writtenNames_[i]) ? 1 : -1;
+    }
+    if (checked_[i] < 0)
+        return fail("shader " + std::to_string(index) +
+                    ": nome vazio ou com espaços, aspas ou controles");
+    return {};
+}
+
 Result<Bsp> readBsp(std::span<const std::byte> data)
 {
-    if (data.empty())
-        return fail("arquivo vazio");
-    const bool ibsp = data.size() >= 8 && std::memcmp(data.data(), "IBSP", 4) == 0;
-    if (!ibsp)
-        return fail(unsupportedKind(data));
     Bsp bsp;
     bsp.version = int32At(data, 4);
-    if (bsp.version != 46 && bsp.version != 47)
-        return fail(unsupportedKind(data));
     // Offsets are 32-bit: no part of a bigger file could belong to the map.
     if (data.size() > static_cast<std::size_t>(INT32_MAX))
         return fail("arquivo grande demais para um BSP (" + std::to_string(data.size() >> 20) +
@@ -177,7 +213,7 @@ Result<Bsp> readBsp(std::span<const std::byte> data)
     bsp.entities = std::string_view(text, static_cast<std::size_t>(end - text));
 
     for (auto r :
-         {load(bsp.shaders, Shaders), load(bsp.planes, Planes), load(bsp.leaves, Leaves),
+         {load(bsp.shaders, LumpIndex::Shaders), load(bsp.planes, Planes), load(bsp.leaves, Leaves),
           load(bsp.leafBrushes, LeafBrushes), load(bsp.models, Models), load(bsp.brushes, Brushes),
           load(bsp.brushSides, BrushSides), load(bsp.vertices, Vertices),
           load(bsp.indexes, Indexes), load(bsp.surfaces, Surfaces)}) {

@@ -1,8 +1,9 @@
 // Reading a Quake 3 IBSP (versions 46 and 47) in place: the header and the
 // lumps the converter needs are checked here; indexes are checked where used.
+// The file's first eight bytes have been identified as such (formats.h).
 #pragma once
 
-#include "result.h"
+#include "convresult.h"
 
 #include <bit>
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace bsp2map {
 
@@ -122,5 +124,29 @@ Result<Bsp> readBsp(std::span<const std::byte> data);
 
 // A shader's name: the bytes before the first NUL of its 64.
 std::string_view shaderName(const RawShader &shader);
+
+// A vertex whose numbers are all finite; `index` is in range.
+Result<void> checkVertex(const Bsp &bsp, std::int64_t index);
+
+// The shaders as brushes, sides and surfaces name them: each checked once,
+// matched by name, and written without "textures/".
+class Shaders {
+public:
+    explicit Shaders(const Bsp &bsp);
+    // In range, with a name fit to write; `what` and `owner` say who names it.
+    Result<void> check(std::int64_t index, const char *what, std::size_t owner);
+    // A view of the name where it lies in the file.
+    std::string_view name(std::size_t shader) const;
+    // The first shader of the same name: triangles and sides match by name.
+    std::uint32_t canonical(std::size_t shader) const { return canonical_[shader]; }
+    // The names as written, of every shader checked so far; the rest are empty.
+    std::span<const std::string_view> writtenNames() const { return writtenNames_; }
+
+private:
+    const Bsp &bsp_;
+    std::vector<std::int8_t> checked_;
+    std::vector<std::uint32_t> canonical_;
+    std::vector<std::string_view> writtenNames_;
+};
 
 } // namespace bsp2map
