@@ -65,13 +65,9 @@ MapForm defaultForm(Family family)
     return MapForm::BrushDef;
 }
 
-Result<void> accepts(Family family, MapForm form)
+// Quake III's matrices become Valve 220's texel axes with each image's size.
+Result<void> accepts(Family, MapForm)
 {
-    // Valve 220 gives texel axes, and the matrices found on a Quake III map
-    // are in repeats: without each image's size there is no telling them apart.
-    if (family == Family::Quake3 && form == MapForm::Valve)
-        return fail("o formato valve ainda não está disponível para BSP do Quake III "
-                    "(o alinhamento das texturas precisa do tamanho das imagens)");
     return {};
 }
 
