@@ -115,8 +115,8 @@ HeaderRead tgaSize(std::span<const std::byte> b, ImageSize &size)
     if (b.size() < 18)
         return HeaderRead::Corrupt;
     const unsigned colourMap = byteAt(b, 1), type = byteAt(b, 2);
-    if (colourMap > 1 || !(type == 1 || type == 2 || type == 3 || type == 9 || type == 10 ||
-                           type == 11))
+    if (colourMap > 1 ||
+        !(type == 1 || type == 2 || type == 3 || type == 9 || type == 10 || type == 11))
         return HeaderRead::Corrupt;
     return found(le16(b, 12), le16(b, 14), size);
 }
@@ -158,8 +158,7 @@ std::vector<fs::path> gamePlaces(const fs::path &folder)
     std::vector<fs::path> pk3s;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        if (endsWith(lower(it->path().filename().native()), ".pk3") &&
-            it->is_regular_file(error))
+        if (endsWith(lower(it->path().filename().native()), ".pk3") && it->is_regular_file(error))
             pk3s.push_back(it->path());
     // By the bytes of their names, as the game sorts them.
     std::sort(pk3s.begin(), pk3s.end(), [](const fs::path &a, const fs::path &b) {
@@ -207,8 +206,7 @@ void GameImages::indexFolder(std::size_t source)
 {
     const fs::path &root = sources_[source].path;
     std::error_code error;
-    for (fs::directory_iterator top(root, error), end; !error && top != end;
-         top.increment(error)) {
+    for (fs::directory_iterator top(root, error), end; !error && top != end; top.increment(error)) {
         const std::string folder = lower(top->path().filename().native());
         if ((folder != "textures" && folder != "scripts") || !top->is_directory(error))
             continue;
@@ -269,7 +267,8 @@ std::optional<ImageSize> GameImages::readSize(const Location &at)
     // The head, or the whole file when a JPEG's frame lies beyond it.
     const auto read = [&](bool whole) -> std::optional<std::vector<std::byte>> {
         if (!source.pk3) {
-            auto bytes = fileBytes(source.path / at.name, whole ? std::nullopt : std::optional(kHead));
+            auto bytes =
+                fileBytes(source.path / at.name, whole ? std::nullopt : std::optional(kHead));
             if (!bytes)
                 warn_("aviso: " + shown(at) + ": a imagem não pôde ser lida");
             return bytes;

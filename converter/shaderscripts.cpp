@@ -43,8 +43,8 @@ public:
             return word.empty() ? std::string_view("\"\"") : word;
         }
         const std::size_t start = at_;
-        while (at_ < text_.size() && !blank(text_[at_]) && text_[at_] != '{' &&
-               text_[at_] != '}' && !comment())
+        while (at_ < text_.size() && !blank(text_[at_]) && text_[at_] != '{' && text_[at_] != '}' &&
+               !comment())
             ++at_;
         return text_.substr(start, at_ - start);
     }
@@ -71,8 +71,8 @@ private:
                     ++at_;
             } else if (comment()) {
                 at_ += 2;
-                while (at_ < text_.size() && !(text_[at_] == '*' && at_ + 1 < text_.size() &&
-                                               text_[at_ + 1] == '/'))
+                while (at_ < text_.size() &&
+                       !(text_[at_] == '*' && at_ + 1 < text_.size() && text_[at_ + 1] == '/'))
                     line_ += text_[at_++] == '\n';
                 at_ = at_ < text_.size() ? at_ + 2 : at_;
             } else {
@@ -102,8 +102,8 @@ bool readBody(Tokens &tokens, ShaderImages &shader)
             if (--depth == 0)
                 return true;
         } else if (depth == 1 && lower(token) == "qer_editorimage") {
-            if (const std::string_view image = tokens.next(); isFile(image) && image != "{" &&
-                                                             image != "}")
+            if (const std::string_view image = tokens.next();
+                isFile(image) && image != "{" && image != "}")
                 shader.editorImage = lower(image);
         } else if (depth == 2 && shader.stageImage.empty()) {
             const std::string word = lower(token);
@@ -130,10 +130,10 @@ ShaderScript readShaderScript(std::string_view text)
         const std::size_t opened = tokens.line();
         ShaderImages shader{lower(name), {}, {}};
         if (!readBody(tokens, shader)) {
-            script.problem = "a chave aberta na linha " + std::to_string(opened) +
-                             (name.empty() ? std::string()
-                                           : " (shader " + std::string(name) + ")") +
-                             " nunca é fechada";
+            script.problem =
+                "a chave aberta na linha " + std::to_string(opened) +
+                (name.empty() ? std::string() : " (shader " + std::string(name) + ")") +
+                " nunca é fechada";
             return script;
         }
         if (!name.empty())

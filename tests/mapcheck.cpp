@@ -1,7 +1,5 @@
 #include "mapcheck.h"
 
-#include "imagecheck.h"
-
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
@@ -902,13 +900,13 @@ Parsed<Map> readMap(const QByteArray &text)
 
 // Quake III texel axes as the matrix in repeats over the face's axis base, by the image's size
 // as the compiler takes it: the shader under textures/, else as named, else 64 x 64.
-Map inRepeats(Map map, const Images &images, Fidelity &f)
+Map inRepeats(Map map, const std::function<QSize(const QByteArray &)> &images, Fidelity &f)
 {
     for (Entity &e : map)
         for (std::vector<Face> &faces : e.brushes)
             for (Face &x : faces) {
-                QSize size = images.size("textures/" + x.shader);
-                size = size.isValid() ? size : images.size(x.shader);
+                QSize size = images("textures/" + x.shader);
+                size = size.isValid() ? size : images(x.shader);
                 f.facesAssumedSize += !size.isValid();
                 const double extent[2] = {size.isValid() ? size.width() : 64.0,
                                           size.isValid() ? size.height() : 64.0};
@@ -924,7 +922,8 @@ Map inRepeats(Map map, const Images &images, Fidelity &f)
     return map;
 }
 
-Fidelity compare(const Bsp &bsp, const Map &written, bool classic, const Images *images)
+Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
+                 const std::function<QSize(const QByteArray &)> *images)
 {
     Fidelity f;
     const size_t entities = size_t(bsp.entities.size());
@@ -935,9 +934,10 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic, const Images 
     f.entities = int(entities);
     if (map.size() != entities)
         f.problems << QString("%1 entities, not %2").arg(map.size()).arg(f.entities);
-    if (valve && map.header.mid(0, 2) !=
-                     (bsp.quake2() ? QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"}
-                                   : QByteArrayList{"// Game: Quake 3", "// Format: Quake3 (Valve)"}))
+    if (valve &&
+        map.header.mid(0, 2) !=
+            (bsp.quake2() ? QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"}
+                          : QByteArrayList{"// Game: Quake 3", "// Format: Quake3 (Valve)"}))
         f.problems << "not headed as a map of its game in the Valve form";
     // Quake 2 compiles area portals into the world; each brush goes back to the portal
     // entity whose style numbers the portal between the areas it parts.
@@ -971,7 +971,7 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic, const Images 
         const bool rotating = bsp.quake2() && m > 0 &&
                               (classname == "func_rotating" || classname == "func_door_rotating");
         Comparison{bsp, classic, valve, f, {}, {}, {}}.model(size_t(m) < bsp.models.size() ? m : -1,
-                                                              brushes, origin, map[e], rotating);
+                                                             brushes, origin, map[e], rotating);
     }
     if (!portals.empty())
         f.problems << QString("%1 area portal brushes without their entity").arg(portals.size());

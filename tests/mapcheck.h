@@ -7,10 +7,12 @@
 #include <QList>
 #include <QPair>
 #include <QSet>
+#include <QSize>
 #include <QStringList>
 
 #include <array>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 namespace check {
@@ -132,7 +134,7 @@ struct Fidelity {
 // brushDef for Quake III and Valve 220 for Quake 2, or for Quake III when `images` give
 // the sizes its texel axes are judged by (64 x 64 where they find none).
 Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false,
-                 const class Images *images = nullptr);
+                 const std::function<QSize(const QByteArray &)> *images = nullptr);
 // A map made from a BSP against the editor source that was compiled into it: each source
 // brush, origin brushes aside, found by its planes (brushesMap of brushesBsp), each face
 // with its texture (facesWithShader of faces, approximated ones not judged).
