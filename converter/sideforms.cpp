@@ -84,7 +84,8 @@ private:
             ClassicTexture tex{{0, 0}, 0, {info_.defaultScale, info_.defaultScale}};
             if (side.mapping.kind == MappingKind::Axes)
                 exact = classicFromAxes(side.plane, geometry.axes[side.mapping.index], tex);
-            numbers = numbersOf(tex);
+            sideLine_ = numbersOf(tex); // kept alive past this block: numbers points into it
+            numbers = sideLine_;
         }
         char *at = std::copy(numbers.begin(), numbers.end(), line);
         out_.append(line, putFlags(at, side));
@@ -104,7 +105,7 @@ private:
         return std::string(line, at);
     }
 
-    std::string defaultLine_;
+    std::string defaultLine_, sideLine_;
 };
 
 // Valve 220: ( p ) ( p ) ( p ) texture [ ux uy uz uoffset ] [ vx vy vz voffset ] rotation uscale
