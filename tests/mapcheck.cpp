@@ -462,6 +462,7 @@ public:
         f.brushesMap += int(written.size());
         if (next != written.size())
             say("model %d: %zu brushes, not %zu", m, written.size(), next);
+        f.patchesMap += int(e.patches.size());
         if (m < 0)
             return;
         size_t patches = 0;
@@ -476,7 +477,6 @@ public:
             else if (surface.type == 1 && !(shader.surfaceFlags & 0x80))
                 triangles(surface, origin, byShader[shader.name]);
         }
-        f.patchesMap += int(e.patches.size());
         for (auto it = drawn.begin(); it != drawn.end(); ++it)
             judgeTexture(*it.key(), it.value());
     }
@@ -941,6 +941,8 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
     }
     if (!portals.empty())
         f.problems << QString("%1 area portal brushes without their entity").arg(portals.size());
+    if (f.patchesMap != f.patchesBsp)
+        f.problems << QString("%1 patches, not %2").arg(f.patchesMap).arg(f.patchesBsp);
     return f;
 }
 
