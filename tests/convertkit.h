@@ -105,8 +105,8 @@ inline Run convert(const QByteArrayList &args)
     return r.out = readAll(out), r.err = readAll(err), r;
 }
 
-// The last line: "escrito <file>: N brushes (N detail), N patches, N entidades, [N ..., ]...0,03 s";
-// the file, then the counts.
+// The last line, "escrito <file>: N brushes (N detail), N patches, N entidades, [N ..., ]...
+// 0,03 s": the file, then the counts.
 inline QStringList summary(const QByteArray &out)
 {
     static const QRegularExpression line("^escrito (.+): (\\d+) brushes \\((\\d+) detail\\), "
@@ -115,13 +115,17 @@ inline QStringList summary(const QByteArray &out)
     return line.match(QString::fromLatin1(out.trimmed().split('\n').last())).capturedTexts().mid(1);
 }
 
-// Converts `file` into `folder` and checks the .map against the BSP; returns its fidelity.
+// Converts `file` into `folder` and checks the .map against the BSP; returns its fidelity,
+// and the map read back in `read`.
 inline check::Fidelity convertAndCheck(const QByteArray &bsp, const QByteArray &file,
                                        const QByteArray &folder, const QByteArray &map,
-                                       const QByteArrayList &options = {})
+                                       const QByteArrayList &options = {},
+                                       check::Map *read = nullptr)
 {
     const Run r = convert(QByteArrayList{"-bsp2map", file, "-output", folder} + options);
     const check::Parsed<check::Map> rebuilt = check::readMap(readAll(folder + '/' + map));
+    if (read)
+        *read = rebuilt.value;
     check::Fidelity f;
     if (r.exit != 0 || !rebuilt.ok())
         return f.problems << QString("exit %1, map: %2, %3").arg(r.exit).arg(rebuilt.error, r.err),

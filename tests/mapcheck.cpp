@@ -466,6 +466,7 @@ public:
         f.brushesMap += int(written.size());
         if (next != written.size())
             say("model %d: %zu brushes, not %zu", m, written.size(), next);
+        f.patchesMap += int(e.patches.size());
         if (m < 0)
             return;
         size_t patches = 0;
@@ -480,7 +481,6 @@ public:
             else if (surface.type == 1 && !(shader.surfaceFlags & 0x80))
                 triangles(surface, origin, byShader[shader.name]);
         }
-        f.patchesMap += int(e.patches.size());
         for (auto it = drawn.begin(); it != drawn.end(); ++it)
             judgeTexture(*it.key(), it.value());
     }
@@ -975,6 +975,8 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     }
     if (!portals.empty())
         f.problems << QString("%1 area portal brushes without their entity").arg(portals.size());
+    if (f.patchesMap != f.patchesBsp)
+        f.problems << QString("%1 patches, not %2").arg(f.patchesMap).arg(f.patchesBsp);
     return f;
 }
 
