@@ -82,7 +82,8 @@ private:
             ClassicTexture tex{{0, 0}, 0, {info_.defaultScale, info_.defaultScale}};
             if (side.mapping.kind == MappingKind::Axes)
                 exact = classicFromAxes(side.plane, geometry.axes[side.mapping.index], tex);
-            numbers = numbersOf(tex);
+            ownLine_ = numbersOf(tex);
+            numbers = ownLine_;
         }
         char *at = std::copy(numbers.begin(), numbers.end(), line);
         out_.append(line, putFlags(at, side));
@@ -102,7 +103,7 @@ private:
         return std::string(line, at);
     }
 
-    std::string defaultLine_;
+    std::string defaultLine_, ownLine_;
 };
 
 // Valve 220: ( p ) ( p ) ( p ) texture [ ux uy uz uoffset ] [ vx vy vz voffset ] rotation uscale
