@@ -112,11 +112,11 @@ Result<Q2Bsp> readQ2Bsp(std::span<const std::byte> data)
     // Maps edited after compiling may end the text at the lump's end, with no NUL.
     const char *nul = std::find(first, first + text->size(), '\0');
     bsp.entities = std::string_view(first, static_cast<std::size_t>(nul - first));
-    for (auto r : {load(bsp.planes, Planes), load(bsp.nodes, Nodes), load(bsp.texInfo, TexInfo),
-                   load(bsp.leaves, Leaves), load(bsp.leafBrushes, LeafBrushes),
-                   load(bsp.models, Models), load(bsp.brushes, Brushes),
-                   load(bsp.brushSides, BrushSides), load(bsp.areas, Areas),
-                   load(bsp.areaPortals, AreaPortals)}) {
+    for (auto r :
+         {load(bsp.planes, Planes), load(bsp.nodes, Nodes), load(bsp.texInfo, TexInfo),
+          load(bsp.leaves, Leaves), load(bsp.leafBrushes, LeafBrushes), load(bsp.models, Models),
+          load(bsp.brushes, Brushes), load(bsp.brushSides, BrushSides), load(bsp.areas, Areas),
+          load(bsp.areaPortals, AreaPortals)}) {
         if (!r)
             return r.takeError();
     }

@@ -103,7 +103,7 @@ private:
     std::vector<std::size_t> owner_;
     std::vector<std::pair<std::size_t, std::uint32_t>> portals_; // entity, brush, by entity
     std::vector<std::vector<std::uint32_t>> modelBrushes_; // of each model used, in lump order
-    std::vector<std::int16_t> sideTexInfo_; // of each side of the brush being shaped
+    std::vector<std::int16_t> sideTexInfo_;                // of each side of the brush being shaped
     BrushShaper shaper_;
     ModelGeometry geometry_;
 };
@@ -140,16 +140,17 @@ Result<void> Quake2Reader::checkTexInfo(std::int64_t index, std::size_t side)
             for (const float v : row)
                 sum += v;
         // Where it lies in the file, so that it outlives the record's copy.
-        names_[i] = std::string_view(
-            reinterpret_cast<const char *>(bsp_.texInfo.recordAddress(i)) + 40,
-            texInfoName(info).size());
+        names_[i] =
+            std::string_view(reinterpret_cast<const char *>(bsp_.texInfo.recordAddress(i)) + 40,
+                             texInfoName(info).size());
         texChecked_[i] = !std::isfinite(sum) ? -2 : validName(names_[i]) ? 1 : -1;
     }
     if (texChecked_[i] == -2)
         return fail("texinfo " + str(index) + " com número não finito");
     if (texChecked_[i] < 0)
-        return fail("texinfo " + str(index) + ": nome de textura vazio ou com espaços, aspas "
-                                              "ou controles");
+        return fail("texinfo " + str(index) +
+                    ": nome de textura vazio ou com espaços, aspas "
+                    "ou controles");
     return {};
 }
 
@@ -173,8 +174,8 @@ Result<void> Quake2Reader::walkModel(std::size_t model, Work &work)
         // A tree meets each node once: a second time is a cycle, which would never end.
         auto &seen = nodeSeen_[static_cast<std::size_t>(child)];
         if (seen == stamp)
-            return fail("modelo " + str(std::int64_t(model)) + ": a árvore passa duas vezes pelo nó " +
-                        str(child) + " (ciclo)");
+            return fail("modelo " + str(std::int64_t(model)) +
+                        ": a árvore passa duas vezes pelo nó " + str(child) + " (ciclo)");
         seen = stamp;
         const Q2Node node = bsp_.nodes[static_cast<std::size_t>(child)];
         stack_.push_back(node.children[1]);
@@ -266,9 +267,8 @@ Result<void> Quake2Reader::addBrush(std::uint32_t b, Vec3 origin)
     // shows the brush's own texture, drawn nowhere.
     const auto textured = std::find_if(sideTexInfo_.begin(), sideTexInfo_.end(),
                                        [](std::int16_t t) { return t >= 0; });
-    const std::uint32_t fallback = textured == sideTexInfo_.end()
-                                       ? clipTexture()
-                                       : static_cast<std::uint32_t>(*textured);
+    const std::uint32_t fallback =
+        textured == sideTexInfo_.end() ? clipTexture() : static_cast<std::uint32_t>(*textured);
     const std::int32_t contents = bsp_.brushes[b].contents;
     const auto first = static_cast<std::uint32_t>(geometry_.sides.size());
     for (std::size_t i = 0; i < shaper_.sideCount(); ++i)
@@ -380,7 +380,8 @@ Result<std::int64_t> Quake2Reader::portalOf(std::uint32_t b)
     if (!bsp_.areaPortals.containsRange(area.firstPortal, area.numPortals))
         return fail("área " + str(areas[0]) + ": portais fora do intervalo");
     for (std::int32_t k = 0; k < area.numPortals; ++k) {
-        const Q2AreaPortal portal = bsp_.areaPortals[static_cast<std::size_t>(area.firstPortal) + k];
+        const Q2AreaPortal portal =
+            bsp_.areaPortals[static_cast<std::size_t>(area.firstPortal) + k];
         if (portal.otherArea == areas[1])
             return portal.portal;
     }
@@ -433,12 +434,14 @@ Result<bool> Quake2Reader::buildEntity(std::size_t e, const Entity &entity,
         geometry_.origin = *origin;
     }
     bool carries = model.has_value();
-    for (const std::uint32_t b : model ? std::span(modelBrushes_[*model]) : std::span<std::uint32_t>())
+    for (const std::uint32_t b :
+         model ? std::span(modelBrushes_[*model]) : std::span<std::uint32_t>())
         if (owner_[b] == kWorld)
             if (auto r = addBrush(b, geometry_.origin); !r)
                 return r.takeError();
-    const auto own = std::equal_range(portals_.begin(), portals_.end(), std::pair(e, 0u),
-                                      [](const auto &a, const auto &b) { return a.first < b.first; });
+    const auto own =
+        std::equal_range(portals_.begin(), portals_.end(), std::pair(e, 0u),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
     for (auto at = own.first; at != own.second; ++at) {
         carries = true;
         if (auto r = addBrush(at->second, {}); !r)

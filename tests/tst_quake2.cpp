@@ -79,14 +79,14 @@ private slots:
         QTest::addColumn<QList<int>>("figures");
         const QList<int> lobbyFigures{6, 6, 36, 36, 36, 0, 0, 0, 0, 0, 6, 36, 0};
         QTest::newRow("lobby, Valve") << QByteArray("lobby") << QByteArray("valve") << lobbyFigures;
-        QTest::newRow("lobby, standard") << QByteArray("lobby") << QByteArray("classic")
-                                         << lobbyFigures;
+        QTest::newRow("lobby, standard")
+            << QByteArray("lobby") << QByteArray("classic") << lobbyFigures;
         QTest::newRow("kit, Valve") << QByteArray("kit") << QByteArray("valve")
                                     << QList<int>{6, 6, 35, 35, 35, 2, 1, 1, 1, 0, 6, 35, 0};
         QTest::newRow("kit, standard") << QByteArray("kit") << QByteArray("classic")
                                        << QList<int>{6, 6, 35, 35, 35, 2, 1, 1, 1, 1, 6, 35, 1};
-        QTest::newRow("kit, brushDef") << QByteArray("kit") << QByteArray("brushdef")
-                                       << QList<int>{};
+        QTest::newRow("kit, brushDef")
+            << QByteArray("kit") << QByteArray("brushdef") << QList<int>{};
     }
     void convertsMaps()
     {
@@ -107,11 +107,11 @@ private slots:
         QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.join('\n')));
         QVERIFY2(s.problems.isEmpty() && s.brushesBsp == s.brushesMap,
                  qPrintable(s.problems.join('\n')));
-        QCOMPARE((QList<int>{f.brushesBsp, f.brushesMap, f.faces, f.sidesWithFaces,
-                             f.facesWithShader, f.bevels, f.detailMap, f.originBrushes, f.portals,
-                             f.facesApproximated, s.brushesMap, s.facesWithShader,
-                             s.facesApproximated}),
-                 figures);
+        QCOMPARE(
+            (QList<int>{f.brushesBsp, f.brushesMap, f.faces, f.sidesWithFaces, f.facesWithShader,
+                        f.bevels, f.detailMap, f.originBrushes, f.portals, f.facesApproximated,
+                        s.brushesMap, s.facesWithShader, s.facesApproximated}),
+            figures);
         // The summary counts the map's own brushes, and the faces approximated.
         const QStringList line = summary(c.run.out);
         QVERIFY2(line.size() == 5 && line[1].toInt() == f.brushesMap &&
@@ -148,8 +148,9 @@ private slots:
         row("brush lost", "lobby", "valve", true,
             [](M &m) { m[0].brushes.erase(m[0].brushes.begin() + 2); });
         row("open brush", "lobby", "valve", true, [](M &m) { m[0].brushes[1].pop_back(); });
-        row("no mapversion", "lobby", "valve", false,
-            [](M &m) { m[0].keys.removeOne({"mapversion", "220"}); });
+        row("no mapversion", "lobby", "valve", false, [](M &m) {
+            m[0].keys.removeOne({"mapversion", "220"});
+        });
         row("no header", "lobby", "valve", false, [](M &m) { m.header.clear(); });
         row("origin brush lost", "kit", "valve", false, [](M &m) { m[2].brushes.pop_back(); });
         row("origin brush off centre", "kit", "valve", false, [](M &m) {
