@@ -38,13 +38,15 @@ namespace {
 
 constexpr const char *kUsage =
     "uso: bspc.exe -bsp2map <arquivo> -output <pasta> [-format brushdef|classic|valve]\n"
-    "  -bsp2map <arquivo>  um BSP do Quake 3 (IBSP 46 ou 47), um .pk3 com mapas em maps/,\n"
+    "  -bsp2map <arquivo>  um BSP do Quake 3 (IBSP 46 ou 47) ou do Quake 2 (IBSP 38),\n"
+    "                      um .pk3 com mapas em maps/,\n"
     "                      ou um mapa dentro de um .pk3 (…/pak.pk3/maps/nome.bsp)\n"
     "  -output <pasta>     pasta já existente onde gravar <nome>.map;\n"
     "                      \"\" grava na pasta do arquivo de entrada\n"
     "  -format brushdef    brush primitives (GtkRadiant, NetRadiant), o padrão do Quake 3\n"
-    "  -format classic     linhas de brush clássicas (TrenchBroom)\n"
-    "  -format valve       Valve 220: eixos da textura com deslocamento\n"
+    "  -format classic     linhas de brush clássicas (TrenchBroom e editores antigos)\n"
+    "  -format valve       Valve 220: eixos da textura com deslocamento, o padrão do\n"
+    "                      Quake 2 (TrenchBroom, \"Quake 2 (Valve)\")\n"
     "  --help, --version\n";
 
 enum Exit { Ok = 0, Failed = 1, Usage = 2 };
@@ -271,7 +273,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 (BSP) de volta em .map\n",
+            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 ou do Quake 2 (BSP) de volta em "
+                       ".map\n",
                        stdout);
             std::fputs(kUsage, stdout);
             std::fputs("saída: 0 com o .map inteiro gravado, 1 por erro de entrada ou saída, "
