@@ -19,7 +19,7 @@ Result<ConvertStats> convert(std::span<const std::byte> data, const ConvertOptio
     if (auto accepted = accepts(*family, form); !accepted)
         return accepted.takeError();
     ConvertStats stats;
-    const std::unique_ptr<MapWriter> writer = MapWriter::make(form, mapText, sink, stats);
+    const std::unique_ptr<MapWriter> writer = MapWriter::make(form, mapText, sink, stats, options.sizes);
     ReadOptions read;
     read.fitTextures = writer->carries(MappingKind::Matrix);
     Result<void> done = fail({});

@@ -4,6 +4,7 @@
 
 #include "convresult.h"
 #include "formats.h"
+#include "imagesizes.h"
 
 #include <cstddef>
 #include <functional>
@@ -11,11 +12,15 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bsp2map {
 
 struct ConvertOptions {
     std::optional<MapForm> form; // else the family's own
+    // Where Quake III shaders' image sizes come from for the Valve form; with
+    // none, every image is taken as 64 x 64.
+    SizeLookup *sizes = nullptr;
 };
 
 struct ConvertStats {
@@ -31,6 +36,8 @@ struct ConvertStats {
     std::size_t inheritedFaces = 0;    // hidden faces that took a coplanar neighbour's
     std::size_t approximatedFaces = 0; // whose mapping the form could not write exactly
     std::size_t unusedModels = 0;      // brush models no entity names
+    std::size_t assumedSizeFaces = 0;  // whose image's size was not found and taken as 64 x 64
+    std::vector<std::string> assumedSizeShaders; // the first few of them
 };
 
 using ProgressFn = std::function<void(const std::string &line)>;

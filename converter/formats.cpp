@@ -85,14 +85,11 @@ MapForm defaultForm(Family family)
     return MapForm::BrushDef;
 }
 
+// Quake III's matrices become Valve 220's texel axes with each image's size.
 Result<void> accepts(Family family, MapForm form)
 {
-    // Valve 220 gives texel axes, and the matrices found on a Quake III map
-    // are in repeats: without each image's size there is no telling them apart.
-    if (family == Family::Quake3 && form == MapForm::Valve)
-        return fail("o formato valve ainda não está disponível para BSP do Quake III "
-                    "(o alinhamento das texturas precisa do tamanho das imagens)");
-    // The other way round: brush primitives count in repeats, the texinfo in texels.
+    // The other way round there are no sizes: brush primitives count in repeats,
+    // Quake 2's texinfo in texels.
     if (family == Family::Quake2 && form == MapForm::BrushDef)
         return fail("o formato brushdef não serve para BSP do Quake 2 (o alinhamento das "
                     "texturas precisaria do tamanho de cada imagem .wal); use valve ou classic");

@@ -5,9 +5,11 @@
 
 #include "convert.h"
 #include "files.h"
+#include "imagesizes.h"
 #include "pk3.h"
 #include "plan.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -38,15 +40,23 @@ namespace {
 
 constexpr const char *kUsage =
     "uso: bspc.exe -bsp2map <arquivo> -output <pasta> [-format brushdef|classic|valve]\n"
+    "              [-game <pasta>]\n"
     "  -bsp2map <arquivo>  um BSP do Quake 3 (IBSP 46 ou 47) ou do Quake 2 (IBSP 38),\n"
     "                      um .pk3 com mapas em maps/,\n"
     "                      ou um mapa dentro de um .pk3 (…/pak.pk3/maps/nome.bsp)\n"
     "  -output <pasta>     pasta já existente onde gravar <nome>.map;\n"
     "                      \"\" grava na pasta do arquivo de entrada\n"
-    "  -format brushdef    brush primitives (GtkRadiant, NetRadiant), o padrão do Quake 3\n"
-    "  -format classic     linhas de brush clássicas (TrenchBroom e editores antigos)\n"
-    "  -format valve       Valve 220: eixos da textura com deslocamento, o padrão do\n"
-    "                      Quake 2 (TrenchBroom, \"Quake 2 (Valve)\")\n"
+    "  -format brushdef    brush primitives, o padrão do Quake 3: para GtkRadiant,\n"
+    "                      NetRadiant e q3map2, com o alinhamento das texturas exato\n"
+    "  -format classic     linhas de brush clássicas (TrenchBroom e editores antigos);\n"
+    "                      no Quake 3, sem o alinhamento das texturas\n"
+    "  -format valve       Valve 220, eixos da textura com deslocamento: para o\n"
+    "                      TrenchBroom (\"Quake3 (Valve)\", \"Quake 2 (Valve)\"), com o\n"
+    "                      alinhamento exato; o padrão do Quake 2; no Quake 3 pede o\n"
+    "                      tamanho de cada imagem, procurado nos .pk3 e nas\n"
+    "                      pastas textures/ e scripts/ da pasta do jogo\n"
+    "  -game <pasta>       a pasta do jogo (como baseoa) onde procurar as imagens;\n"
+    "                      sem ela, a pasta do .pk3 ou a que contém a pasta maps/\n"
     "  --help, --version\n";
 
 enum Exit { Ok = 0, Failed = 1, Usage = 2 };
@@ -102,6 +112,7 @@ int usageError(std::string_view problem)
 struct Arguments {
     std::optional<std::string> input;
     std::optional<std::string> output;
+    std::optional<std::string> game;
     ConvertOptions options;
 };
 
@@ -152,6 +163,13 @@ bool convertOne(std::string_view name, std::span<const std::byte> bytes, const f
     if (stats->approximatedFaces > 0)
         summary += std::to_string(stats->approximatedFaces) +
                    " faces com o alinhamento de textura aproximado, ";
+    if (stats->assumedSizeFaces > 0) {
+        summary += std::to_string(stats->assumedSizeFaces) +
+                   " faces sem imagem encontrada e tamanho suposto 64×64 (";
+        for (const std::string &shader : stats->assumedSizeShaders)
+            summary += (&shader == &stats->assumedSizeShaders.front() ? "" : "; ") + shader;
+        summary += stats->assumedSizeShaders.size() < 3 ? "), " : "; …), ";
+    }
     summary += secondsText(seconds) + " s";
     say(summary);
     return true;
@@ -243,13 +261,41 @@ int convertPk3(const Plan &plan, const Arguments &args)
     return failures == 0 ? Ok : Failed;
 }
 
-int run(const Arguments &args)
+// The places to look for images in: the game folder's, and the pk3 that
+// holds the map when it lies elsewhere, last so that it wins.
+std::vector<fs::path> imagePlaces(const Plan &plan, const Arguments &args)
+{
+    const fs::path folder = args.game ? fs::path(*args.game) : plan.gameFolder;
+    std::vector<fs::path> places;
+    if (!folder.empty())
+        places = gamePlaces(folder);
+    std::error_code error;
+    const auto same = [&](const fs::path &place) {
+        return fs::equivalent(place, plan.source, error);
+    };
+    if (plan.package && std::none_of(places.begin(), places.end(), same))
+        places.push_back(plan.source);
+    return places;
+}
+
+int run(Arguments args)
 {
     const Plan plan = makePlan(*args.input, *args.output);
     // What the input lacks comes first: a missing file is no missing folder.
     if (!plan.maps) {
         complain({}, plan.maps.error().message);
         return Failed;
+    }
+    if (args.game && pathKind(fs::path(*args.game)) != PathKind::Directory) {
+        complain(*args.game, "a pasta do jogo (-game) não existe ou não é uma pasta");
+        return Failed;
+    }
+    // Only the Valve form needs the images, and reads their index once a run.
+    std::optional<GameImages> images;
+    if (args.options.form == MapForm::Valve) {
+        images.emplace(imagePlaces(plan, args),
+                       [](const std::string &line) { complain({}, line); });
+        args.options.sizes = &*images;
     }
     return plan.package ? convertPk3(plan, args) : convertFile(plan, args);
 }
@@ -300,6 +346,9 @@ int main(int argc, char **argv)
             if (!value(args.output))
                 return usageError(args.output ? "-output repetido"
                                               : "falta a pasta depois de -output");
+        } else if (arg == "-game") {
+            if (!value(args.game))
+                return usageError(args.game ? "-game repetido" : "falta a pasta depois de -game");
         } else if (arg == "-format") {
             if (i + 1 >= argc)
                 return usageError("falta o formato depois de -format");

@@ -6,7 +6,8 @@
 //   brushDef   exact     exact          approximated (it needs the image's size)
 //   classic    exact     approximated   exact when they are the base axes
 //                                       rotated and scaled, else approximated
-//   valve      exact     approximated   exact
+//   valve      exact     exact with     exact
+//                        the image's size
 //
 // An approximated side gets the nearest the form has, or its default, and is
 // counted in the stats.
@@ -27,8 +28,9 @@ class MapWriter : public MapSink {
 public:
     // The text is appended to `out`; with a sink, `out` is handed over
     // whenever it holds a good piece, and reused.
+    // Valve 220 asks `sizes` for the images' sizes.
     static std::unique_ptr<MapWriter> make(MapForm form, std::string &out, const TextSink *sink,
-                                           ConvertStats &stats);
+                                           ConvertStats &stats, SizeLookup *sizes = nullptr);
     // A brush's lines go between `open` and `close`.
     MapWriter(std::string &out, const TextSink *sink, ConvertStats &stats, std::string_view open,
               std::string_view close);

@@ -254,4 +254,34 @@ Result<std::vector<std::byte>> Pk3::read(const std::string &entry) const
     return bytes;
 }
 
+std::vector<std::string> Pk3::entries() const
+{
+    const Zip &lib = *archive_->lib;
+    std::vector<std::string> names;
+    const zip_int64_t count = lib.getNumEntries(archive_->zip, 0);
+    for (zip_int64_t i = 0; i < count; ++i)
+        if (const char *name =
+                lib.getName(archive_->zip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW))
+            names.emplace_back(name);
+    return names;
+}
+
+Result<std::vector<std::byte>> Pk3::readHead(const std::string &entry, std::size_t limit) const
+{
+    const Zip &lib = *archive_->lib;
+    zip_file_t *file = lib.fopen(archive_->zip, entry.c_str(), ZIP_FL_ENC_RAW);
+    if (!file)
+        return fail(zipText(lib, lib.getError(archive_->zip), entry));
+    std::vector<std::byte> bytes(limit);
+    const zip_int64_t n = lib.fread(file, bytes.data(), bytes.size());
+    std::string reason;
+    if (n < 0)
+        reason = zipText(lib, lib.fileGetError(file), entry);
+    lib.fclose(file);
+    if (!reason.empty())
+        return fail(reason);
+    bytes.resize(static_cast<std::size_t>(n));
+    return bytes;
+}
+
 } // namespace bsp2map

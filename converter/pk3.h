@@ -23,6 +23,11 @@ public:
     // The exact entry name, else the one that matches ignoring case.
     Result<std::string> findEntry(const std::string &name) const;
     Result<std::vector<std::byte>> read(const std::string &entry) const;
+    // Every entry's name, in zip order.
+    std::vector<std::string> entries() const;
+    // At most `limit` bytes from the start of an entry: a file's header needs
+    // no more, and its CRC cannot be checked on a part.
+    Result<std::vector<std::byte>> readHead(const std::string &entry, std::size_t limit) const;
 
 private:
     Pk3() = default;

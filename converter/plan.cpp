@@ -57,6 +57,12 @@ Located locate(const std::string &input)
     return {input, std::nullopt, false, true};
 }
 
+bool isMapsFolder(std::string_view name)
+{
+    return name.size() == 4 && (name[0] | 0x20) == 'm' && (name[1] | 0x20) == 'a' &&
+           (name[2] | 0x20) == 'p' && (name[3] | 0x20) == 's';
+}
+
 PlannedMap planned(const Plan &plan, std::string entry, const fs::path &file)
 {
     fs::path stem = file.filename().stem();
@@ -105,6 +111,11 @@ Plan makePlan(const std::string &input, const std::string &output, const fs::pat
         plan.folder = plan.folder.empty() ? base : base / plan.folder;
     if (plan.folder.empty())
         plan.folder = ".";
+    const fs::path holder = fs::path(plan.source).parent_path();
+    if (located.package)
+        plan.gameFolder = holder.empty() ? fs::path(".") : holder;
+    else if (isMapsFolder(lastName(holder.native())))
+        plan.gameFolder = holder.parent_path().empty() ? fs::path(".") : holder.parent_path();
     if (located.missing)
         plan.maps = fail(input + ": arquivo não encontrado");
     else if (located.package)

@@ -24,6 +24,9 @@ struct Plan {
     std::filesystem::path folder; // where the maps go
     std::optional<Pk3> package;   // open, when the source is a pk3
     bool whole = false;           // every maps/*.bsp of the package
+    // The game folder the map comes from, whose textures it names: the pk3's
+    // folder, or the one above the maps/ that holds a BSP; else empty.
+    std::filesystem::path gameFolder;
     // The maps in the order they are converted, or why there can be none:
     // "<what>: <reason>", for the converter to report.
     Result<std::vector<PlannedMap>> maps = std::vector<PlannedMap>{};

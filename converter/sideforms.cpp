@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
+#include <utility>
 
 namespace bsp2map {
 namespace {
@@ -82,8 +84,8 @@ private:
             ClassicTexture tex{{0, 0}, 0, {info_.defaultScale, info_.defaultScale}};
             if (side.mapping.kind == MappingKind::Axes)
                 exact = classicFromAxes(side.plane, geometry.axes[side.mapping.index], tex);
-            ownLine_ = numbersOf(tex);
-            numbers = ownLine_;
+            sideLine_ = numbersOf(tex); // kept alive past this block: numbers points into it
+            numbers = sideLine_;
         }
         char *at = std::copy(numbers.begin(), numbers.end(), line);
         out_.append(line, putFlags(at, side));
@@ -103,18 +105,19 @@ private:
         return std::string(line, at);
     }
 
-    std::string defaultLine_, ownLine_;
+    std::string defaultLine_, sideLine_;
 };
 
 // Valve 220: ( p ) ( p ) ( p ) texture [ ux uy uz uoffset ] [ vx vy vz voffset ] rotation uscale
 // vscale
 class ValveWriter final : public MapWriter {
 public:
-    ValveWriter(std::string &out, const TextSink *sink, ConvertStats &stats)
+    ValveWriter(std::string &out, const TextSink *sink, ConvertStats &stats, SizeLookup *sizes)
         : MapWriter(out, sink, stats, "\n{\n", "}\n")
+        , sizes_(sizes)
     {
     }
-    bool carries(MappingKind kind) const override { return kind != MappingKind::Matrix; }
+    bool carries(MappingKind) const override { return true; }
 
 private:
     void header() override
@@ -142,10 +145,13 @@ private:
     void side(const ModelGeometry &geometry, const MapSide &side) override
     {
         ValveTexture tex;
-        const bool exact = side.mapping.kind == MappingKind::Axes
-                               ? valveFromAxes(geometry.axes[side.mapping.index], tex)
-                               : side.mapping.kind == MappingKind::Default;
-        if (side.mapping.kind != MappingKind::Axes || !exact) {
+        bool exact = side.mapping.kind == MappingKind::Default;
+        if (side.mapping.kind == MappingKind::Axes)
+            exact = valveFromAxes(geometry.axes[side.mapping.index], tex);
+        else if (side.mapping.kind == MappingKind::Matrix)
+            exact = valveFromMatrix(side.plane.normal, geometry.matrices[side.mapping.index],
+                                    imageSize(geometry.textureNames[side.texture]), tex);
+        if (side.mapping.kind == MappingKind::Default || !exact) {
             // The editor's default: the classic base axes, unturned.
             classicBase(side.plane.normal, tex.axis[0], tex.axis[1]);
             tex.offset[0] = tex.offset[1] = 0;
@@ -171,18 +177,42 @@ private:
         out_.append(line, putFlags(at, side));
         counted(!exact);
     }
+
+    // Under textures/, as the compiler reads the name written, else as the
+    // BSP had it when that was elsewhere. Not found, 64 x 64, as the compiler takes it.
+    ImageSize imageSize(std::string_view written)
+    {
+        auto [at, added] = sizesByName_.try_emplace(written);
+        if (added) {
+            std::optional<ImageSize> size;
+            if (sizes_ && !(size = sizes_->sizeOf("textures/" + std::string(written))))
+                size = sizes_->sizeOf(written);
+            at->second = {size.value_or(ImageSize{64, 64}), !size};
+        }
+        if (at->second.second) {
+            ++stats_.assumedSizeFaces;
+            auto &names = stats_.assumedSizeShaders;
+            if (names.size() < 3 && std::find(names.begin(), names.end(), written) == names.end())
+                names.emplace_back(written);
+        }
+        return at->second.first;
+    }
+
+    SizeLookup *sizes_;
+    // The size and whether it was assumed, by the name written.
+    std::unordered_map<std::string_view, std::pair<ImageSize, bool>> sizesByName_;
 };
 
 } // namespace
 
 std::unique_ptr<MapWriter> MapWriter::make(MapForm form, std::string &out, const TextSink *sink,
-                                           ConvertStats &stats)
+                                           ConvertStats &stats, SizeLookup *sizes)
 {
     switch (form) {
     case MapForm::Classic:
         return std::make_unique<ClassicWriter>(out, sink, stats);
     case MapForm::Valve:
-        return std::make_unique<ValveWriter>(out, sink, stats);
+        return std::make_unique<ValveWriter>(out, sink, stats, sizes);
     case MapForm::BrushDef:
         break;
     }

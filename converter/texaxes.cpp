@@ -1,5 +1,7 @@
 #include "texaxes.h"
 
+#include "texture.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -139,6 +141,20 @@ bool valveFromAxes(const TexelAxes &axes, ValveTexture &out)
         out.offset[r] = axes.offset[r];
     }
     return true;
+}
+
+bool valveFromMatrix(Vec3 normal, const TexMatrix &matrix, ImageSize image, ValveTexture &out)
+{
+    Vec3 across[2];
+    axisBase(normal, across[0], across[1]);
+    const double size[2] = {double(image.width), double(image.height)};
+    TexelAxes axes;
+    for (int r = 0; r < 2; ++r) {
+        const double(&row)[3] = matrix.m[r];
+        axes.axis[r] = (across[0] * row[0] + across[1] * row[1]) * size[r];
+        axes.offset[r] = row[2] * size[r];
+    }
+    return valveFromAxes(axes, out);
 }
 
 } // namespace bsp2map

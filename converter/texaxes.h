@@ -3,6 +3,7 @@
 // Valve 220 gives each axis itself, with its offset and scale.
 #pragma once
 
+#include "imagesizes.h"
 #include "mapdata.h"
 
 namespace bsp2map {
@@ -31,5 +32,10 @@ struct ValveTexture {
 // Each axis as its direction and scale: axis = v / |v|, scale = 1 / |v|.
 // False when an axis is zero.
 bool valveFromAxes(const TexelAxes &axes, ValveTexture &out);
+
+// A brush-primitives matrix over a face with `normal` as texel axes: each
+// row, scaled by the image's width or height, over the face's axis base.
+// False when an axis comes out zero.
+bool valveFromMatrix(Vec3 normal, const TexMatrix &matrix, ImageSize image, ValveTexture &out);
 
 } // namespace bsp2map

@@ -17,7 +17,7 @@ if [ "${1:-}" = --tests ]; then
         xvfb xdotool imagemagick x11-utils xclip
         desktop-file-utils appstream dpkg-dev file lintian man-db
         clang libclang-rt-14-dev
-        openarena-081-maps openarena-oacmp1
+        openarena-081-maps openarena-oacmp1 openarena-081-textures openarena-data
     )
     targets=()
 fi

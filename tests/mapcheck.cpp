@@ -220,15 +220,19 @@ struct Drawn {
     double area() const { return (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]); }
 };
 
-Drawn inAxisBase(const Face &f, const Vec (&v)[3], const float (&st)[3][2])
+void axisBase(Vec n, Vec &s, Vec &t)
 {
-    Vec n = facePlane(f).normal;
     for (double &c : n)
         c = std::abs(c) < 1e-6 ? 0 : c;
     const double rotY = -std::atan2(n[2], std::hypot(n[0], n[1])), rotZ = std::atan2(n[1], n[0]);
-    const Vec s{-std::sin(rotZ), std::cos(rotZ), 0};
-    const Vec t{-std::sin(rotY) * std::cos(rotZ), -std::sin(rotY) * std::sin(rotZ),
-                -std::cos(rotY)};
+    s = {-std::sin(rotZ), std::cos(rotZ), 0};
+    t = {-std::sin(rotY) * std::cos(rotZ), -std::sin(rotY) * std::sin(rotZ), -std::cos(rotY)};
+}
+
+Drawn inAxisBase(const Face &f, const Vec (&v)[3], const float (&st)[3][2])
+{
+    Vec s, t;
+    axisBase(facePlane(f).normal, s, t);
     Drawn d;
     for (int k = 0; k < 3; ++k)
         d.x[k] = dot(v[k], s), d.y[k] = dot(v[k], t), d.st[k][0] = st[k][0], d.st[k][1] = st[k][1];
@@ -415,7 +419,7 @@ std::vector<Bsp::Plane> brushPlanes(const Bsp &bsp, int b, const Vec &origin)
 class Comparison {
 public:
     const Bsp &bsp;
-    const bool classic;
+    const bool classic, valve;
     Fidelity &f;
 
     // The brushes of an entity, and the surfaces of model `m` unless it is -1; Quake 2's
@@ -553,6 +557,7 @@ public:
                 corners, point(face.points[0]).data(), best);
         (4 * excused > corners ? (++f.facesUnrepresentable, f.cornersUnrepresentable)
                                : f.cornersExcused) += excused;
+        f.facesJudged += 1, f.facesExact += fits + excused == corners;
     }
 
     void compareBrush(int b, const std::vector<Bsp::Plane> &planes, bool detail,
@@ -589,7 +594,7 @@ public:
                 say("brush %d: detail flag %s", b, detail ? "lost" : "added");
             if (bsp.quake2() && x.contents != contents)
                 say("brush %d: contents %#x, not %#x", b, x.contents, contents);
-            if (x.brushDef != (!classic && !bsp.quake2()) || x.valve != (!classic && bsp.quake2()))
+            if (x.brushDef != (!classic && !valve) || x.valve != valve)
                 say("brush %d: face in the wrong form", b);
         }
         // The faces written must close a solid, and a side may be left out only when
@@ -893,18 +898,47 @@ Parsed<Map> readMap(const QByteArray &text)
     return r;
 }
 
-Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
+// Quake III texel axes as the matrix in repeats over the face's axis base, by the image's size
+// as the compiler takes it: the shader under textures/, else as named, else 64 x 64.
+Map inRepeats(Map map, const std::function<QSize(const QByteArray &)> &images, Fidelity &f)
+{
+    for (Entity &e : map)
+        for (std::vector<Face> &faces : e.brushes)
+            for (Face &x : faces) {
+                QSize size = images("textures/" + x.shader);
+                size = size.isValid() ? size : images(x.shader);
+                f.facesAssumedSize += !size.isValid();
+                const double extent[2] = {size.isValid() ? size.width() : 64.0,
+                                          size.isValid() ? size.height() : 64.0};
+                const Bsp::Plane p = facePlane(x);
+                Vec s, t;
+                axisBase(p.normal, s, t);
+                for (size_t r = 0; r < 2; ++r) {
+                    const Vec v{x.vecs[r][0], x.vecs[r][1], x.vecs[r][2]};
+                    x.matrix[r][0] = dot(v, s) / extent[r], x.matrix[r][1] = dot(v, t) / extent[r];
+                    x.matrix[r][2] = (x.vecs[r][3] + p.dist * dot(v, p.normal)) / extent[r];
+                }
+            }
+    return map;
+}
+
+Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
+                 const std::function<QSize(const QByteArray &)> *images)
 {
     Fidelity f;
     const size_t entities = size_t(bsp.entities.size());
-    const bool valve = bsp.quake2() && !classic;
+    const bool valve = (bsp.quake2() || images) && !classic;
+    const Map converted = valve && !bsp.quake2() ? inRepeats(written, *images, f) : Map();
+    const Map &map = valve && !bsp.quake2() ? converted : written;
     const QPair<QByteArray, QByteArray> version{"mapversion", "220"};
     f.entities = int(entities);
     if (map.size() != entities)
         f.problems << QString("%1 entities, not %2").arg(map.size()).arg(f.entities);
     if (valve &&
-        map.header.mid(0, 2) != QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"})
-        f.problems << "not headed as a Quake 2 map in the Valve form";
+        map.header.mid(0, 2) !=
+            (bsp.quake2() ? QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"}
+                          : QByteArrayList{"// Game: Quake 3", "// Format: Quake3 (Valve)"}))
+        f.problems << "not headed as a map of its game in the Valve form";
     // Quake 2 compiles area portals into the world; each brush goes back to the portal
     // entity whose style numbers the portal between the areas it parts.
     const auto isPortal = [&](int b) { return bsp.quake2() && bsp.brushes[size_t(b)][2] & 0x8000; };
@@ -936,8 +970,8 @@ Fidelity compare(const Bsp &bsp, const Map &map, bool classic)
                                : Vec{};
         const bool rotating = bsp.quake2() && m > 0 &&
                               (classname == "func_rotating" || classname == "func_door_rotating");
-        Comparison{bsp, classic, f, {}, {}, {}}.model(size_t(m) < bsp.models.size() ? m : -1,
-                                                      brushes, origin, map[e], rotating);
+        Comparison{bsp, classic, valve, f, {}, {}, {}}.model(size_t(m) < bsp.models.size() ? m : -1,
+                                                             brushes, origin, map[e], rotating);
     }
     if (!portals.empty())
         f.problems << QString("%1 area portal brushes without their entity").arg(portals.size());

@@ -7,10 +7,12 @@
 #include <QList>
 #include <QPair>
 #include <QSet>
+#include <QSize>
 #include <QStringList>
 
 #include <array>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 namespace check {
@@ -122,13 +124,17 @@ struct Fidelity {
     // form cannot hold, origin brushes written (not in brushesMap), area portal brushes.
     int bevels = 0, facesApproximated = 0, originBrushes = 0, portals = 0;
     double textureError = 0; // the worst corner checked, the excused ones left out
+    // Faces judged by their triangles, those with every corner fitted, those of an assumed size.
+    int facesJudged = 0, facesExact = 0, facesAssumedSize = 0;
     QStringList problems;
     QString row(const QString &name) const;
 };
 
 // Compares a BSP with the .map made from it: in the standard form when `classic`, else
-// brushDef for Quake III and Valve 220 for Quake 2.
-Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false);
+// brushDef for Quake III and Valve 220 for Quake 2, or for Quake III when `images` give
+// the sizes its texel axes are judged by (64 x 64 where they find none).
+Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false,
+                 const std::function<QSize(const QByteArray &)> *images = nullptr);
 // A map made from a BSP against the editor source that was compiled into it: each source
 // brush, origin brushes aside, found by its planes (brushesMap of brushesBsp), each face
 // with its texture (facesWithShader of faces, approximated ones not judged).

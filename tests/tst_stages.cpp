@@ -89,7 +89,8 @@ private slots:
             "a 3 7 0 1 0.8 7 1 2");
         row("classic axes sheared", "classic", floor + sheared, "a 0 0 0 2 -2 7 1 2", 1);
         row("valve axes", "valve", floor + turned, "a [ 0 1 0 16 ] [ 1 0 0 8 ] 0 2 0.5 7 1 2");
-        row("valve matrix", "valve", floor + matrix, "a [ 1 0 0 0 ] [ 0 -1 0 0 ] 0 1 1 7 1 2", 1);
+        row("valve matrix", "valve", floor + matrix,
+            "a [ 0 1 0 16 ] [ 1 0 0 32 ] 0 0.03125 0.0625 7 1 2");
     }
 
     void writesEachForm()

@@ -1,0 +1,137 @@
+#include "imagecheck.h"
+
+#include <QBuffer>
+#include <QDirIterator>
+#include <QHash>
+#include <QImageReader>
+#include <QRegularExpression>
+
+#include <zip.h>
+
+#include <memory>
+
+namespace check {
+namespace {
+
+// A TGA's size from its 18-byte header: colour-mapped, true-colour or grey, raw or run-length.
+QSize tgaSize(const QByteArray &b)
+{
+    const auto le = [&](int at) { return int(uchar(b[at])) | int(uchar(b[at + 1])) << 8; };
+    if (b.size() < 18 || uchar(b[1]) > 1 || !QByteArray("\1\2\3\11\12\13").contains(b[2]))
+        return {};
+    return le(12) && le(14) ? QSize(le(12), le(14)) : QSize();
+}
+
+struct Game {
+    QStringList places;
+    QHash<QByteArray, QPair<int, QByteArray>> files; // lower-case path: place, name there
+    QHash<QByteArray, QByteArrayList> shaders;       // editor image, first stage image
+    QHash<int, std::shared_ptr<zip_t>> zips;
+    QHash<QByteArray, QSize> sizes;
+
+    QByteArray read(const QByteArray &path, qint64 limit)
+    {
+        const auto [place, name] = files.value(path, {-1, {}});
+        if (QFile file(places.value(place) + '/' + name); place >= 0 && file.open(QFile::ReadOnly))
+            return file.read(limit);
+        std::shared_ptr<zip_t> &z = zips[place];
+        if (!z && place >= 0)
+            z.reset(zip_open(QFile::encodeName(places[place]), ZIP_RDONLY, nullptr), zip_discard);
+        zip_stat_t st;
+        zip_file_t *f = z && zip_stat(z.get(), name, ZIP_FL_ENC_RAW, &st) == 0
+                            ? zip_fopen_index(z.get(), st.index, 0)
+                            : nullptr;
+        QByteArray data(f ? qMin(limit, qint64(st.size)) : 0, '\0');
+        data.resize(f ? qMax(zip_int64_t(0), zip_fread(f, data.data(), zip_uint64_t(data.size())))
+                      : 0);
+        return f ? zip_fclose(f), data : data;
+    }
+
+    // The shaders of a script; what an unclosed brace leaves open is dropped.
+    void readScript(const QByteArray &text)
+    {
+        static const QRegularExpression token(
+            R"x("([^"\n]*)"|//[^\n]*|/\*.*?(\*/|$)|[{}]|[^\s{}]+)x",
+            QRegularExpression::DotMatchesEverythingOption);
+        QByteArrayList w;
+        for (auto it = token.globalMatch(QString::fromLatin1(text)); it.hasNext();)
+            if (const auto m = it.next();
+                !m.captured().startsWith("//") && !m.captured().startsWith("/*"))
+                w << (m.hasCaptured(1) ? m.captured(1) : m.captured()).toLatin1().toLower();
+        for (qsizetype i = 0, j = 0, depth = 0; i + 1 < w.size(); i = j, depth = 0) {
+            QByteArrayList found{{}, {}};
+            for (j = i + 1;
+                 j < w.size() && w[i + 1] == "{" && (depth += (w[j] == "{") - (w[j] == "}")) > 0;
+                 ++j) {
+                const QByteArray next = w.value(j + 1);
+                if (depth == 1 && w[j] == "qer_editorimage")
+                    found[0] = next;
+                if (depth == 2 && found[1].isEmpty() && (w[j] == "map" || w[j] == "clampmap") &&
+                    !next.startsWith('$'))
+                    found[1] = next;
+            }
+            if (depth > 0)
+                return;
+            if (w[i + 1] == "{" && w[i] != "}")
+                shaders[w[i]] = found;
+        }
+    }
+
+    // An image by its path, under any of the extensions the game tries.
+    QSize image(QByteArray path)
+    {
+        const QByteArray ext =
+            QRegularExpression("\\.(tga|png|jpe?g)$").match(path).captured().toLatin1();
+        path.chop(ext.size());
+        for (const QByteArray &tried : {ext, QByteArray(".tga"), QByteArray(".png"),
+                                       QByteArray(".jpg"), QByteArray(".jpeg")}) {
+            if (tried.isEmpty() || !files.contains(path + tried))
+                continue;
+            QByteArray bytes = read(path + tried, tried == ".tga" ? 18 : 1 << 28);
+            QBuffer buffer(&bytes);
+            QImageReader reader(&buffer, tried == ".png" ? "png" : "jpeg");
+            if (const QSize s = tried == ".tga" ? tgaSize(bytes) : reader.size(); !s.isEmpty())
+                return s;
+        }
+        return {};
+    }
+};
+
+} // namespace
+
+Sizes imageSizes(const QStringList &places)
+{
+    auto game = std::make_shared<Game>(Game{places, {}, {}, {}, {}});
+    for (int p = 0; p < places.size(); ++p) {
+        QByteArrayList names;
+        for (QDirIterator it(places[p], QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            names << QDir(places[p]).relativeFilePath(it.next()).toUtf8();
+        names.removeIf([](const QByteArray &n) {
+            return !QRegularExpression("^(textures|scripts)/").match(n).hasMatch();
+        });
+        if (zip_t *z = zip_open(QFile::encodeName(places[p]), ZIP_RDONLY, nullptr)) {
+            for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i)
+                names << zip_get_name(z, zip_uint64_t(i), ZIP_FL_ENC_RAW);
+            zip_discard(z);
+        }
+        for (const QByteArray &name : names)
+            game->files[name.toLower()] = {p, name};
+    }
+    QByteArrayList scripts = game->files.keys();
+    scripts.removeIf(
+        [](const QByteArray &n) { return !n.startsWith("scripts/") || !n.endsWith(".shader"); });
+    std::sort(scripts.begin(), scripts.end());
+    for (const QByteArray &script : scripts)
+        game->readScript(game->read(script, 1 << 28));
+    return [game](const QByteArray &shader) {
+        const QByteArray name = shader.toLower();
+        const QByteArrayList script = game->shaders.value(name, {{}, {}});
+        if (!game->sizes.contains(name))
+            for (const QByteArray &path : {script[0], name, script[1]})
+                if (!game->sizes[name].isValid() && !path.isEmpty())
+                    game->sizes[name] = game->image(path);
+        return game->sizes.value(name);
+    };
+}
+
+} // namespace check
