@@ -319,8 +319,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 ou do Quake 2 (BSP) de volta em "
-                       ".map\n",
+            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 ou do Quake 2 (BSP) "
+                       "de volta em .map\n",
                        stdout);
             std::fputs(kUsage, stdout);
             std::fputs("saída: 0 com o .map inteiro gravado, 1 por erro de entrada ou saída, "
