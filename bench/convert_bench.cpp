@@ -1,6 +1,6 @@
-// Times bspc.exe on every map of an OpenArena pk3 against an I/O floor:
-// reading the BSP once and writing (and syncing) a file of the .map's size,
-// the least any converter has to do. Standard library and POSIX only.
+// Times bspc.exe on every map of an OpenArena pk3, and on the Quake 2 test map, against an I/O
+// floor: reading the BSP once and writing (and syncing) a file of the .map's size, the least any
+// converter has to do. Standard library and POSIX only.
 //
 // The driver's `convert` table: bench convert [--runs=N] [--bspc=PATH] [PK3]
 #include <algorithm>
@@ -292,7 +292,8 @@ int convertTable(int argc, char **argv)
                 "RSS MiB", "floor ms", "flr cpu", "ratio", "cpu r");
     double totalFloor = 0, totalFloorCpu = 0, worst = 0, worstCpu = 0;
     int failures = 0;
-    for (const fs::path &bsp : bsps) {
+    // One map's row: bspc.exe against the floor; the package's maps add to its totals.
+    const auto measure = [&](const fs::path &bsp, bool packaged) {
         Series tool, floor;
         const fs::path map = out / (bsp.stem().string() + ".map");
         for (int r = 0; r < runs; ++r) {
@@ -303,19 +304,21 @@ int convertTable(int argc, char **argv)
             floor.add(floorInChild(bsp, fs::file_size(map), floorDir));
         }
         if (tool.ms.empty())
-            continue;
+            return;
         tool.rssMiB = peakRssMiB({bspc, "-bsp2map", bsp.string(), "-output", out.string()});
         const double ms = median(tool.ms), floorMs = median(floor.ms);
         const double cpu = median(tool.cpuMs), floorCpu = median(floor.cpuMs);
-        totalFloor += floorMs;
-        totalFloorCpu += floorCpu;
+        totalFloor += packaged ? floorMs : 0;
+        totalFloorCpu += packaged ? floorCpu : 0;
         worst = std::max(worst, ms / floorMs);
         worstCpu = std::max(worstCpu, cpu / floorCpu);
         std::printf("%-16s %7.2f %8.1f %8.1f %7.1f %8.1f %8.1f %6.2f %6.2f\n", bsp.stem().c_str(),
                     fs::file_size(bsp) / 1048576.0, ms, cpu, tool.rssMiB, floorMs, floorCpu,
                     ms / floorMs, cpu / floorCpu);
         std::fflush(stdout);
-    }
+    };
+    for (const fs::path &bsp : bsps)
+        measure(bsp, true);
 
     // The whole package at once, through bspc.exe's own pk3 reading.
     Series whole;
@@ -331,6 +334,9 @@ int convertTable(int argc, char **argv)
                     median(whole.ms), median(whole.cpuMs), whole.rssMiB, totalFloor, totalFloorCpu,
                     median(whole.ms) / totalFloor, median(whole.cpuMs) / totalFloorCpu);
     }
+    // Quake 2's lobby from the test maps beside the project, when they are there.
+    if (const fs::path lobby = TESTMAPS "/q2_mp_lobby.bsp"; fs::exists(lobby))
+        measure(lobby, false);
     std::printf("worst ratio per map: %.2f wall, %.2f cpu (target: at most 5)\n", worst, worstCpu);
     sizesRow(bspc, pk3, out, runs);
     fs::remove_all(work);

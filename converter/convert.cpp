@@ -1,6 +1,7 @@
 #include "convert.h"
 
 #include "mapwriter.h"
+#include "q2read.h"
 #include "q3read.h"
 
 #include <memory>
@@ -25,6 +26,9 @@ Result<ConvertStats> convert(std::span<const std::byte> data, const ConvertOptio
     switch (*family) {
     case Family::Quake3:
         done = readQuake3(data, read, *writer, stats, progress);
+        break;
+    case Family::Quake2:
+        done = readQuake2(data, *writer, stats, progress);
         break;
     }
     if (!done)

@@ -1,5 +1,7 @@
 #include "entities.h"
 
+#include <charconv>
+#include <cmath>
 #include <string>
 
 namespace bsp2map {
@@ -75,6 +77,41 @@ Result<std::vector<Entity>> parseEntities(std::string_view text)
     if (entities.empty())
         return fail("nenhuma entidade: falta o worldspawn");
     return entities;
+}
+
+std::optional<Vec3> parseOrigin(std::string_view text)
+{
+    Vec3 v;
+    const char *at = text.data();
+    const char *end = text.data() + text.size();
+    for (int i = 0; i < 3; ++i) {
+        while (at < end && (*at == ' ' || *at == '\t'))
+            ++at;
+        if (at == end)
+            break;
+        double value = 0;
+        auto r = std::from_chars(at, end, value);
+        if (r.ec != std::errc())
+            return std::nullopt;
+        if (!std::isfinite(value))
+            return std::nullopt;
+        v[i] = value;
+        at = r.ptr;
+    }
+    return v;
+}
+
+std::optional<std::size_t> brushModelIndex(std::string_view value, std::size_t modelCount)
+{
+    if (value.size() < 2 || value[0] != '*')
+        return std::nullopt;
+    std::size_t n = 0;
+    auto r = std::from_chars(value.data() + 1, value.data() + value.size(), n);
+    if (r.ec != std::errc() || r.ptr != value.data() + value.size())
+        return std::nullopt;
+    if (n == 0 || n >= modelCount)
+        return std::nullopt;
+    return n;
 }
 
 } // namespace bsp2map

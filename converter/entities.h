@@ -3,7 +3,10 @@
 #pragma once
 
 #include "convresult.h"
+#include "geometry.h"
 
+#include <cstddef>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -21,5 +24,11 @@ struct Entity {
 
 // The views point into text.
 Result<std::vector<Entity>> parseEntities(std::string_view text);
+
+// "x y z" as the map editor writes an origin; missing numbers are 0.
+std::optional<Vec3> parseOrigin(std::string_view text);
+
+// "*N" with N a brush model other than the world.
+std::optional<std::size_t> brushModelIndex(std::string_view value, std::size_t modelCount);
 
 } // namespace bsp2map

@@ -1,5 +1,6 @@
 #include "formats.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -12,6 +13,21 @@ std::int32_t int32At(std::span<const std::byte> data, std::size_t offset)
     std::int32_t value;
     std::memcpy(&value, data.data() + offset, 4);
     return value;
+}
+
+// SiN and Jedi Knight both say RBSP 1: SiN keeps Quake 2's layout in 20 lumps,
+// Jedi Knight Quake III's in 18. The first lump starts right after the header.
+std::string ravenKind(std::span<const std::byte> data)
+{
+    std::int64_t smallest = INT64_MAX;
+    for (std::size_t at = 8; at + 8 <= data.size() && at + 8 <= 8 + 20 * 8; at += 8)
+        if (int32At(data, at + 4) > 0 && int32At(data, at) >= 0)
+            smallest = std::min<std::int64_t>(smallest, int32At(data, at));
+    if (smallest == 8 + 20 * 8)
+        return "BSP do SiN (RBSP 1)";
+    if (smallest == 8 + 18 * 8)
+        return "BSP do Jedi Knight (RBSP 1)";
+    return "BSP da Raven (RBSP 1)";
 }
 
 // What a file that no reader takes is, as far as its first bytes tell.
@@ -27,11 +43,13 @@ std::string unsupportedKind(std::span<const std::byte> data)
         return "formato não suportado: BSP do Quake (versão 29)";
     if (first == 30)
         return "formato não suportado: BSP do Half-Life (versão 30)";
-    if (magic == "IBSP" && hasVersion && version == 38)
-        return "formato não suportado: BSP do Quake 2 (IBSP 38)";
+    if (magic == "QBSP" && hasVersion && version == 38)
+        return "formato não suportado: BSP do Quake 2 remasterizado (QBSP 38)";
     if (magic == "IBSP")
         return hasVersion ? "formato não suportado: IBSP versão " + std::to_string(version)
                           : "formato não suportado: IBSP sem versão";
+    if (magic == "RBSP" && hasVersion && version == 1)
+        return "formato não suportado: " + ravenKind(data);
     if (magic == "RBSP")
         return "formato não suportado: BSP da Raven (RBSP)";
     if (magic == "VBSP")
@@ -61,13 +79,20 @@ MapForm defaultForm(Family family)
     switch (family) {
     case Family::Quake3:
         return MapForm::BrushDef;
+    case Family::Quake2:
+        return MapForm::Valve;
     }
     return MapForm::BrushDef;
 }
 
 // Quake III's matrices become Valve 220's texel axes with each image's size.
-Result<void> accepts(Family, MapForm)
+Result<void> accepts(Family family, MapForm form)
 {
+    // The other way round there are no sizes: brush primitives count in repeats,
+    // Quake 2's texinfo in texels.
+    if (family == Family::Quake2 && form == MapForm::BrushDef)
+        return fail("o formato brushdef não serve para BSP do Quake 2 (o alinhamento das "
+                    "texturas precisaria do tamanho de cada imagem .wal); use valve ou classic");
     return {};
 }
 
@@ -79,6 +104,8 @@ Result<Family> identify(std::span<const std::byte> data)
         const std::int32_t version = int32At(data, 4);
         if (version == 46 || version == 47)
             return Family::Quake3;
+        if (version == 38)
+            return Family::Quake2;
     }
     return fail(unsupportedKind(data));
 }

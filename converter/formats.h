@@ -13,6 +13,7 @@ namespace bsp2map {
 
 enum class Family {
     Quake3, // IBSP 46 and 47: Quake III Arena, OpenArena and their kin
+    Quake2, // IBSP 38
 };
 
 // How brush sides are written: brush primitives (brushDef), classic plane

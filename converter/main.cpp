@@ -41,17 +41,19 @@ namespace {
 constexpr const char *kUsage =
     "uso: bspc.exe -bsp2map <arquivo> -output <pasta> [-format brushdef|classic|valve]\n"
     "              [-game <pasta>]\n"
-    "  -bsp2map <arquivo>  um BSP do Quake 3 (IBSP 46 ou 47), um .pk3 com mapas em maps/,\n"
+    "  -bsp2map <arquivo>  um BSP do Quake 3 (IBSP 46 ou 47) ou do Quake 2 (IBSP 38),\n"
+    "                      um .pk3 com mapas em maps/,\n"
     "                      ou um mapa dentro de um .pk3 (…/pak.pk3/maps/nome.bsp)\n"
     "  -output <pasta>     pasta já existente onde gravar <nome>.map;\n"
     "                      \"\" grava na pasta do arquivo de entrada\n"
     "  -format brushdef    brush primitives, o padrão do Quake 3: para GtkRadiant,\n"
     "                      NetRadiant e q3map2, com o alinhamento das texturas exato\n"
-    "  -format classic     linhas de brush clássicas; no Quake 3, sem o alinhamento\n"
-    "                      das texturas\n"
+    "  -format classic     linhas de brush clássicas (TrenchBroom e editores antigos);\n"
+    "                      no Quake 3, sem o alinhamento das texturas\n"
     "  -format valve       Valve 220, eixos da textura com deslocamento: para o\n"
-    "                      TrenchBroom (\"Quake3 (Valve)\"), com o alinhamento exato;\n"
-    "                      pede o tamanho de cada imagem, procurado nos .pk3 e nas\n"
+    "                      TrenchBroom (\"Quake3 (Valve)\", \"Quake 2 (Valve)\"), com o\n"
+    "                      alinhamento exato; o padrão do Quake 2; no Quake 3 pede o\n"
+    "                      tamanho de cada imagem, procurado nos .pk3 e nas\n"
     "                      pastas textures/ e scripts/ da pasta do jogo\n"
     "  -game <pasta>       a pasta do jogo (como baseoa) onde procurar as imagens;\n"
     "                      sem ela, a pasta do .pk3 ou a que contém a pasta maps/\n"
@@ -317,7 +319,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 (BSP) de volta em .map\n",
+            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 ou do Quake 2 (BSP) "
+                       "de volta em .map\n",
                        stdout);
             std::fputs(kUsage, stdout);
             std::fputs("saída: 0 com o .map inteiro gravado, 1 por erro de entrada ou saída, "

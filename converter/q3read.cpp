@@ -8,7 +8,6 @@
 #include "q3match.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -20,43 +19,6 @@ namespace {
 std::string str(std::size_t n)
 {
     return std::to_string(n);
-}
-
-// "x y z" as the map editor writes an origin; missing numbers are 0.
-std::optional<Vec3> parseOrigin(std::string_view text)
-{
-    Vec3 v;
-    const char *at = text.data();
-    const char *end = text.data() + text.size();
-    for (int i = 0; i < 3; ++i) {
-        while (at < end && (*at == ' ' || *at == '\t'))
-            ++at;
-        if (at == end)
-            break;
-        double value = 0;
-        auto r = std::from_chars(at, end, value);
-        if (r.ec != std::errc())
-            return std::nullopt;
-        if (!std::isfinite(value))
-            return std::nullopt;
-        v[i] = value;
-        at = r.ptr;
-    }
-    return v;
-}
-
-// "*N" with N a brush model other than the world.
-std::optional<std::size_t> brushModelIndex(std::string_view value, std::size_t modelCount)
-{
-    if (value.size() < 2 || value[0] != '*')
-        return std::nullopt;
-    std::size_t n = 0;
-    auto r = std::from_chars(value.data() + 1, value.data() + value.size(), n);
-    if (r.ec != std::errc() || r.ptr != value.data() + value.size())
-        return std::nullopt;
-    if (n == 0 || n >= modelCount)
-        return std::nullopt;
-    return n;
 }
 
 // Solid and not see-through: a structural brush of such contents fills the

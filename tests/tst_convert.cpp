@@ -465,8 +465,22 @@ private slots:
         row("directory", {});
         row("4 GB sparse file", base);
         row("Quake BSP 29", with(zeros, 0, qint32(29)), "formato não suportado: BSP do Quake (");
-        row("Quake 2 IBSP 38", with("IBSP" + zeros, 4, qint32(38)),
-            "não suportado: BSP do Quake 2");
+        row("Quake 2 QBSP 38", with("QBSP" + zeros, 4, qint32(38)), "Quake 2 remasterizado");
+        const QByteArray rbsp = with(with("RBSP" + zeros, 4, 1), header(0, 1), 8);
+        row("SiN RBSP 1", with(rbsp, header(0, 0), 168), "não suportado: BSP do SiN (RBSP 1)");
+        row("Jedi Knight RBSP 1", with(rbsp, header(0, 0), 152), "BSP do Jedi Knight (RBSP 1)");
+        const QByteArray cube = Q2BspWriter::box({}, {8, 8, 8}, "a 0 0 0 1 1 1 0 0"),
+                         q2 = Q2BspWriter(check::readMap("{\n" + cube + "}\n").value).bytes();
+        const auto q2in = [&](int l, qint64 at, auto value) {
+            return with(q2, at + *reinterpret_cast<const qint32 *>(q2.data() + header(l, 0)),
+                        value);
+        };
+        row("Quake 2 lump cut short", q2.chopped(2), "truncado");
+        row("Quake 2 side plane out of range", q2in(15, 0, quint16(60000)), "plano 60000 fora");
+        row("Quake 2 texinfo out of range", q2in(15, 2, qint16(300)), "texinfo 300 fora");
+        row("Quake 2 tree cycle", q2in(4, 4, qint32(0)), "passa duas vezes pelo nó 0 (ciclo)");
+        row("Quake 2 leaf brushes past the end", q2in(8, 24, quint16(999)), "brushes fora");
+        row("Quake 2 leaf brush out of range", q2in(10, 0, quint16(9)), "brush 9 fora");
         row("Source VBSP", with("VBSP" + zeros, 4, qint32(20)), "não suportado: BSP do Source");
         row("IBSP 45", with(base, 4, qint32(45)), "formato não suportado: IBSP versão 45");
         // A package of that map, its headers changed as another tool might have.
