@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fstream>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -169,9 +170,15 @@ std::vector<fs::path> gamePlaces(const fs::path &folder)
 }
 
 GameImages::GameImages(const std::vector<fs::path> &places, Warn warn)
-    : warn_(std::move(warn))
+    : places_(places)
+    , warn_(std::move(warn))
 {
-    for (const fs::path &place : places) {
+}
+
+// Only a map that asks for a size pays for the index: a Quake 2 map never does.
+void GameImages::indexPlaces()
+{
+    for (const fs::path &place : std::exchange(places_, {})) {
         std::error_code error;
         if (fs::is_directory(place, error)) {
             sources_.push_back({place, std::nullopt});
@@ -317,6 +324,8 @@ std::optional<ImageSize> GameImages::imageFile(const std::string &path)
 
 std::optional<ImageSize> GameImages::sizeOf(std::string_view shader)
 {
+    if (!places_.empty())
+        indexPlaces();
     const std::string name = lower(shader);
     auto cached = byShader_.try_emplace(name);
     if (!cached.second)

@@ -47,17 +47,14 @@ std::vector<std::filesystem::path> gamePlaces(const std::filesystem::path &folde
 class GameImages final : public SizeLookup {
 public:
     using Warn = std::function<void(const std::string &line)>;
-    // Indexes the places in load order: a .pk3 file or a folder each. What
-    // cannot be read is warned about and left out.
+    // The places in load order: a .pk3 file or a folder each, indexed at the
+    // first lookup. What cannot be read is warned about and left out.
     GameImages(const std::vector<std::filesystem::path> &places, Warn warn);
     ~GameImages();
     GameImages(const GameImages &) = delete;
     GameImages &operator=(const GameImages &) = delete;
 
     std::optional<ImageSize> sizeOf(std::string_view shader) override;
-
-    std::size_t files() const { return files_.size(); }
-    std::size_t shaders() const { return shaders_.size(); }
 
 private:
     struct Source {
@@ -71,6 +68,7 @@ private:
     struct Images {
         std::string editorImage, stageImage;
     };
+    void indexPlaces();
     void index(std::size_t source);
     void indexFolder(std::size_t source);
     void readScripts();
@@ -78,6 +76,7 @@ private:
     std::optional<ImageSize> readSize(const Location &at);
     std::string shown(const Location &at) const;
 
+    std::vector<std::filesystem::path> places_; // not indexed yet
     std::vector<Source> sources_;
     std::unordered_map<std::string, Location> files_; // lower case path
     std::unordered_map<std::string, Images> shaders_; // lower case name
