@@ -1,5 +1,7 @@
 #include "formats.h"
 
+#include "lumps.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -7,13 +9,6 @@
 
 namespace bsp2map {
 namespace {
-
-std::int32_t int32At(std::span<const std::byte> data, std::size_t offset)
-{
-    std::int32_t value;
-    std::memcpy(&value, data.data() + offset, 4);
-    return value;
-}
 
 // SiN and Jedi Knight both say RBSP 1: SiN keeps Quake 2's layout in 20 lumps,
 // Jedi Knight Quake III's in 18. The first lump starts right after the header.

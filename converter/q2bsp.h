@@ -3,7 +3,7 @@
 // file's first eight bytes have been identified as such (formats.h).
 #pragma once
 
-#include "q3bsp.h"
+#include "lumps.h"
 
 namespace bsp2map {
 

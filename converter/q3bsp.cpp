@@ -54,26 +54,6 @@ const char *lumpName(int index)
     return "?";
 }
 
-std::int32_t int32At(std::span<const std::byte> data, std::size_t offset)
-{
-    std::int32_t value;
-    std::memcpy(&value, data.data() + offset, 4);
-    return value;
-}
-
-// A file cut short, with the size the header promises: where its furthest lump ends.
-std::string truncated(std::span<const std::byte> data, int lumpCount)
-{
-    std::int64_t end = 0;
-    for (int i = 0; i < lumpCount; ++i) {
-        const std::int64_t offset = int32At(data, 8 + i * 8), length = int32At(data, 12 + i * 8);
-        if (offset >= 0 && length >= 0)
-            end = std::max(end, offset + length);
-    }
-    return "o arquivo termina antes do fim (truncado): tem " + std::to_string(data.size()) +
-           " bytes, e o cabeçalho indica " + std::to_string(end);
-}
-
 } // namespace
 
 std::string_view shaderName(const RawShader &shader)
@@ -154,63 +134,21 @@ Result<void> Shaders::check(std::int64_t index, const char *what, std::size_t ow
 
 Result<Bsp> readBsp(std::span<const std::byte> data)
 {
+    auto table = LumpTable::read(data, kLumpCount, lumpName);
+    if (!table)
+        return table.takeError();
     Bsp bsp;
     bsp.version = int32At(data, 4);
-    // Offsets are 32-bit: no part of a bigger file could belong to the map.
-    if (data.size() > static_cast<std::size_t>(INT32_MAX))
-        return fail("arquivo grande demais para um BSP (" + std::to_string(data.size() >> 20) +
-                    " MiB; o formato só alcança 2 GiB)");
-    if (data.size() < kHeaderSize)
-        return fail("o arquivo termina antes do fim do cabeçalho (truncado): tem " +
-                    std::to_string(data.size()) + " de " + std::to_string(kHeaderSize) + " bytes");
-
-    struct Span {
-        std::int64_t offset, length;
-    };
-    Span lumps[kLumpCount];
-    std::int64_t smallestOffset = INT64_MAX;
-    for (int i = 0; i < kLumpCount; ++i) {
-        lumps[i] = {int32At(data, 8 + i * 8), int32At(data, 12 + i * 8)};
-        if (lumps[i].length > 0)
-            smallestOffset = std::min(smallestOffset, lumps[i].offset);
-    }
     // One engine's version 47 has an 18th lump in the header; the first 17 are the same.
     bsp.extraLump =
-        bsp.version == 47 && smallestOffset >= static_cast<std::int64_t>(kHeaderSize + 8);
-
-    auto lumpBytes = [&](int index, std::size_t elementSize) -> Result<std::span<const std::byte>> {
-        const Span lump = lumps[index];
-        const std::string name = std::string("lump de ") + lumpName(index);
-        if (lump.offset < 0 || lump.length < 0)
-            return fail(name + ": posição ou tamanho negativo");
-        if (lump.offset + lump.length > INT32_MAX)
-            return fail(name + ": termina além de 2 GiB, o limite do formato (" +
-                        std::to_string(lump.offset) + " + " + std::to_string(lump.length) + ")");
-        if (lump.offset + lump.length > static_cast<std::int64_t>(data.size()))
-            return fail(
-                truncated(data, kLumpCount + (bsp.extraLump && data.size() >= kHeaderSize + 8)));
-        if (lump.length % static_cast<std::int64_t>(elementSize) != 0)
-            return fail(name + ": tamanho " + std::to_string(lump.length) + " não é múltiplo de " +
-                        std::to_string(elementSize));
-        return data.subspan(static_cast<std::size_t>(lump.offset),
-                            static_cast<std::size_t>(lump.length));
-    };
-    auto load = [&]<class T>(Lump<T> &out, int index) -> Result<void> {
-        auto bytes = lumpBytes(index, sizeof(T));
-        if (!bytes)
-            return bytes.takeError();
-        out = Lump<T>(bytes->data(), bytes->size() / sizeof(T));
-        return {};
-    };
-
-    auto entityBytes = lumpBytes(Entities, 1);
-    if (!entityBytes)
-        return entityBytes.takeError();
-    const char *text = reinterpret_cast<const char *>(entityBytes->data());
-    const char *textEnd = text + entityBytes->size();
-    // Maps edited after compiling may end the text at the lump's end, with no NUL.
-    const char *end = std::find(text, textEnd, '\0');
-    bsp.entities = std::string_view(text, static_cast<std::size_t>(end - text));
+        bsp.version == 47 && table->smallestOffset() >= static_cast<std::int64_t>(kHeaderSize + 8);
+    if (bsp.extraLump)
+        table->widen(1);
+    auto text = table->text(Entities);
+    if (!text)
+        return text.takeError();
+    bsp.entities = *text;
+    const auto load = [&](auto &out, int index) { return table->load(out, index); };
 
     for (auto r :
          {load(bsp.shaders, LumpIndex::Shaders), load(bsp.planes, Planes), load(bsp.leaves, Leaves),

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "convresult.h"
+#include "lumps.h"
 
 #include <bit>
 #include <cstddef>
@@ -14,9 +15,6 @@
 #include <vector>
 
 namespace bsp2map {
-
-static_assert(std::endian::native == std::endian::little,
-              "the lumps are read in place as little-endian records");
 
 struct RawShader {
     char name[64];
@@ -69,39 +67,6 @@ constexpr std::int32_t kDetailContents = 0x08000000;
 constexpr std::int32_t kStructuralContents = 0x10000000;
 constexpr std::int32_t kTranslucentContents = 0x20000000;
 constexpr std::int32_t kNodrawSurface = 0x80;
-
-// Records of one lump, copied out one at a time since the file gives no alignment.
-template <class T> class Lump {
-public:
-    Lump() = default;
-    Lump(const std::byte *data, std::size_t count)
-        : data_(data)
-        , count_(count)
-    {
-    }
-    std::size_t size() const { return count_; }
-    bool contains(std::int64_t index) const
-    {
-        return index >= 0 && static_cast<std::uint64_t>(index) < count_;
-    }
-    // A range [first, first + count) lies inside the lump.
-    bool containsRange(std::int64_t first, std::int64_t count) const
-    {
-        return first >= 0 && count >= 0 &&
-               static_cast<std::uint64_t>(first) + static_cast<std::uint64_t>(count) <= count_;
-    }
-    const std::byte *recordAddress(std::size_t index) const { return data_ + index * sizeof(T); }
-    T operator[](std::size_t index) const
-    {
-        T value;
-        std::memcpy(&value, data_ + index * sizeof(T), sizeof(T));
-        return value;
-    }
-
-private:
-    const std::byte *data_ = nullptr;
-    std::size_t count_ = 0;
-};
 
 struct Bsp {
     int version = 0;
