@@ -17,15 +17,6 @@ namespace {
 // thumbnail or colour profile comes first.
 constexpr std::size_t kHead = 64 * 1024;
 
-std::string lower(std::string_view text)
-{
-    std::string out(text);
-    for (char &c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 bool endsWith(std::string_view text, std::string_view tail)
 {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;

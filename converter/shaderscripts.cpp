@@ -5,15 +5,6 @@
 namespace bsp2map {
 namespace {
 
-std::string lower(std::string_view text)
-{
-    std::string out(text);
-    for (char &c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 // Words, quoted words and braces; comments and the line breaks skipped, each
 // token counted on its line for messages.
 class Tokens {
@@ -141,6 +132,15 @@ ShaderScript readShaderScript(std::string_view text)
         name = {};
     }
     return script;
+}
+
+std::string lower(std::string_view text)
+{
+    std::string out(text);
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
 }
 
 } // namespace bsp2map

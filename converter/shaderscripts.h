@@ -30,4 +30,7 @@ struct ShaderScript {
 
 ShaderScript readShaderScript(std::string_view text);
 
+// ASCII lower case: the game finds shaders and files whatever their case.
+std::string lower(std::string_view text);
+
 } // namespace bsp2map
