@@ -134,6 +134,7 @@ int main(int argc, char **argv)
         (void)!write(1, text, size_t(size));
         std::free(text);
     } else if (is("wait")) {
+        fcntl(1, F_SETPIPE_SZ, 1024 * 1024); // room for all it writes after "go"
         for (long i = 1; i <= 200; ++i)
             say(1, "antes %ld\n", i);
         waitForGo();
