@@ -6,8 +6,9 @@
 //   exit n     a line on stderr, exit n without a map
 //   signal n   kills itself with signal n
 //   flood n    n MiB of numbered lines and a last line of 2500 characters
-//   wait       200 lines, waits for a "go" file beside it, 9900 more lines,
-//              then bspc-<pid>.done with how many writes failed
+//   wait n     200 lines, waits for a "go" file beside it, 9900 more lines,
+//              then bspc-<pid>.done with how many writes failed; n > 0: into
+//              a pipe that holds them all
 //   fork       a line, leaves a child that holds the output open until "go",
 //              writes a 10-byte <name>.map
 // Only libc, so that its own start weighs little in the bench.
@@ -134,6 +135,8 @@ int main(int argc, char **argv)
         (void)!write(1, text, size_t(size));
         std::free(text);
     } else if (is("wait")) {
+        if (n > 0) // room for all it writes after "go"
+            fcntl(1, F_SETPIPE_SZ, 1024 * 1024);
         for (long i = 1; i <= 200; ++i)
             say(1, "antes %ld\n", i);
         waitForGo();

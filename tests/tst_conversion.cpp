@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QThread>
 
 #include <csignal>
 
@@ -89,7 +90,7 @@ int quitMidRun(int argc, char **argv)
 // The stub's mode, or "real" for bspc.exe itself. {s} in the result stands for
 // the seconds, {k} for a size; old is a .map file there before the start; $ is a
 // fresh folder, the working directory. maps: what the real tool leaves in the
-// output folder, or what it says.
+// output folder.
 struct ResultCase {
     QString mode, result, old = "", bsp = "$/maps/arena.bsp", out = "$/saida", title = "arena.bsp",
                           maps = "";
@@ -152,12 +153,11 @@ private slots:
         const QString map = "$/saida/arena.map";
         // Sizes to the nearest KB, halves up, and at least 1 KB for a byte.
         row("map, both streams", {"talk 17347584", done + map + " (16.941 KB)"});
-        row("one byte is 1 KB", {"talk 1", done + map + " (1 KB)"});
         row("old map rewritten", {"talk 1536", done + map + " (2 KB)", map});
         row("old map left alone", {"exit 0", none + map, map});
         row("exit code", {"exit 3", "bspc.exe terminou com o código 3"});
         row("signal", {"signal 11", "bspc.exe foi encerrado pelo sinal 11 (Segmentation fault)"});
-        row("a child holds the output", {"fork", done + map + " (1 KB)"});
+        row("a child holds the output, 10 bytes", {"fork", done + map + " (1 KB)"});
         // Only the last extension goes; bytes that are not UTF-8 show as U+FFFD,
         // control characters as their symbols.
         row("odd bytes, two dots",
@@ -165,24 +165,18 @@ private slots:
              core::decodeName("$/sa\xed"), "a\u240A.b.bsp"});
         // bspc.exe on each kind of input, with another run's map turning up
         // meanwhile: the window expects, counts and opens what the tool writes.
-        const QString sala = done + "$/saida/sala.map ({k} KB)";
         const auto real = [&](const char *tag, const QString &bsp, const QString &out,
                               const QString &title, const QString &result, const QString &maps) {
             row(tag, {"real", result, "", bsp, out, title, maps});
         };
-        real("relative output", "$/maps/sala.bsp", "saida", "sala.bsp", sala, "sala.map");
         real("relative BSP file, no output", "maps/sala.bsp", "", "sala.bsp",
              done + "$/maps/sala.map ({k} KB)", "sala.map");
-        real("pk3", "$/maps/pak.pk3", "$/saida", "pak.pk3", done + "2 mapas em $/saida",
-             "a.map b.map");
         real("pk3 and a slash, no output", "$/maps/pak.pk3/", "", "pak.pk3",
              done + "2 mapas em $/maps", "a.map b.map");
         real("map in a pk3, no output", "$/maps/pak.pk3/maps/b.bsp", "", "b.bsp",
              done + "$/maps/b.map ({k} KB)", "b.map");
-        real("some maps fail", "$/maps/mau.pk3", "saida", "mau.pk3",
+        real("some maps fail, relative output", "$/maps/mau.pk3", "saida", "mau.pk3",
              "2 mapas em $/saida; 1 não convertido (código 1)", "a.map b.map");
-        real("folder in a pk3", "$/maps/pak.pk3/maps/", "$/saida", "maps",
-             "bspc.exe terminou com o código 1", "nenhum mapa com esse nome");
     }
 
     void results()
@@ -220,11 +214,9 @@ private slots:
             at(c.result));
         const QString output = part<QPlainTextEdit>(conversion, "outputView")->toPlainText();
         const QString folder = c.out.isEmpty() ? at("$/maps") : QDir(root).filePath(at(c.out));
-        if (c.mode == "real") { // the maps written, or why there are none
-            const bool maps = c.maps.endsWith(".map");
+        if (c.mode == "real") {
             QCOMPARE(QDir(folder).entryList({"*.map"}).join(' ').remove("outro.map").simplified(),
-                     maps ? c.maps : "");
-            QVERIFY(maps || output.contains(c.maps));
+                     c.maps);
         } else {
             const QMap<QString, QStringList> outputs{
                 {"talk", {"saída 1", "erro 1", "saída 2", "erro 2", "saída 3", "erro 3", "fim"}},
@@ -248,23 +240,19 @@ private slots:
         StubFolder program("o \"nosso\" \\ \xe7\xe3o");
         window = std::make_unique<Form1>(program.folder());
         window->show();
-        const QString tool =
-            "\"" + core::displayName(program.folder()).replace("\\", "\\\\").replace("\"", "\\\"") +
-            "/bspc.exe\" \"-bsp2map\" \"";
-        const QString bsp = core::decodeName("/o \"a\"\n\t\x01\xe7.bsp"),
-                      out = core::decodeName(" \\ \x7f\xed"),
-                      title = "o \"a\"\u240A\u2409\u2401\uFFFD.bsp",
-                      shown = "/o \\\"a\\\"\\n\\t\\x01\uFFFD.bsp\" \"-output\" \" \\\\ \\x7f\uFFFD";
-        for (const auto &[bsp, out, title, shown] :
-             QList<std::array<QString, 4>>{{"", "", "", "\" \"-output\" \""},
-                                           {bsp, out, title, shown},
-                                           {bsp, out, title + " (2)", shown}}) {
-            Conversao *conversion = press(window.get(), bsp, out);
+        const QString folder =
+            core::displayName(program.folder()).replace("\\", "\\\\").replace("\"", "\\\"");
+        const QString bsp = core::decodeName("/o \"a\"\\\n\t\x01\x7f\xe7.bsp"),
+                      title = "o \"a\"\\\u240A\u2409\u2401\u2421\uFFFD.bsp";
+        for (const QString &numbered : {title, title + " (2)"}) {
+            Conversao *conversion = press(window.get(), bsp, "");
             QVERIFY(conversion);
-            QCOMPARE(conversion->windowTitle(), "Descompilando " + title);
-            QCOMPARE(part<QLabel>(conversion, "commandLine")->text(), tool + shown + "\"");
+            QCOMPARE(conversion->windowTitle(), "Descompilando " + numbered);
+            QCOMPARE(part<QLabel>(conversion, "commandLine")->text(),
+                     "\"" + folder + "/bspc.exe\" \"-bsp2map\" " +
+                         "\"/o \\\"a\\\"\\\\\\n\\t\\x01\\x7f\uFFFD.bsp\" \"-output\" \"\"");
         }
-        QVERIFY(program.waitForRecords(3));
+        QVERIFY(program.waitForRecords(2));
     }
 
     void aToolOutlivesItsWindow_data()
@@ -279,7 +267,7 @@ private slots:
     void aToolOutlivesItsWindow()
     {
         QFETCH(QString, action);
-        setMode("wait");
+        setMode(action == "main" ? "wait 1" : "wait 0");
         QPointer<Conversao> conversion;
         QPlainTextEdit *view = nullptr;
         if (action == "quit") {
@@ -309,7 +297,11 @@ private slots:
         }
         release();
         // After the last write; a tool stopped with its window would write none.
+        // Once the main window is closed nothing is read meanwhile, so that most of
+        // it is still in the pipe at the exit.
         QFile done(stub->folder() + QString("/bspc-%1.done").arg(stub->records().first().pid));
+        for (int i = 0; action == "main" && i < 2000 && !done.exists(); ++i)
+            QThread::msleep(10);
         QTRY_VERIFY_WITH_TIMEOUT(done.exists(), 20000);
         QVERIFY(done.open(QIODevice::ReadOnly));
         QCOMPARE(done.readAll().toInt(), action == "quit" ? 9900 : 0); // failed writes

@@ -112,7 +112,6 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("map");
-        QTest::newRow("name") << "arena.bsp" << QByteArray() << true;
         QTest::newRow("name in capitals") << "ARENA.BSP" << QByteArray("VBSP") << true;
         QTest::newRow("IBSP") << "mapa" << QByteArray("IBSP\x2e\0\0\0", 8) << true;
         QTest::newRow("RBSP") << "mapa" << QByteArray("RBSP\x01\0\0\0", 8) << true;
