@@ -46,18 +46,22 @@ struct Game {
             if (const auto m = it.next();
                 !m.captured().startsWith("//") && !m.captured().startsWith("/*"))
                 w << (m.hasCaptured(1) ? m.captured(1) : m.captured()).toLatin1().toLower();
-        QByteArrayList found; // the shader's name, editor image, first stage image
-        for (qsizetype i = 0, depth = 0; i < w.size(); ++i) {
-            const QByteArray next = w.value(i + 1);
-            if (w[i] == "{" && depth++ == 0)
-                found = {w.value(i - 1), {}, {}};
-            else if (w[i] == "}" && depth > 0 && --depth == 0)
-                shaders[found[0]] = found.mid(1);
-            else if (depth == 1 && w[i] == "qer_editorimage")
-                found[1] = next;
-            else if (depth == 2 && found[2].isEmpty() && (w[i] == "map" || w[i] == "clampmap") &&
-                     !next.startsWith('$'))
-                found[2] = next;
+        for (qsizetype i = 0, j = 0, depth = 0; i + 1 < w.size(); i = j, depth = 0) {
+            QByteArrayList found{{}, {}};
+            for (j = i + 1;
+                 j < w.size() && w[i + 1] == "{" && (depth += (w[j] == "{") - (w[j] == "}")) > 0;
+                 ++j) {
+                const QByteArray next = w.value(j + 1);
+                if (depth == 1 && w[j] == "qer_editorimage")
+                    found[0] = next;
+                if (depth == 2 && found[1].isEmpty() && (w[j] == "map" || w[j] == "clampmap") &&
+                    !next.startsWith('$'))
+                    found[1] = next;
+            }
+            if (depth > 0)
+                return;
+            if (w[i + 1] == "{" && w[i] != "}")
+                shaders[w[i]] = found;
         }
     }
 
@@ -90,10 +94,10 @@ Sizes imageSizes(const QStringList &places)
         QByteArrayList names;
         for (QDirIterator it(places[p], QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
             names << QDir(places[p]).relativeFilePath(it.next()).toUtf8();
-        names << unzip(places[p], "").split('\n'); // a pk3's, none for a folder
         names.removeIf([](const QByteArray &n) {
             return !QRegularExpression("^(textures|scripts)/").match(n).hasMatch();
         });
+        names << unzip(places[p], "").split('\n'); // a pk3's, whole; none for a folder
         for (const QByteArray &name : names)
             game->files[name.toLower()] = {p, name};
     }
