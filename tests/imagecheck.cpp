@@ -1,12 +1,11 @@
 #include "imagecheck.h"
+#include "mapcheck.h"
 
 #include <QBuffer>
 #include <QDirIterator>
 #include <QHash>
 #include <QImageReader>
 #include <QRegularExpression>
-
-#include <zip.h>
 
 #include <memory>
 
@@ -26,7 +25,6 @@ struct Game {
     QStringList places;
     QHash<QByteArray, QPair<int, QByteArray>> files; // lower-case path: place, name there
     QHash<QByteArray, QByteArrayList> shaders;       // editor image, first stage image
-    QHash<int, std::shared_ptr<zip_t>> zips;
     QHash<QByteArray, QSize> sizes;
 
     QByteArray read(const QByteArray &path, qint64 limit)
@@ -34,17 +32,7 @@ struct Game {
         const auto [place, name] = files.value(path, {-1, {}});
         if (QFile file(places.value(place) + '/' + name); place >= 0 && file.open(QFile::ReadOnly))
             return file.read(limit);
-        std::shared_ptr<zip_t> &z = zips[place];
-        if (!z && place >= 0)
-            z.reset(zip_open(QFile::encodeName(places[place]), ZIP_RDONLY, nullptr), zip_discard);
-        zip_stat_t st;
-        zip_file_t *f = z && zip_stat(z.get(), name, ZIP_FL_ENC_RAW, &st) == 0
-                            ? zip_fopen_index(z.get(), st.index, 0)
-                            : nullptr;
-        QByteArray data(f ? qMin(limit, qint64(st.size)) : 0, '\0');
-        data.resize(f ? qMax(zip_int64_t(0), zip_fread(f, data.data(), zip_uint64_t(data.size())))
-                      : 0);
-        return f ? zip_fclose(f), data : data;
+        return place < 0 ? QByteArray() : unzip(places[place], QString::fromUtf8(name)).left(limit);
     }
 
     // The shaders of a script; what an unclosed brace leaves open is dropped.
@@ -84,7 +72,7 @@ struct Game {
             QRegularExpression("\\.(tga|png|jpe?g)$").match(path).captured().toLatin1();
         path.chop(ext.size());
         for (const QByteArray &tried : {ext, QByteArray(".tga"), QByteArray(".png"),
-                                       QByteArray(".jpg"), QByteArray(".jpeg")}) {
+                                        QByteArray(".jpg"), QByteArray(".jpeg")}) {
             if (tried.isEmpty() || !files.contains(path + tried))
                 continue;
             QByteArray bytes = read(path + tried, tried == ".tga" ? 18 : 1 << 28);
@@ -101,7 +89,7 @@ struct Game {
 
 Sizes imageSizes(const QStringList &places)
 {
-    auto game = std::make_shared<Game>(Game{places, {}, {}, {}, {}});
+    auto game = std::make_shared<Game>(Game{places, {}, {}, {}});
     for (int p = 0; p < places.size(); ++p) {
         QByteArrayList names;
         for (QDirIterator it(places[p], QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
@@ -109,11 +97,7 @@ Sizes imageSizes(const QStringList &places)
         names.removeIf([](const QByteArray &n) {
             return !QRegularExpression("^(textures|scripts)/").match(n).hasMatch();
         });
-        if (zip_t *z = zip_open(QFile::encodeName(places[p]), ZIP_RDONLY, nullptr)) {
-            for (zip_int64_t i = 0; i < zip_get_num_entries(z, 0); ++i)
-                names << zip_get_name(z, zip_uint64_t(i), ZIP_FL_ENC_RAW);
-            zip_discard(z);
-        }
+        names << unzip(places[p], "").split('\n'); // a pk3's, whole; none for a folder
         for (const QByteArray &name : names)
             game->files[name.toLower()] = {p, name};
     }

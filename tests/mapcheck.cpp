@@ -416,6 +416,11 @@ std::vector<Bsp::Plane> brushPlanes(const Bsp &bsp, int b, const Vec &origin)
     return planes;
 }
 
+template <class... T> void say(Fidelity &f, const char *format, T... args)
+{
+    f.problems << QString::asprintf(format, args...);
+}
+
 class Comparison {
 public:
     const Bsp &bsp;
@@ -434,7 +439,7 @@ public:
             else
                 written.push_back(&faces);
         if (const size_t n = e.brushes.size() - written.size(); n != size_t(origins))
-            say("model %d: %zu origin brushes, not %d", m, n, origins);
+            say(f, "model %d: %zu origin brushes, not %d", m, n, origins);
         size_t next = 0;
         for (const int b : brushes) {
             const std::vector<Bsp::Plane> planes = brushPlanes(bsp, b, origin);
@@ -461,11 +466,11 @@ public:
                 f.contents.push_back(contents),
                     compareBrush(b, planes, detail, *written[next++], origin);
             else
-                say("model %d: brush %d missing", m, b);
+                say(f, "model %d: brush %d missing", m, b);
         }
         f.brushesMap += int(written.size());
         if (next != written.size())
-            say("model %d: %zu brushes, not %zu", m, written.size(), next);
+            say(f, "model %d: %zu brushes, not %zu", m, written.size(), next);
         f.patchesMap += int(e.patches.size());
         if (m < 0)
             return;
@@ -477,7 +482,7 @@ public:
             if (surface.type == 2 &&
                 (++f.patchesBsp,
                  patches >= e.patches.size() || !samePatch(e.patches[patches++], surface, origin)))
-                say("model %d: patch surface %d differs", m, s);
+                say(f, "model %d: patch surface %d differs", m, s);
             else if (surface.type == 1 && !(shader.surfaceFlags & 0x80))
                 triangles(surface, origin, byShader[shader.name]);
         }
@@ -499,7 +504,7 @@ public:
         if (!closedSolid(planes, corners) || length((lo + hi) * 0.5 - origin) > 0.01 ||
             std::any_of(faces.begin(), faces.end(),
                         [](auto &x) { return x.contents != 0x01000000; }))
-            say("origin brush at (%s) not an origin brush around (%s)",
+            say(f, "origin brush at (%s) not an origin brush around (%s)",
                 point(faces[0].points[0]).data(), point(origin).data());
     }
 
@@ -541,7 +546,7 @@ public:
                 fits += error <= tolerance;
                 f.textureError = std::max(f.textureError, error);
                 if (error > tolerance)
-                    say("texture off by %g at (%g %g) on a face at (%s)", error, d.x[k], d.y[k],
+                    say(f, "texture off by %g at (%g %g) on a face at (%s)", error, d.x[k], d.y[k],
                         point(face.points[0]).data());
             }
         for (const auto &w : bySize) {
@@ -553,7 +558,7 @@ public:
             best = std::max(best, own);
         }
         if (fits < best)
-            say("texture fits %d of %d corners on a face at (%s), a triangle's own %d", fits,
+            say(f, "texture fits %d of %d corners on a face at (%s), a triangle's own %d", fits,
                 corners, point(face.points[0]).data(), best);
         (4 * excused > corners ? (++f.facesUnrepresentable, f.cornersUnrepresentable)
                                : f.cornersExcused) += excused;
@@ -588,23 +593,23 @@ public:
             f.facesWithShader += textured;
             f.facesApproximated += textured && approximated;
             if (!textured)
-                say("brush %d: face %s at (%s) matches no side of its shader%s", b, x.shader.data(),
-                    point(x.points[0]).data(), why.data());
+                say(f, "brush %d: face %s at (%s) matches no side of its shader%s", b,
+                    x.shader.data(), point(x.points[0]).data(), why.data());
             if (bool(x.contents & 0x08000000) != detail)
-                say("brush %d: detail flag %s", b, detail ? "lost" : "added");
+                say(f, "brush %d: detail flag %s", b, detail ? "lost" : "added");
             if (bsp.quake2() && x.contents != contents)
-                say("brush %d: contents %#x, not %#x", b, x.contents, contents);
+                say(f, "brush %d: contents %#x, not %#x", b, x.contents, contents);
             if (x.brushDef != (!classic && !valve) || x.valve != valve)
-                say("brush %d: face in the wrong form", b);
+                say(f, "brush %d: face in the wrong form", b);
         }
         // The faces written must close a solid, and a side may be left out only when
         // that solid reaches no further than 0.01 beyond it.
         const std::vector<Winding> corners = sideWindings(own);
         if (!closedSolid(own, corners))
-            return say("brush %d: its faces close no solid", b);
+            return say(f, "brush %d: its faces close no solid", b);
         for (size_t k = 0; k < planes.size(); ++k)
             if (const double out = beyond(corners, planes[k]); out > 0.01)
-                say("brush %d: side %zu left out, %g units of brush past it", b, k, out);
+                say(f, "brush %d: side %zu left out, %g units of brush past it", b, k, out);
     }
 
     // Why a face does not carry a side's texinfo, which Quake 2 keeps around the origin;
@@ -622,11 +627,6 @@ public:
                 .toLatin1();
         approximated = classic && !classicHolds(vecs, p);
         return approximated || sameMapping(x.vecs, vecs, p) ? "" : ", its texture axes";
-    }
-
-    template <class... T> void say(const char *format, T... args)
-    {
-        f.problems << QString::asprintf(format, args...);
     }
 
     // Points exact as floats, after the model's origin; st within a whole-repeat shift for the
@@ -933,12 +933,12 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     const QPair<QByteArray, QByteArray> version{"mapversion", "220"};
     f.entities = int(entities);
     if (map.size() != entities)
-        f.problems << QString("%1 entities, not %2").arg(map.size()).arg(f.entities);
+        say(f, "%zu entities, not %zu", map.size(), entities);
     if (valve &&
         map.header.mid(0, 2) !=
             (bsp.quake2() ? QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"}
                           : QByteArrayList{"// Game: Quake 3", "// Format: Quake3 (Valve)"}))
-        f.problems << "not headed as a map of its game in the Valve form";
+        say(f, "not headed as a map of its game in the Valve form");
     // Quake 2 compiles area portals into the world; each brush goes back to the portal
     // entity whose style numbers the portal between the areas it parts.
     const auto isPortal = [&](int b) { return bsp.quake2() && bsp.brushes[size_t(b)][2] & 0x8000; };
@@ -961,9 +961,9 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
         expected.removeIf(
             [](const auto &k) { return k.first == "model" && k.second.startsWith('*'); });
         if (valve && e == 0 && (expected.removeOne(version), !written.removeOne(version)))
-            f.problems << "worldspawn without \"mapversion\" \"220\"";
+            say(f, "worldspawn without \"mapversion\" \"220\"");
         if (written != expected)
-            f.problems << QString("entity %1 differs").arg(e);
+            say(f, "entity %zu differs", e);
         const QList<QByteArray> xyz = valueOf(keys, "origin").simplified().split(' ');
         const Vec origin = m > 0 && xyz.size() == 3
                                ? Vec{xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()}
@@ -974,9 +974,9 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
                                                              brushes, origin, map[e], rotating);
     }
     if (!portals.empty())
-        f.problems << QString("%1 area portal brushes without their entity").arg(portals.size());
+        say(f, "%zu area portal brushes without their entity", portals.size());
     if (f.patchesMap != f.patchesBsp)
-        f.problems << QString("%1 patches, not %2").arg(f.patchesMap).arg(f.patchesBsp);
+        say(f, "%d patches, not %d", f.patchesMap, f.patchesBsp);
     return f;
 }
 
@@ -990,7 +990,7 @@ Fidelity compareSource(const Map &map, const Map &source)
     };
     f.entities = int(source.size());
     if (map.size() != source.size())
-        f.problems << QString("%1 entities, not %2").arg(map.size()).arg(source.size());
+        say(f, "%zu entities, not %zu", map.size(), source.size());
     for (size_t e = 0; e < source.size() && e < map.size(); ++e)
         for (const std::vector<Face> &faces : source[e].brushes) {
             if (faces.empty() || faces[0].contents & 0x01000000)
@@ -1014,13 +1014,11 @@ Fidelity compareSource(const Map &map, const Map &source)
                 if (y.shader == x.shader && (!held || sameMapping(x.vecs, y.vecs, planes[k])))
                     ++f.facesWithShader;
                 else
-                    f.problems << QString::asprintf(
-                        "entity %zu: face %s at (%s) comes back as %s, or its axes differ", e,
+                    say(f, "entity %zu: face %s at (%s) comes back as %s, or its axes differ", e,
                         x.shader.data(), point(x.points[0]).data(), y.shader.data());
             }
             if (found == map[e].brushes.end())
-                f.problems << QString::asprintf("entity %zu: brush at (%s) not found", e,
-                                                point(faces[0].points[0]).data());
+                say(f, "entity %zu: brush at (%s) not found", e, point(faces[0].points[0]).data());
         }
     return f;
 }
@@ -1042,6 +1040,8 @@ QByteArray unzip(const QString &zip, const QString &name)
 {
     QByteArray data;
     zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_RDONLY, nullptr);
+    if (!z)
+        return data;
     zip_stat_t st;
     for (zip_int64_t i = 0; name.isEmpty() && i < zip_get_num_entries(z, 0); ++i)
         data += zip_get_name(z, zip_uint64_t(i), 0) + QByteArray("\n");

@@ -1,9 +1,10 @@
 // bspc.exe on the OpenArena maps that Debian packages: each map read through
-// the pk3, rebuilt, and compared with its BSP; then the whole pk3 at once. The
+// the pk3, rebuilt, and compared with its BSP; then each whole pk3 at once. The
 // community pack ships its maps' editor sources: their detail flags must come
 // back. Under the sanitizers every map is converted once and read back, and
 // only a small one goes through the slow checker.
 #include "convertkit.h"
+#include "imagecheck.h"
 
 #include <set>
 
@@ -13,8 +14,8 @@ constexpr bool sanitized = true;
 constexpr bool sanitized = false;
 #endif
 
-const QString maps = "/usr/share/games/openarena/baseoa/pak1-maps.pk3",
-              community = "/usr/share/games/openarena/baseoa/z_oacmp-volume1-v3.pk3";
+const QString base = "/usr/share/games/openarena/baseoa/", maps = base + "pak1-maps.pk3",
+              community = base + "z_oacmp-volume1-v3.pk3";
 
 // A brush's planes, rounded past the compiler's float rounding, to steps that
 // start off the grid a mapper uses: the same key for a brush in its source and
@@ -37,73 +38,45 @@ class TestConvertReal : public QObject {
 
     QTemporaryDir one, whole; // one map per run; the whole package in one run
 
-    // The maps of a package whose place in its list leaves `slice` over `slices`.
-    static void rows(const QString &package, int slice, int slices = 1)
+    // The maps of both packages whose place in their list leaves `slice` over three.
+    static void rows(int slice)
     {
-        QVERIFY2(QFile::exists(package),
-                 "an OpenArena map package is missing; run scripts/setup.sh");
         QTest::addColumn<QString>("package");
         QTest::addColumn<QString>("entry");
         int n = 0;
-        for (const QByteArray &entry : check::unzip(package, "").split('\n'))
-            if (entry.startsWith("maps/") && entry.endsWith(".bsp") && n++ % slices == slice &&
-                (!sanitized || entry == "maps/fan.bsp"))
-                QTest::newRow(entry.mid(5)) << package << QString(entry);
+        for (const QString &package : {maps, community}) {
+            QVERIFY2(QFile::exists(package),
+                     "an OpenArena map package is missing; run scripts/setup.sh");
+            for (const QByteArray &entry : check::unzip(package, "").split('\n'))
+                if (entry.startsWith("maps/") && entry.endsWith(".bsp") && n++ % 3 == slice &&
+                    (!sanitized || entry == "maps/fan.bsp"))
+                    QTest::newRow(entry.mid(5)) << package << QString(entry);
+        }
     }
 
-    // Converts the row's map and checks it whole: the community pack's in the
-    // classic form, as it is here for its brushes. Sanitized, most are only read back.
-    check::Map rebuild(check::Fidelity &f)
-    {
-        QFETCH(QString, package);
-        QFETCH(QString, entry);
-        const QByteArray name = QFileInfo(entry).completeBaseName().toUtf8(),
-                         folder = QFile::encodeName(one.path()),
-                         bsp = QFile::encodeName(package + '/' + entry);
-        const auto form =
-            package == community ? QByteArrayList{"-format", "classic"} : QByteArrayList{};
-        check::Map map;
-        f = convertAndCheck(check::unzip(package, entry), bsp, folder, name + ".map", form, &map);
-        qInfo().noquote() << f.row(name);
-        return map;
-    }
-
+    // Converts the row's map and checks it whole: the community pack's in the classic
+    // form, as it is here for its brushes, and then each converted world brush found in
+    // the map's source by its planes: the detail flag agrees wherever the tree tells it,
+    // on opaque brushes.
     void rebuildsEachMap()
     {
         if (!QTest::currentDataTag()) // sanitized, the slices without fan
             QSKIP(
                 "only fan.bsp is checked under the sanitizers; the package runs convert the rest");
-        check::Fidelity f;
-        rebuild(f);
+        QFETCH(QString, package);
+        QFETCH(QString, entry);
+        const QByteArray name = QFileInfo(entry).completeBaseName().toUtf8(),
+                         bsp = QFile::encodeName(package + '/' + entry);
+        const auto form =
+            package == community ? QByteArrayList{"-format", "classic"} : QByteArrayList{};
+        check::Map converted;
+        const check::Fidelity f =
+            convertAndCheck(check::unzip(package, entry), bsp, QFile::encodeName(one.path()),
+                            name + ".map", form, &converted);
+        qInfo().noquote() << f.row(name);
         QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.mid(0, 12).join('\n')));
-    }
-
-private slots:
-    // Slices, so that no test function nears Qt Test's watchdog on a busy machine.
-    void mapsA_data() { rows(maps, 0, 3); }
-    void mapsA() { rebuildsEachMap(); }
-    void mapsB_data() { rows(maps, 1, 3); }
-    void mapsB() { rebuildsEachMap(); }
-    void mapsC_data() { rows(maps, 2, 3); }
-    void mapsC() { rebuildsEachMap(); }
-
-    // Each converted world brush found in the map's source by its planes: the
-    // detail flag agrees wherever the tree tells it, on opaque brushes.
-    void communityMaps_data()
-    {
-        if (!sanitized)
-            rows(community, 0);
-    }
-    void communityMaps()
-    {
-        if (!QTest::currentDataTag())
-            QSKIP("sanitized, the package run converts these");
-        check::Fidelity f;
-        const check::Map converted = rebuild(f);
-        QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.mid(0, 12).join('\n')));
-        if (sanitized)
+        if (package != community)
             return;
-        const QString name = QString(QTest::currentDataTag()).chopped(4);
         const auto source =
             check::readMap(check::unzip(community, "sources/maps/" + name + ".map"));
         QVERIFY2(source.ok(), qPrintable(source.error));
@@ -123,19 +96,30 @@ private slots:
         qInfo().noquote() << QString::asprintf(
             "%-10s world brushes matched %4d/%-4d detail agrees on %5.1f%% of %4d opaque; "
             "structural source/converted %4d/%d",
-            qPrintable(name), matched, int(world.size()), 100.0 * agree / opaque, opaque,
-            structural[0], structural[1]);
+            name.data(), matched, int(world.size()), 100.0 * agree / opaque, opaque, structural[0],
+            structural[1]);
         QVERIFY(matched >= 0.95 * double(world.size()) && agree >= 0.98 * opaque);
     }
 
-    // The same maps as one at a time. Sanitized, most are converted only here,
-    // and only their ends are looked at: the slow checker reads them unsanitized.
+private slots:
+    // Slices, so that no test function nears Qt Test's watchdog on a busy machine.
+    void mapsA_data() { rows(0); }
+    void mapsA() { rebuildsEachMap(); }
+    void mapsB_data() { rows(1); }
+    void mapsB() { rebuildsEachMap(); }
+    void mapsC_data() { rows(2); }
+    void mapsC() { rebuildsEachMap(); }
+
+    // Each package in one run: the community pack's maps as made one at a time above;
+    // OpenArena's in Valve 220, each face's texel axes judged with the image sizes found in
+    // the game folder. Sanitized, only their ends are looked at: the slow checker reads
+    // them unsanitized.
     void convertsWholePackages_data()
     {
         QTest::addColumn<QString>("package");
         QTest::addColumn<QByteArrayList>("form");
         QTest::addColumn<int>("count");
-        QTest::newRow("pak1-maps") << maps << QByteArrayList{} << 50;
+        QTest::newRow("pak1-maps valve") << maps << QByteArrayList{"-format", "valve"} << 50;
         QTest::newRow("community") << community << QByteArrayList{"-format", "classic"} << 13;
     }
     void convertsWholePackages()
@@ -143,19 +127,37 @@ private slots:
         QFETCH(QString, package);
         QFETCH(QByteArrayList, form);
         QFETCH(int, count);
-        const QByteArray out = QFile::encodeName(whole.path()) + '/' + QTest::currentDataTag(),
-                         each = QFile::encodeName(one.path());
+        QVERIFY2(QFile::exists(base + "pak4-textures.pk3"),
+                 "no OpenArena textures; run scripts/setup.sh --tests");
+        const QByteArray out = QFile::encodeName(whole.path()) + '/' + QTest::currentDataTag();
         std::filesystem::create_directory(out.toStdString());
         const Run r =
             convert(QByteArrayList{"-bsp2map", QFile::encodeName(package), "-output", out} + form);
         QVERIFY2(r.exit == 0, r.err);
         QCOMPARE(names(out).size(), count);
+        QStringList places;
+        for (const QString &name : QDir(base).entryList({"*.pk3"}, QDir::Files, QDir::Name))
+            places << base + name;
+        const check::Sizes images = check::imageSizes(places << base);
+        int judged = 0, exact = 0, assumed = 0;
         for (const QByteArray &map : names(out)) {
             const QByteArray text = readAll(out + '/' + map);
-            QVERIFY2(sanitized ? text.startsWith("// entity 0\n{\n") && text.endsWith("\n}\n")
-                               : text == readAll(each + '/' + map),
-                     map);
+            if (sanitized || package == community) {
+                QVERIFY2(sanitized ? text.startsWith("// entity 0\n{\n") && text.endsWith("\n}\n")
+                                   : text == readAll(QFile::encodeName(one.filePath(map))),
+                         map);
+                continue;
+            }
+            const auto read = check::readMap(text);
+            const check::Fidelity f = check::compare(
+                check::readBsp(check::unzip(package, "maps/" + map.chopped(4) + ".bsp")),
+                read.value, false, &images);
+            QVERIFY2(read.ok() && f.problems.isEmpty(),
+                     qPrintable(map + ": " + f.problems.mid(0, 8).join('\n')));
+            judged += f.facesJudged, exact += f.facesExact, assumed += f.facesAssumedSize;
         }
+        qInfo("%d faces judged, %d exact, %d of an assumed size", judged, exact, assumed);
+        QVERIFY(sanitized || package == community || exact > 0);
     }
 };
 

@@ -1,17 +1,11 @@
 // Quake III maps in Valve 220: each face's texel axes must give back the BSP's st
-// with the image sizes the game would find. Small maps with game folders built
-// here, then OpenArena's maps with the Debian image packages.
+// with the image sizes the game would find, in game folders built here; OpenArena's
+// maps with the Debian image packages are in tst_convert_real.
 #include "convertkit.h"
 #include "imagecheck.h"
 
 #include <QBuffer>
 #include <QImage>
-
-#ifdef __SANITIZE_ADDRESS__
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
 
 using Files = QList<QPair<QByteArray, QByteArray>>; // "place:path", bytes
 
@@ -125,39 +119,6 @@ private slots:
         const int assumed = 6 * int(sizes.count(QSize()));
         QVERIFY(f.facesAssumedSize == assumed && f.facesJudged == 18 && f.facesExact == 18);
         QCOMPARE(r.out.contains(QByteArray::number(assumed) + " faces sem imagem"), assumed > 0);
-    }
-
-    // Every map of OpenArena's pk3 in one run, each checked against its BSP with the
-    // sizes found in the game folder. Sanitized, one small map.
-    void realMaps()
-    {
-        const QString base = "/usr/share/games/openarena/baseoa/", pk3 = base + "pak1-maps.pk3";
-        QVERIFY2(QFile::exists(base + "pak4-textures.pk3"),
-                 "no OpenArena textures; run scripts/setup.sh --tests");
-        Folder out;
-        const Run r =
-            convert({"-bsp2map", QFile::encodeName(pk3) + (sanitized ? "/maps/fan.bsp" : ""),
-                     "-output", out.path, "-format", "valve"});
-        QVERIFY2(r.exit == 0, r.err);
-        QStringList places;
-        for (const QString &name : QDir(base).entryList({"*.pk3"}, QDir::Files, QDir::Name))
-            places << base + name;
-        const check::Sizes images = check::imageSizes(places << base);
-        int judged = 0, exact = 0, assumed = 0;
-        double worst = 0;
-        for (const QByteArray &name : names(out.path)) {
-            const auto map = check::readMap(readAll(out.path + '/' + name));
-            const check::Fidelity f = check::compare(
-                check::readBsp(check::unzip(pk3, "maps/" + name.chopped(4) + ".bsp")), map.value,
-                false, &images);
-            QVERIFY2(map.ok() && f.problems.isEmpty(),
-                     qPrintable(name + ": " + f.problems.mid(0, 8).join('\n')));
-            judged += f.facesJudged, exact += f.facesExact, assumed += f.facesAssumedSize;
-            worst = std::max(worst, f.textureError);
-        }
-        qInfo("%lld maps: %d faces judged, %d exact, %d of an assumed size, worst error %.2e",
-              names(out.path).size(), judged, exact, assumed, worst);
-        QVERIFY(names(out.path).size() == (sanitized ? 1 : 50) && worst <= 1e-3 && exact > 0);
     }
 };
 
