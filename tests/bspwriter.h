@@ -4,7 +4,32 @@
 
 #include "mapcheck.h"
 
-class BspWriter {
+// The lumps of an IBSP file, records put into them as their fields' bytes.
+template <int N> class Lumps {
+protected:
+    template <class... T> static void append(QByteArray &b, const T &...values)
+    {
+        (b.append(reinterpret_cast<const char *>(&values), sizeof values), ...);
+    }
+    template <class... T> void put(int lump, const T &...values) { append(lumps[lump], values...); }
+    int count(int lump, int size) const { return int(lumps[lump].size() / size); }
+
+    // The header with the directory of the first `n` lumps, then those lumps.
+    QByteArray file(int version, int n) const
+    {
+        QByteArray out = "IBSP";
+        append(out, version);
+        for (qint32 k = 0, at = 8 + 8 * n; k < n; at += qint32(lumps[k++].size()))
+            append(out, at, qint32(lumps[k].size()));
+        for (int k = 0; k < n; ++k)
+            out += lumps[k];
+        return out;
+    }
+
+    QByteArray lumps[N];
+};
+
+class BspWriter : public Lumps<18> {
 public:
     using Vec = check::Vec;
     using Sides = std::vector<std::pair<int, int>>; // plane, shader
@@ -116,25 +141,10 @@ public:
             w.put(7, -1024.f, -1024.f, -1024.f, 1024.f, 1024.f, 1024.f, surface,
                   nextSurface - surface, brush, nextBrush - brush);
         }
-        QByteArray out = "IBSP";
-        append(out, version);
-        for (qint32 k = 0, at = extraLump ? 152 : 144; k < 17 + extraLump;
-             at += qint32(w.lumps[k++].size()))
-            append(out, at, qint32(w.lumps[k].size()));
-        for (const QByteArray &lump : w.lumps)
-            out += lump;
-        return out;
+        return w.file(version, 17 + extraLump);
     }
 
 private:
-    template <class... T> static void append(QByteArray &b, T... values)
-    {
-        (b.append(reinterpret_cast<const char *>(&values), sizeof values), ...);
-    }
-    template <class... T> void put(int lump, T... values) { append(lumps[lump], values...); }
-    int count(int lump, int size) const { return int(lumps[lump].size() / size); }
-
-    QByteArray lumps[18];
     std::vector<check::Bsp::Plane> planes;
     std::vector<std::pair<int, int>> modelStarts; // first brush, first surface
 };
@@ -145,7 +155,7 @@ private:
 // brushes in the world, which a node on the portal's first plane parts into two areas
 // joined by the portal its entity's "style" numbers; each model one node whose two
 // leaves list all its brushes.
-class Q2BspWriter {
+class Q2BspWriter : public Lumps<19> {
 public:
     using Vec = check::Vec;
 
@@ -211,16 +221,7 @@ public:
         return text + extra + "}\n";
     }
 
-    QByteArray bytes() const
-    {
-        QByteArray out = "IBSP";
-        append(out, 38);
-        for (qint32 k = 0, at = 160; k < 19; at += qint32(lumps[k++].size()))
-            append(out, at, qint32(lumps[k].size()));
-        for (const QByteArray &lump : lumps)
-            out += lump;
-        return out;
-    }
+    QByteArray bytes() const { return file(38, 19); }
 
 private:
     int brush(const std::vector<check::Face> &faces, const Vec &origin)
@@ -267,13 +268,4 @@ private:
             int(std::abs(n[axis]) == 1 ? axis : 3 + axis));
         return count(1, 20) - 1;
     }
-
-    template <class... T> static void append(QByteArray &b, const T &...values)
-    {
-        (b.append(reinterpret_cast<const char *>(&values), sizeof values), ...);
-    }
-    template <class... T> void put(int lump, const T &...values) { append(lumps[lump], values...); }
-    int count(int lump, int size) const { return int(lumps[lump].size() / size); }
-
-    QByteArray lumps[19];
 };

@@ -77,18 +77,16 @@ private slots:
         // texinfo, bevels, detail, origin brushes, portals, approximated; of the source:
         // brushes found, faces with their texture, approximated. Empty: refused.
         QTest::addColumn<QList<int>>("figures");
+        const auto row = [](const char *tag, const char *which, const char *form,
+                            const QList<int> &figures) {
+            QTest::newRow(tag) << QByteArray(which) << QByteArray(form) << figures;
+        };
         const QList<int> lobbyFigures{6, 6, 36, 36, 36, 0, 0, 0, 0, 0, 6, 36, 0};
-        QTest::newRow("lobby, Valve by default")
-            << QByteArray("lobby") << QByteArray("default") << lobbyFigures;
-        QTest::newRow("lobby, standard")
-            << QByteArray("lobby") << QByteArray("classic") << lobbyFigures;
-        QTest::newRow("kit, Valve by default")
-            << QByteArray("kit") << QByteArray("default")
-            << QList<int>{6, 6, 35, 35, 35, 2, 1, 1, 1, 0, 6, 35, 0};
-        QTest::newRow("kit, standard") << QByteArray("kit") << QByteArray("classic")
-                                       << QList<int>{6, 6, 35, 35, 35, 2, 1, 1, 1, 1, 6, 35, 1};
-        QTest::newRow("kit, brushDef")
-            << QByteArray("kit") << QByteArray("brushdef") << QList<int>{};
+        row("lobby, Valve by default", "lobby", "default", lobbyFigures);
+        row("lobby, standard", "lobby", "classic", lobbyFigures);
+        row("kit, Valve by default", "kit", "default", {6, 6, 35, 35, 35, 2, 1, 1, 1, 0, 6, 35, 0});
+        row("kit, standard", "kit", "classic", {6, 6, 35, 35, 35, 2, 1, 1, 1, 1, 6, 35, 1});
+        row("kit, brushDef", "kit", "brushdef", {});
     }
     void convertsMaps()
     {
