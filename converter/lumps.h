@@ -4,6 +4,8 @@
 
 #include "convresult.h"
 
+#include <algorithm>
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +19,12 @@ static_assert(std::endian::native == std::endian::little,
               "the lumps are read in place as little-endian records");
 
 std::int32_t int32At(std::span<const std::byte> data, std::size_t offset);
+
+// A name in a fixed-size field: the bytes before its first NUL, or all of them.
+template <std::size_t N> std::string_view fieldText(const char (&field)[N])
+{
+    return std::string_view(field, std::find(field, field + N, '\0') - field);
+}
 
 // Records of one lump, copied out one at a time since the file gives no alignment.
 template <class T> class Lump {

@@ -55,8 +55,7 @@ const char *lumpName(int index)
 
 std::string_view texInfoName(const Q2TexInfo &info)
 {
-    const char *end = std::find(info.texture, info.texture + sizeof info.texture, '\0');
-    return std::string_view(info.texture, static_cast<std::size_t>(end - info.texture));
+    return fieldText(info.texture);
 }
 
 Result<Q2Bsp> readQ2Bsp(std::span<const std::byte> data)

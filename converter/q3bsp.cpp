@@ -58,8 +58,7 @@ const char *lumpName(int index)
 
 std::string_view shaderName(const RawShader &shader)
 {
-    const char *end = std::find(shader.name, shader.name + sizeof shader.name, '\0');
-    return std::string_view(shader.name, static_cast<std::size_t>(end - shader.name));
+    return fieldText(shader.name);
 }
 
 Result<void> checkVertex(const Bsp &bsp, std::int64_t index)
