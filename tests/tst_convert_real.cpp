@@ -143,7 +143,11 @@ private slots:
         for (const QByteArray &map : names(out)) {
             const QByteArray text = readAll(out + '/' + map);
             if (sanitized || package == community) {
-                QVERIFY2(sanitized ? text.startsWith("// entity 0\n{\n") && text.endsWith("\n}\n")
+                const QByteArray head =
+                    package == community
+                        ? "// entity 0\n{\n"
+                        : "// Game: Quake 3\n// Format: Quake3 (Valve)\n// entity 0\n{\n";
+                QVERIFY2(sanitized ? text.startsWith(head) && text.endsWith("\n}\n")
                                    : text == readAll(QFile::encodeName(one.filePath(map))),
                          map);
                 continue;
