@@ -269,3 +269,296 @@ private:
         return count(1, 20) - 1;
     }
 };
+
+// Compiles a Quake map, as the checker reads it, into a BSP of `kind`: "29", "30", "BSP2",
+// "2PSB", or "30 swapped" (planes before entities). Each model's tree splits on the first
+// plane that cuts the region among the brushes reaching into it; a leaf holds what the
+// first brush around it holds, by texture name; faces are the parts of brush sides seen
+// from a leaf neither solid nor filled as their brush. Brush entities are stored around
+// their "origin", texture offsets too; origin brushes are left out.
+class Q1BspWriter : public Lumps<15> {
+public:
+    using Vec = check::Vec;
+    using Plane = check::Bsp::Plane;
+
+    explicit Q1BspWriter(const check::Map &map, const QByteArray &kind = "29") : kind(kind)
+    {
+        lumps[12] = QByteArray(big() ? 8 : 4, '\0'); // edge 0: its surfedge cannot be reversed
+        leaf(-2, {}, {});                            // the one solid leaf
+        QByteArrayList textures;
+        for (size_t e = 0; e < map.size(); ++e) {
+            Vec origin{};
+            lumps[0] += "{\n";
+            for (const auto &[key, value] : map[e].keys) {
+                lumps[0] += '"' + key + "\" \"" + value + "\"\n";
+                const QList<QByteArray> xyz = value.split(' ');
+                if (key == "origin" && xyz.size() == 3 && e > 0)
+                    origin = {xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()};
+            }
+            std::vector<Brush> brushes;
+            for (const std::vector<check::Face> &faces : map[e].brushes)
+                if (faces[0].shader.toLower() != "origin")
+                    brushes.push_back(brush(faces, origin));
+            if (e > 0 && !brushes.empty())
+                lumps[0] += "\"model\" \"*" + QByteArray::number(count(14, 64)) + "\"\n";
+            lumps[0] += "}\n";
+            if (e == 0 || !brushes.empty())
+                model(brushes, origin, textures);
+        }
+        lumps[0] += '\0';
+        put(2, qint32(textures.size()));
+        for (qsizetype k = 0; k < textures.size(); ++k)
+            put(2, qint32(4 + 4 * textures.size() + 40 * k));
+        for (const QByteArray &name : textures) // pixels in a WAD: no offsets
+            lumps[2] += name.leftJustified(16, '\0', true), put(2, 64, 64, 0, 0, 0, 0);
+    }
+
+    QByteArray bytes() const
+    {
+        QByteArray head = big() ? kind.left(4) : QByteArray(), body;
+        if (!big())
+            append(head, qint32(kind.left(2).toInt()));
+        for (int k = 0; k < 15; ++k) {
+            const QByteArray &l = lumps[kind.endsWith("swapped") && k < 2 ? 1 - k : k];
+            append(head, qint32(124 + body.size()), qint32(l.size()));
+            body += l + QByteArray(-l.size() & 3, '\0');
+        }
+        return head + body;
+    }
+
+private:
+    struct Brush {
+        std::vector<Plane> planes;
+        const std::vector<check::Face> *faces;
+        int contents;
+        Vec lo, hi;
+    };
+    struct Node {
+        int plane, front, back;
+        Vec lo, hi;
+        int firstFace = 0, faces = 0;
+    };
+    struct Piece {
+        int node; // whose plane it lies on
+        const Brush *brush;
+        size_t side;
+        check::Winding points;
+    };
+    static constexpr double eps = 0.01;
+
+    bool big() const { return kind == "BSP2" || kind == "2PSB"; }
+
+    static Brush brush(const std::vector<check::Face> &faces, const Vec &origin)
+    {
+        const QByteArray t = faces[0].shader.toLower();
+        Brush b{{}, &faces, t.startsWith("*lava") ? -5 : t.startsWith("*slime") ? -4
+                            : t.startsWith('*') ? -3 : t.startsWith("sky") ? -6 : -2, {}, {}};
+        for (const check::Face &f : faces)
+            b.planes.push_back(check::facePlane(f)),
+                b.planes.back().dist -= dot(b.planes.back().normal, origin);
+        std::tie(b.lo, b.hi) = bounds(check::sideWindings(b.planes));
+        return b;
+    }
+
+    static std::pair<Vec, Vec> bounds(const std::vector<check::Winding> &windings)
+    {
+        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
+        for (const check::Winding &w : windings)
+            for (const Vec &c : w)
+                for (size_t a = 0; a < 3; ++a)
+                    lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
+        return {lo, hi};
+    }
+
+    static std::pair<double, double> spread(const check::Winding &w, const Plane &p)
+    {
+        double lo = INFINITY, hi = -INFINITY;
+        for (const Vec &c : w)
+            lo = std::min(lo, dot(p.normal, c) - p.dist), hi = std::max(hi, dot(p.normal, c) - p.dist);
+        return {lo, hi};
+    }
+
+    // The part of `w` behind `p`.
+    static check::Winding behind(const check::Winding &w, const Plane &p)
+    {
+        check::Winding out;
+        for (size_t k = 0; k < w.size(); ++k) {
+            const Vec &a = w[k], &b = w[(k + 1) % w.size()];
+            const double da = dot(p.normal, a) - p.dist, db = dot(p.normal, b) - p.dist;
+            if (da <= 0)
+                out.push_back(a);
+            if ((da < 0 && db > 0) || (da > 0 && db < 0))
+                out.push_back(a + (b - a) * (da / (da - db)));
+        }
+        return out;
+    }
+
+    // A plane of the lump, its normal's largest component positive.
+    int plane(Plane p)
+    {
+        size_t axis = 0;
+        for (size_t k = 1; k < 3; ++k)
+            axis = std::abs(p.normal[k]) > std::abs(p.normal[axis]) ? k : axis;
+        p = p.normal[axis] < 0 ? Plane{p.normal * -1, -p.dist} : p;
+        planes.push_back(p);
+        put(1, float(p.normal[0]), float(p.normal[1]), float(p.normal[2]), float(p.dist),
+            qint32(std::abs(p.normal[axis]) == 1 ? axis : 3 + axis));
+        return int(planes.size() - 1);
+    }
+
+    template <class T> static std::array<T, 6> box(const Vec &lo, const Vec &hi)
+    {
+        std::array<T, 6> b;
+        for (size_t a = 0; a < 6; ++a)
+            b[a] = T(std::clamp(a < 3 ? std::floor(lo[a]) : std::ceil(hi[a - 3]), -32767., 32767.));
+        return b;
+    }
+
+    void leaf(int contents, const Vec &lo, const Vec &hi)
+    {
+        leaves.push_back(contents);
+        if (kind == "BSP2")
+            put(10, contents, -1, box<float>(lo, hi), 0u, 0u, 0u);
+        else if (big())
+            put(10, contents, -1, box<qint16>(lo, hi), 0u, 0u, 0u);
+        else
+            put(10, contents, -1, box<qint16>(lo, hi), quint16(0), quint16(0), 0u);
+    }
+
+    // The subtree over the region behind all of `region`'s planes; returns its child number.
+    int split(const std::vector<Brush> &brushes, const std::vector<Plane> &region)
+    {
+        const std::vector<check::Winding> walls = check::sideWindings(region);
+        std::vector<Plane> kept; // only the planes that bound it, so that it stays small
+        check::Winding corners;
+        for (size_t k = 0; k < region.size(); ++k)
+            if (!walls[k].empty())
+                kept.push_back(region[k]),
+                    corners.insert(corners.end(), walls[k].begin(), walls[k].end());
+        const auto [lo, hi] = bounds(walls);
+        const Brush *around = nullptr;
+        for (const Brush &b : brushes) {
+            bool apart = false;
+            for (size_t a = 0; a < 3; ++a)
+                apart |= b.hi[a] <= lo[a] + eps || b.lo[a] >= hi[a] - eps;
+            for (size_t k = 0; k < b.planes.size() && !apart; ++k)
+                apart = spread(corners, b.planes[k]).first >= -eps;
+            for (size_t k = 0; k < b.planes.size() && !apart; ++k) {
+                if (spread(corners, b.planes[k]).second <= eps)
+                    continue;
+                const int n = int(nodes.size()), index = plane(b.planes[k]);
+                const Plane q = planes[size_t(index)];
+                nodes.push_back({index, 0, 0, lo, hi});
+                std::vector<Plane> front = kept, back = kept;
+                front.push_back({q.normal * -1, -q.dist}), back.push_back(q);
+                nodes[size_t(n)].front = split(brushes, front);
+                nodes[size_t(n)].back = split(brushes, back);
+                return n;
+            }
+            around = around || apart ? around : &b;
+        }
+        if (!around || around->contents != -2)
+            leaf(around ? around->contents : -1, lo, hi);
+        return around && around->contents == -2 ? -1 : -int(leaves.size());
+    }
+
+    // Follows a side's part down the tree to the leaves in front of it.
+    void push(const Brush &b, size_t side, check::Winding w, int child, int owner,
+              std::vector<Piece> &out)
+    {
+        while (child >= 0 && w.size() >= 3) {
+            const Node &n = nodes[size_t(child)];
+            const Plane &p = planes[size_t(n.plane)];
+            const auto [lo, hi] = spread(w, p);
+            if (lo > -eps && hi < eps) // on it: onwards to the side it faces
+                owner = child, child = dot(p.normal, b.planes[side].normal) > 0 ? n.front : n.back;
+            else if (lo < -eps && hi > eps)
+                push(b, side, behind(w, {p.normal * -1, -p.dist}), n.front, owner, out),
+                    w = behind(w, p), child = n.back;
+            else
+                child = hi > eps ? n.front : n.back;
+        }
+        const int seen = child < 0 ? leaves[size_t(-1 - child)] : -2;
+        if (seen != -2 && seen != b.contents && owner >= 0 && check::boundsFace(w))
+            out.push_back({owner, &b, side, w});
+    }
+
+    void model(const std::vector<Brush> &brushes, const Vec &origin, QByteArrayList &textures)
+    {
+        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
+        std::vector<Plane> region;
+        for (const Brush &b : brushes)
+            for (size_t a = 0; a < 3; ++a)
+                lo[a] = std::min(lo[a], b.lo[a]), hi[a] = std::max(hi[a], b.hi[a]);
+        for (size_t a = 0; a < 3; ++a) {
+            Vec n{};
+            n[a] = 1;
+            region.push_back({n, hi[a] + 32}), region.push_back({n * -1, 32 - lo[a]});
+        }
+        const size_t firstNode = nodes.size();
+        const int head = split(brushes, region);
+        std::vector<Piece> pieces;
+        for (const Brush &b : brushes) {
+            const std::vector<check::Winding> sides = check::sideWindings(b.planes);
+            for (size_t k = 0; k < sides.size(); ++k)
+                push(b, k, sides[k], head, -1, pieces);
+        }
+        std::stable_sort(pieces.begin(), pieces.end(),
+                         [](const Piece &x, const Piece &y) { return x.node < y.node; });
+        const int firstFace = count(7, big() ? 28 : 20);
+        for (const Piece &x : pieces)
+            face(x, origin, textures);
+        for (size_t k = firstNode; k < nodes.size(); ++k) {
+            const Node &n = nodes[k];
+            if (kind == "BSP2")
+                put(5, n.plane, n.front, n.back, box<float>(n.lo, n.hi), quint32(n.firstFace),
+                    quint32(n.faces));
+            else if (big())
+                put(5, n.plane, n.front, n.back, box<qint16>(n.lo, n.hi), quint32(n.firstFace),
+                    quint32(n.faces));
+            else
+                put(5, n.plane, qint16(n.front), qint16(n.back), box<qint16>(n.lo, n.hi),
+                    quint16(n.firstFace), quint16(n.faces));
+        }
+        put(14, float(lo[0]), float(lo[1]), float(lo[2]), float(hi[0]), float(hi[1]),
+            float(hi[2]), 0.f, 0.f, 0.f, head, 0, 0, 0, 0, firstFace,
+            count(7, big() ? 28 : 20) - firstFace);
+    }
+
+    // A face with its own texinfo and vertices, every other edge stored reversed.
+    void face(const Piece &x, const Vec &origin, QByteArrayList &textures)
+    {
+        Node &n = nodes[size_t(x.node)];
+        n.firstFace = n.faces++ ? n.firstFace : count(7, big() ? 28 : 20);
+        const check::Face &f = (*x.brush->faces)[x.side];
+        float vecs[8];
+        for (size_t k = 0; k < 8; ++k) {
+            const double *v = f.vecs[k / 4];
+            vecs[k] = float(v[k % 4] + (k % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0));
+        }
+        if (!textures.contains(f.shader))
+            textures << f.shader;
+        put(6, vecs, qint32(textures.indexOf(f.shader)), 0);
+        const int first = count(3, 12), edges = count(13, 4), size = int(x.points.size());
+        for (int k = 0; k < size; ++k) {
+            const Vec &p = x.points[size_t(k)];
+            const int a = first + k, b = first + (k + 1) % size, e = count(12, big() ? 8 : 4);
+            put(3, float(p[0]), float(p[1]), float(p[2]));
+            big() ? put(12, k % 2 ? b : a, k % 2 ? a : b)
+                  : put(12, quint16(k % 2 ? b : a), quint16(k % 2 ? a : b));
+            put(13, k % 2 ? -e : e);
+        }
+        const int side = dot(planes[size_t(n.plane)].normal, x.brush->planes[x.side].normal) < 0;
+        const quint32 styles = 0xffffff00; // one style, the normal light
+        if (big())
+            put(7, n.plane, side, edges, size, count(6, 40) - 1, styles, -1);
+        else
+            put(7, quint16(n.plane), qint16(side), edges, qint16(size), qint16(count(6, 40) - 1),
+                styles, -1);
+    }
+
+    QByteArray kind;
+    std::vector<Plane> planes;
+    std::vector<Node> nodes;
+    std::vector<int> leaves; // contents
+};

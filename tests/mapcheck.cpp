@@ -98,8 +98,10 @@ public:
                 Face &f = faces.emplace_back();
                 f.shader = take(false);
                 f.brushDef = brushDef, f.valve = !done() && tokens[next] == Token{"[", false};
-                const std::vector<double> r = numbers(f.valve ? "[]" : "");
+                std::vector<double> r = numbers(f.valve ? "[]" : "");
                 const size_t n = brushDef ? 3 : f.valve ? 14 : 8;
+                if (!brushDef && r.size() == n - 3) // Quake's faces end at the scales
+                    r.resize(n);
                 if (v.size() != (brushDef ? 15u : 9u) || r.size() != n)
                     fail("a face");
                 for (size_t k = 0; k < v.size(); ++k)

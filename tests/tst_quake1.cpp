@@ -1,0 +1,155 @@
+// Quake and Half-Life maps through the real bspc.exe: the lobby of the test maps and maps
+// the kit compiles, each judged against its tree and faces and against its editor source;
+// then faults put into a source, which the checker must see.
+#include "convertkit.h"
+#include "q1check.h"
+
+using check::Vec;
+using Fault = std::function<void(check::Map &)>;
+Q_DECLARE_METATYPE(Fault)
+
+namespace {
+
+QByteArray box(const Vec &lo, const Vec &hi, const QByteArray &texture, int without = 0,
+               const QByteArray &extra = "")
+{
+    return Q2BspWriter::box(lo, hi, texture + " 8 -4 30 0.5 2", without, extra);
+}
+
+// A room 256 square and 128 high inside walls 16 thick, the ceiling given.
+QByteArray room(const QByteArray &ceiling = box({-144, -144, 128}, {144, 144, 144}, "ceil"))
+{
+    return "{\n\"classname\" \"worldspawn\"\n\"wad\" \"gfx/base.wad\"\n" +
+           box({-144, -144, -16}, {144, 144, 0}, "floor") +
+           box({-144, -144, 0}, {-128, 144, 128}, "wall") +
+           box({128, -144, 0}, {144, 144, 128}, "wall") +
+           box({-128, -144, 0}, {128, -128, 128}, "wall") +
+           box({-128, 128, 0}, {128, 144, 128}, "wall") + ceiling;
+}
+
+const QByteArray sloped = room(box({-144, -144, 96}, {144, 144, 144}, "ceil", 32,
+                                   "( 128 0 120 ) ( 0 64 112 ) ( 0 0 112 ) ceil 8 -4 30 0.5 2\n")) +
+                          "}\n";
+const QByteArray liquids = room(box({-144, -144, 128}, {144, 144, 144}, "sky1")) +
+                           box({-128, -128, 0}, {0, 0, 32}, "*water1") +
+                           box({64, 64, 0}, {128, 128, 8}, "*lava1") + "}\n";
+const QByteArray door = room() + box({-128, -128, 0}, {0, 0, 32}, "*water1") +
+                        "}\n{\n\"classname\" \"func_door_rotating\"\n\"origin\" \"64 0 32\"\n" +
+                        box({60, -32, 0}, {68, 32, 64}, "DOOR1") +
+                        box({56, -8, 24}, {72, 8, 40}, "ORIGIN") + "}\n";
+
+} // namespace
+
+class TestQuake1 : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The tree's solid, every face with its texture and axes, and the source's brushes kept.
+    void convertsMaps_data()
+    {
+        QTest::addColumn<QByteArray>("source"); // a kit's map, or a test map's file name
+        QTest::addColumn<QByteArray>("kind");
+        QTest::addColumn<QByteArray>("form");
+        QTest::addColumn<int>("brushes"); // -1: any
+        const auto row = [](const char *tag, const QByteArray &source, const char *kind,
+                            const char *form = "valve", int brushes = -1) {
+            QTest::newRow(tag) << source << QByteArray(kind) << QByteArray(form) << brushes;
+        };
+        row("lobby", "q1_mp_lobby.bsp", "29");
+        row("lobby, BSP2", "bsp2_mp_lobby.bsp", "BSP2");
+        row("lobby, standard", "q1_mp_lobby.bsp", "29", "classic");
+        row("room", room() + "}\n", "29");
+        row("L-shaped solid", "{\n\"classname\" \"worldspawn\"\n" + box({0, 0, 0}, {64, 16, 16}, "rock") +
+                                  box({0, 16, 0}, {16, 64, 16}, "rock") + "}\n",
+            "29", "valve", 2);
+        row("sloped ceiling", sloped, "29");
+        row("water, lava and sky", liquids, "29");
+        row("Half-Life door about its origin", door, "30");
+        row("BSP2", liquids, "BSP2");
+        row("2PSB", liquids, "2PSB");
+        row("Half-Life, planes before entities", door, "30 swapped");
+        row("standard form", sloped, "29", "classic");
+        row("brushDef refused", sloped, "29", "brushdef");
+    }
+    void convertsMaps()
+    {
+        QFETCH(QByteArray, source);
+        QFETCH(QByteArray, kind);
+        QFETCH(QByteArray, form);
+        QFETCH(int, brushes);
+        const bool real = source.endsWith(".bsp");
+        if (real && !QFile::exists(TESTMAPS "/" + source))
+            QSKIP("no Quake test maps beside the project (../shared/testmaps)");
+        const check::Map editor =
+            check::readMap(real ? readAll(TESTMAPS "/q1_mp_lobby.source.map") : source).value;
+        const QByteArray bsp = real ? readAll(TESTMAPS "/" + source) : Q1BspWriter(editor, kind).bytes();
+        const check::Q1Bsp tree = check::readQ1(bsp);
+        if (!real) { // the kit and the checker agree on the source itself
+            const check::Q1Fidelity f = check::compareQ1(tree, editor);
+            QVERIFY2(f.problems.isEmpty() && f.samples > 1000 && f.faces > 5,
+                     qPrintable(f.problems.join('\n')));
+        }
+        const Folder dir;
+        seed(bsp);
+        QVERIFY(writeFile(dir.path + "/m.bsp", bsp));
+        const Run r = convert({"-format", form, "-bsp2map", dir.path + "/m.bsp", "-output", dir.path});
+        const QByteArray text = readAll(dir.path + "/m.map");
+        if (form == "brushdef") {
+            QVERIFY2(r.exit == 1 && text.isEmpty(), r.err);
+            return;
+        }
+        QVERIFY2(r.exit == 0, r.err);
+        const check::Map map = check::readMap(text).value;
+        const bool valve = form == "valve";
+        QCOMPARE(map.header.value(0), tree.halfLife ? "// Game: Half-Life" : "// Game: Quake");
+        QVERIFY(!valve || (map.header.value(1) == "// Format: Valve" &&
+                           map[0].keys.value(0) == QPair<QByteArray, QByteArray>("mapversion", "220")));
+        for (const QByteArray &line : text.split('\n'))
+            QVERIFY2(!line.startsWith("( ") || line.split(' ').size() == (valve ? 31 : 21), line);
+        const check::Q1Fidelity f = check::compareQ1(tree, map);
+        const auto [inSource, kept] = check::coversQ1(map, editor);
+        qInfo("%s: %d of %d samples agree, %d of %d faces textured, %d brushes (source %zu), "
+              "%d of %d source samples kept", QTest::currentDataTag(), f.agreeing, f.samples,
+              f.textured, f.faces, f.brushes, editor[0].brushes.size(), kept, inSource);
+        QVERIFY2(f.problems.isEmpty() && f.samples > 1000 && f.faces > 5,
+                 qPrintable(f.problems.join('\n')));
+        QVERIFY(inSource > 1000 && kept == inSource);
+        QVERIFY(brushes < 0 || f.brushes == brushes);
+    }
+
+    // Each fault put into the door's source is seen against the BSP compiled from it.
+    void seesFaults_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        using M = check::Map;
+        QTest::newRow("brush lost") << Fault([](M &m) { m[0].brushes.erase(m[0].brushes.begin()); });
+        QTest::newRow("plane moved") << Fault([](M &m) {
+            std::ranges::for_each(m[0].brushes[1][0].points, [](Vec &p) { p[0] += 1; });
+        });
+        QTest::newRow("texture renamed") << Fault([](M &m) { m[0].brushes[0][0].shader = "floor2"; });
+        QTest::newRow("axis turned") << Fault([](M &m) { m[0].brushes[0][0].vecs[0][1] += 1e-3; });
+        QTest::newRow("water made solid") << Fault([](M &m) {
+            std::ranges::for_each(m[0].brushes[6], [](check::Face &x) { x.shader = "wall"; });
+        });
+        QTest::newRow("door offsets left around its origin") << Fault([](M &m) {
+            for (check::Face &x : m[1].brushes[0])
+                x.vecs[0][3] -= 64 * x.vecs[0][0] + 32 * x.vecs[0][2];
+        });
+        QTest::newRow("door in the world") << Fault([](M &m) {
+            m[0].brushes.push_back(m[1].brushes[0]), m[1].brushes.erase(m[1].brushes.begin());
+        });
+        QTest::newRow("wad changed") << Fault([](M &m) { m[0].keys[1].second += ' '; });
+        QTest::newRow("entity lost") << Fault([](M &m) { m.pop_back(); });
+    }
+    void seesFaults()
+    {
+        QFETCH(Fault, fault);
+        check::Map map = check::readMap(door).value;
+        const check::Q1Bsp tree = check::readQ1(Q1BspWriter(map, "30").bytes());
+        fault(map);
+        QVERIFY(!check::compareQ1(tree, map).problems.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQuake1)
+#include "tst_quake1.moc"
