@@ -1,6 +1,7 @@
 #include "convert.h"
 
 #include "mapwriter.h"
+#include "q1read.h"
 #include "q2read.h"
 #include "q3read.h"
 
@@ -30,10 +31,13 @@ Result<ConvertStats> convert(std::span<const std::byte> data, const ConvertOptio
     case Family::Quake2:
         done = readQuake2(data, *writer, stats, progress);
         break;
+    case Family::Quake1:
+        done = readQuake1(data, *writer, stats, progress);
+        break;
     }
     if (!done)
         return done.takeError();
-    if (progress && read.fitTextures)
+    if (progress && read.fitTextures && *family == Family::Quake3)
         progress(std::to_string(stats.faces) + " faces, " + std::to_string(stats.texturedFaces) +
                  " com o alinhamento de textura tirado dos triângulos do BSP, " +
                  std::to_string(stats.inheritedFaces) +

@@ -1,6 +1,7 @@
 #include "formats.h"
 
 #include "lumps.h"
+#include "q1bsp.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -31,13 +32,8 @@ std::string unsupportedKind(std::span<const std::byte> data)
     if (data.size() < 4)
         return "não é um arquivo BSP";
     const std::string_view magic(reinterpret_cast<const char *>(data.data()), 4);
-    const std::int32_t first = int32At(data, 0);
     const bool hasVersion = data.size() >= 8;
     const std::int32_t version = hasVersion ? int32At(data, 4) : 0;
-    if (first == 29)
-        return "formato não suportado: BSP do Quake (versão 29)";
-    if (first == 30)
-        return "formato não suportado: BSP do Half-Life (versão 30)";
     if (magic == "QBSP" && hasVersion && version == 38)
         return "formato não suportado: BSP do Quake 2 remasterizado (QBSP 38)";
     if (magic == "IBSP")
@@ -75,6 +71,7 @@ MapForm defaultForm(Family family)
     case Family::Quake3:
         return MapForm::BrushDef;
     case Family::Quake2:
+    case Family::Quake1:
         return MapForm::Valve;
     }
     return MapForm::BrushDef;
@@ -88,6 +85,9 @@ Result<void> accepts(Family family, MapForm form)
     if (family == Family::Quake2 && form == MapForm::BrushDef)
         return fail("o formato brushdef não serve para BSP do Quake 2 (o alinhamento das "
                     "texturas precisaria do tamanho de cada imagem .wal); use valve ou classic");
+    if (family == Family::Quake1 && form == MapForm::BrushDef)
+        return fail("o formato brushdef não serve para BSP do Quake ou do Half-Life (os editores "
+                    "desses jogos abrem valve ou classic); use valve ou classic");
     return {};
 }
 
@@ -102,6 +102,8 @@ Result<Family> identify(std::span<const std::byte> data)
         if (version == 38)
             return Family::Quake2;
     }
+    if (isQ1Bsp(data))
+        return Family::Quake1;
     return fail(unsupportedKind(data));
 }
 

@@ -14,6 +14,7 @@ namespace bsp2map {
 enum class Family {
     Quake3, // IBSP 46 and 47: Quake III Arena, OpenArena and their kin
     Quake2, // IBSP 38
+    Quake1, // Quake's 29, BSP2 and 2PSB, and Half-Life's 30
 };
 
 // How brush sides are written: brush primitives (brushDef), classic plane

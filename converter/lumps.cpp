@@ -13,32 +13,33 @@ std::int32_t int32At(std::span<const std::byte> data, std::size_t offset)
     return value;
 }
 
-Result<LumpTable> LumpTable::read(std::span<const std::byte> data, int lumpCount, Namer name)
+Result<LumpTable> LumpTable::read(std::span<const std::byte> data, int lumpCount, Namer name,
+                                  int tableAt)
 {
     // Offsets are 32-bit: no part of a bigger file could belong to the map.
     if (data.size() > static_cast<std::size_t>(INT32_MAX))
         return fail("arquivo grande demais para um BSP (" + std::to_string(data.size() >> 20) +
                     " MiB; o formato só alcança 2 GiB)");
-    const std::size_t header = 8 + static_cast<std::size_t>(lumpCount) * 8;
+    const std::size_t header = static_cast<std::size_t>(tableAt + lumpCount * 8);
     if (data.size() < header)
         return fail("o arquivo termina antes do fim do cabeçalho (truncado): tem " +
                     std::to_string(data.size()) + " de " + std::to_string(header) + " bytes");
-    return LumpTable(data, lumpCount, name);
+    return LumpTable(data, lumpCount, name, tableAt);
 }
 
 std::int64_t LumpTable::smallestOffset() const
 {
     std::int64_t smallest = INT64_MAX;
     for (int i = 0; i < count_; ++i)
-        if (int32At(data_, 12 + i * 8) > 0)
-            smallest = std::min<std::int64_t>(smallest, int32At(data_, 8 + i * 8));
+        if (int32At(data_, table_ + 4 + i * 8) > 0)
+            smallest = std::min<std::int64_t>(smallest, int32At(data_, table_ + i * 8));
     return smallest;
 }
 
 Result<std::span<const std::byte>> LumpTable::bytes(int index, std::size_t recordSize) const
 {
-    const std::int64_t offset = int32At(data_, 8 + index * 8),
-                       length = int32At(data_, 12 + index * 8);
+    const std::int64_t offset = int32At(data_, table_ + index * 8),
+                       length = int32At(data_, table_ + 4 + index * 8);
     const std::string name = std::string("lump de ") + name_(index);
     if (offset < 0 || length < 0)
         return fail(name + ": posição ou tamanho negativo");
@@ -48,9 +49,9 @@ Result<std::span<const std::byte>> LumpTable::bytes(int index, std::size_t recor
     if (offset + length > static_cast<std::int64_t>(data_.size())) {
         // Said as the size the header promises: where its furthest lump ends.
         std::int64_t end = 0;
-        const int listed = 8 + promised_ * 8 <= static_cast<int>(data_.size()) ? promised_ : count_;
+        const int listed = table_ + promised_ * 8 <= static_cast<int>(data_.size()) ? promised_ : count_;
         for (int i = 0; i < listed; ++i) {
-            const std::int64_t o = int32At(data_, 8 + i * 8), l = int32At(data_, 12 + i * 8);
+            const std::int64_t o = int32At(data_, table_ + i * 8), l = int32At(data_, table_ + 4 + i * 8);
             if (o >= 0 && l >= 0)
                 end = std::max(end, o + l);
         }

@@ -62,8 +62,10 @@ private:
 class LumpTable {
 public:
     using Namer = const char *(*)(int index);
-    // The file fits the 2 GiB its offsets reach and holds the whole table.
-    static Result<LumpTable> read(std::span<const std::byte> data, int lumpCount, Namer name);
+    // The file fits the 2 GiB its offsets reach and holds the whole table,
+    // which starts after `tableAt` bytes of magic and version.
+    static Result<LumpTable> read(std::span<const std::byte> data, int lumpCount, Namer name,
+                                  int tableAt = 8);
 
     // Where the first lump with data starts: past the table, in variants with more lumps.
     std::int64_t smallestOffset() const;
@@ -84,15 +86,16 @@ public:
     Result<std::string_view> text(int index) const;
 
 private:
-    LumpTable(std::span<const std::byte> data, int lumpCount, Namer name)
+    LumpTable(std::span<const std::byte> data, int lumpCount, Namer name, int tableAt)
         : data_(data)
+        , table_(tableAt)
         , count_(lumpCount)
         , promised_(lumpCount)
         , name_(name)
     {
     }
     std::span<const std::byte> data_;
-    int count_, promised_;
+    int table_, count_, promised_;
     Namer name_;
 };
 

@@ -410,7 +410,7 @@ private slots:
         row("header cut short", base.left(100), "termina antes do fim do cabeçalho");
         row("directory", {});
         row("4 GB sparse file", base);
-        row("Quake BSP 29", with(zeros, 0, qint32(29)), "formato não suportado: BSP do Quake (");
+        row("Quake BSP 29 with no lumps", with(zeros, 0, qint32(29)), "nenhum modelo");
         row("Quake 2 QBSP 38", with("QBSP" + zeros, 4, qint32(38)), "Quake 2 remasterizado");
         const QByteArray rbsp = with(with("RBSP" + zeros, 4, 1), header(0, 1), 8);
         row("SiN RBSP 1", with(rbsp, header(0, 0), 168), "não suportado: BSP do SiN (RBSP 1)");

@@ -1,0 +1,289 @@
+#include "treecells.h"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
+namespace bsp2map {
+namespace {
+
+// Points closer than this to a plane count as on it.
+constexpr double kOnPlane = 1e-3;
+// A side whose polygon has less area than this is a sliver of clipping, not a side.
+constexpr double kMinArea = 1e-4;
+
+std::string str(std::int64_t n)
+{
+    return std::to_string(n);
+}
+
+Plane reversed(const Plane &p)
+{
+    return {p.normal * -1, -p.dist};
+}
+
+// Each side's polygon, cut from its plane by all the others; sides left with
+// none are dropped.
+void shape(Cell &cell)
+{
+    Winding scratch;
+    std::vector<CellSide> kept;
+    for (std::size_t i = 0; i < cell.sides.size(); ++i) {
+        CellSide side = cell.sides[i];
+        baseWinding(side.plane, side.winding);
+        for (std::size_t j = 0; j < cell.sides.size() && side.winding.size() >= 3; ++j)
+            if (j != i)
+                clipToBack(side.winding, cell.sides[j].plane, kOnPlane, scratch);
+        if (side.winding.size() >= 3 && windingArea(side.winding) > kMinArea)
+            kept.push_back(std::move(side));
+    }
+    cell.sides = std::move(kept);
+}
+
+Cell boxCell(Vec3 mins, Vec3 maxs)
+{
+    Cell box{0, {}};
+    for (int k = 0; k < 6; ++k) {
+        Vec3 n;
+        n[k / 2] = k % 2 ? -1 : 1;
+        box.sides.push_back({{n, k % 2 ? -mins[k / 2] : maxs[k / 2]}, -1, -1, {}});
+    }
+    shape(box);
+    return box;
+}
+
+struct Bounds {
+    Vec3 mins{1e30, 1e30, 1e30}, maxs{-1e30, -1e30, -1e30};
+    void add(Vec3 p)
+    {
+        for (int k = 0; k < 3; ++k) {
+            mins[k] = std::min(mins[k], p[k]);
+            maxs[k] = std::max(maxs[k], p[k]);
+        }
+    }
+    bool touches(const Bounds &o) const
+    {
+        for (int k = 0; k < 3; ++k)
+            if (mins[k] > o.maxs[k] + kOnPlane || o.mins[k] > maxs[k] + kOnPlane)
+                return false;
+        return true;
+    }
+};
+
+// What joining needs of a cell, kept beside it.
+struct Shape {
+    Bounds bounds;
+    std::vector<Vec3> corners;
+    double volume = 0;
+    bool alive = true;
+};
+
+Shape shapeOf(const Cell &cell)
+{
+    Shape s;
+    for (const CellSide &side : cell.sides)
+        for (const Vec3 &p : side.winding) {
+            s.corners.push_back(p);
+            s.bounds.add(p);
+        }
+    s.volume = cellVolume(cell);
+    return s;
+}
+
+bool allBehind(std::span<const Vec3> points, const Plane &plane)
+{
+    return std::all_of(points.begin(), points.end(),
+                       [&](const Vec3 &p) { return plane.distanceTo(p) <= kOnPlane; });
+}
+
+bool samePlane(const CellSide &a, const CellSide &b)
+{
+    if (a.key >= 0 || b.key >= 0)
+        return a.key == b.key;
+    return a.plane.dist == b.plane.dist && a.plane.normal.x == b.plane.normal.x &&
+           a.plane.normal.y == b.plane.normal.y && a.plane.normal.z == b.plane.normal.z;
+}
+
+// The union of a and b as one cell, if it is convex and no plane would show two things.
+bool join(const Cell &a, const Shape &sa, const Cell &b, const Shape &sb, Cell &out)
+{
+    out.contents = a.contents;
+    out.sides.clear();
+    for (const CellSide &side : a.sides)
+        if (allBehind(sb.corners, side.plane))
+            out.sides.push_back(side);
+    for (const CellSide &side : b.sides) {
+        if (!allBehind(sa.corners, side.plane))
+            continue;
+        const auto same = std::find_if(out.sides.begin(), out.sides.end(),
+                                       [&](const CellSide &s) { return samePlane(s, side); });
+        if (same == out.sides.end()) {
+            out.sides.push_back(side);
+        } else if (side.label >= 0) {
+            if (same->label >= 0 && same->label != side.label)
+                return false;
+            same->label = side.label;
+        }
+    }
+    shape(out);
+    // Convex exactly when the hull of the two, which these planes bound, adds nothing.
+    double surface = 0;
+    for (const CellSide &side : out.sides)
+        surface += windingArea(side.winding);
+    return std::abs(cellVolume(out) - sa.volume - sb.volume) <= kOnPlane * surface;
+}
+
+} // namespace
+
+void splitCell(const Cell &cell, const Plane &plane, std::int32_t key, Cell &front, Cell &back)
+{
+    front.contents = back.contents = cell.contents;
+    front.sides.clear();
+    back.sides.clear();
+    bool anyFront = false, anyBack = false;
+    for (const CellSide &side : cell.sides)
+        for (const Vec3 &p : side.winding) {
+            const double d = plane.distanceTo(p);
+            anyFront |= d > kOnPlane;
+            anyBack |= d < -kOnPlane;
+        }
+    if (!anyFront || !anyBack) {
+        (anyFront ? front : back).sides = cell.sides;
+        return;
+    }
+    const Plane ahead = reversed(plane);
+    Winding scratch;
+    for (const CellSide &side : cell.sides) {
+        CellSide part = side;
+        clipToBack(part.winding, plane, kOnPlane, scratch);
+        if (part.winding.size() >= 3 && windingArea(part.winding) > kMinArea)
+            back.sides.push_back(std::move(part));
+        part = side;
+        clipToBack(part.winding, ahead, kOnPlane, scratch);
+        if (part.winding.size() >= 3 && windingArea(part.winding) > kMinArea)
+            front.sides.push_back(std::move(part));
+    }
+    CellSide cap{plane, key, -1, {}};
+    baseWinding(plane, cap.winding);
+    for (const CellSide &side : cell.sides)
+        clipToBack(cap.winding, side.plane, kOnPlane, scratch);
+    if (cap.winding.size() < 3)
+        return;
+    back.sides.push_back(cap);
+    cap.plane = ahead;
+    cap.key = key < 0 ? key : key + 1;
+    std::reverse(cap.winding.begin(), cap.winding.end());
+    front.sides.push_back(std::move(cap));
+}
+
+double cellVolume(const Cell &cell)
+{
+    if (cell.sides.empty() || cell.sides[0].winding.empty())
+        return 0;
+    // Pyramids from one corner to every side.
+    const Vec3 apex = cell.sides[0].winding[0];
+    double volume = 0;
+    for (const CellSide &side : cell.sides)
+        volume += windingArea(side.winding) * (-side.plane.distanceTo(apex)) / 3;
+    return volume;
+}
+
+Result<void> TreeCells::build(const BspTree &tree, std::int32_t head, Vec3 mins, Vec3 maxs,
+                              std::int32_t empty, std::uint64_t &steps, std::uint64_t maxSteps)
+{
+    cells_.clear();
+    seen_.resize(tree.nodes.size(), 0);
+    ++walk_;
+    struct Pending {
+        std::int32_t child;
+        int depth;
+        Cell cell;
+    };
+    std::vector<Pending> stack;
+    stack.push_back({head, 0, boxCell(mins, maxs)});
+    while (!stack.empty()) {
+        Pending at = std::move(stack.back());
+        stack.pop_back();
+        if (at.cell.sides.size() < 4)
+            continue;
+        if (at.child < 0) {
+            const std::int64_t leaf = -1 - std::int64_t(at.child);
+            if (leaf >= std::int64_t(tree.leafContents.size()))
+                return fail("folha " + str(leaf) + " fora do intervalo (0.." +
+                            str(std::int64_t(tree.leafContents.size())) + ")");
+            at.cell.contents = tree.leafContents[static_cast<std::size_t>(leaf)];
+            if (at.cell.contents != empty)
+                cells_.push_back(std::move(at.cell));
+            continue;
+        }
+        if (std::size_t(at.child) >= tree.nodes.size())
+            return fail("nó " + str(at.child) + " fora do intervalo (0.." +
+                        str(std::int64_t(tree.nodes.size())) + ")");
+        if (at.depth >= kMaxDepth)
+            return fail("árvore profunda demais (mais de " + str(kMaxDepth) + " níveis)");
+        // A tree meets each node once: a second time is a cycle, which would never end.
+        auto &seen = seen_[static_cast<std::size_t>(at.child)];
+        if (seen == walk_)
+            return fail("a árvore passa duas vezes pelo nó " + str(at.child) + " (ciclo)");
+        seen = walk_;
+        if (++steps > maxSteps)
+            return fail("modelos repetem a árvore além do razoável");
+        const TreeNode node = tree.nodes[static_cast<std::size_t>(at.child)];
+        if (node.plane < 0 || std::size_t(node.plane) >= tree.planes.size())
+            return fail("nó " + str(at.child) + ": plano " + str(node.plane) +
+                        " fora do intervalo (0.." + str(std::int64_t(tree.planes.size())) + ")");
+        Pending front{node.children[0], at.depth + 1, {}}, back{node.children[1], at.depth + 1, {}};
+        splitCell(at.cell, tree.planes[static_cast<std::size_t>(node.plane)],
+                  planeKey(node.plane, false), front.cell, back.cell);
+        stack.push_back(std::move(back));
+        stack.push_back(std::move(front));
+    }
+    return {};
+}
+
+void TreeCells::merge()
+{
+    std::vector<Shape> shapes;
+    shapes.reserve(cells_.size());
+    // The cells with a side on each keyed plane, facing either way.
+    std::unordered_map<std::int32_t, std::vector<std::uint32_t>> onPlane;
+    for (std::uint32_t i = 0; i < cells_.size(); ++i) {
+        shapes.push_back(shapeOf(cells_[i]));
+        for (const CellSide &side : cells_[i].sides)
+            if (side.key >= 0)
+                onPlane[side.key].push_back(i);
+    }
+    Cell joined;
+    for (std::uint32_t i = 0; i < cells_.size(); ++i) {
+        for (bool again = shapes[i].alive; again;) {
+            again = false;
+            for (std::size_t s = 0; s < cells_[i].sides.size() && !again; ++s) {
+                const std::int32_t key = cells_[i].sides[s].key;
+                if (key < 0)
+                    continue;
+                for (const std::uint32_t j : onPlane[key ^ 1]) {
+                    if (j == i || !shapes[j].alive || cells_[j].contents != cells_[i].contents ||
+                        !shapes[i].bounds.touches(shapes[j].bounds))
+                        continue;
+                    if (!join(cells_[i], shapes[i], cells_[j], shapes[j], joined))
+                        continue;
+                    std::swap(cells_[i], joined);
+                    shapes[i] = shapeOf(cells_[i]);
+                    shapes[j].alive = false;
+                    for (const CellSide &side : cells_[i].sides)
+                        if (side.key >= 0)
+                            onPlane[side.key].push_back(i);
+                    again = true;
+                    break;
+                }
+            }
+        }
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < cells_.size(); ++i)
+        if (shapes[i].alive && kept++ != i)
+            cells_[kept - 1] = std::move(cells_[i]);
+    cells_.resize(kept);
+}
+
+} // namespace bsp2map
