@@ -188,7 +188,8 @@ Q1Fidelity compareQ1(const Q1Bsp &bsp, const Map &map)
     for (size_t e = 0; e < map.size() && e < size_t(bsp.entities.size()); ++e) {
         Keys bspKeys = bsp.entities[qsizetype(e)], mapKeys = map[e].keys;
         bspKeys.removeIf([](auto &k) { return k.first == "model"; });
-        if (e == 0 && mapKeys.value(0) == QPair<QByteArray, QByteArray>("mapversion", "220"))
+        const QPair<QByteArray, QByteArray> valve("mapversion", "220");
+        if (e == 0 && mapKeys.value(0) == valve && !bspKeys.contains(valve))
             mapKeys.removeFirst();
         if (mapKeys != bspKeys)
             f.problems << QString("entity %1: its keys differ").arg(e);

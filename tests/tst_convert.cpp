@@ -411,6 +411,22 @@ private slots:
         row("directory", {});
         row("4 GB sparse file", base);
         row("Quake BSP 29 with no lumps", with(zeros, 0, qint32(29)), "nenhum modelo");
+        // Quake trees that lead nowhere, loop, or go too deep; a leaf no game fills so.
+        const auto q1 = [](const QByteArray &boxes) {
+            return Q1BspWriter(check::readMap("{\n" + boxes + "}\n").value).bytes();
+        };
+        const QByteArray q1cube = q1(Q2BspWriter::box({}, {8, 8, 8}, "a 0 0 0 1 1"));
+        const auto q1in = [&](int l, qint64 at, auto value) {
+            return with(q1cube, *reinterpret_cast<const qint32 *>(q1cube.constData() + 4 + 8 * l) + at,
+                        value);
+        };
+        row("Quake child out of range", q1in(5, 4, qint16(999)), "fora do intervalo");
+        row("Quake tree cycle", q1in(5, 4, qint16(0)), "(ciclo)");
+        row("Quake leaf of Half-Life contents", q1in(10, 28, qint32(-7)), "conteúdo desconhecido");
+        QByteArray slabs;
+        for (int k = 0; k < 1030; ++k)
+            slabs += Q2BspWriter::box({2.0 * k, 0, 0}, {2.0 * k + 1, 8, 8}, "a 0 0 0 1 1");
+        row("Quake tree deeper than 1024", q1(slabs), "profunda demais");
         row("Quake 2 QBSP 38", with("QBSP" + zeros, 4, qint32(38)), "Quake 2 remasterizado");
         const QByteArray rbsp = with(with("RBSP" + zeros, 4, 1), header(0, 1), 8);
         row("SiN RBSP 1", with(rbsp, header(0, 0), 168), "não suportado: BSP do SiN (RBSP 1)");
