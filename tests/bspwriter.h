@@ -273,19 +273,20 @@ private:
 // Compiles a Quake map, as the checker reads it, into a BSP of `kind`: "29", "30", "BSP2",
 // "2PSB", or "30 swapped" (planes before entities). Each model's tree splits on the first
 // plane that cuts the region among the brushes reaching into it; a leaf holds what the
-// first brush around it holds, by texture name; faces are the parts of brush sides seen
-// from a leaf neither solid nor filled as their brush. Brush entities are stored around
-// their "origin", texture offsets too; origin brushes are left out.
+// first brush around it holds, by texture name; faces are the parts of brush sides seen from
+// a leaf neither solid nor filled as their brush, so brushes that overlap must not share a
+// plane facing the same way. Brush entities are stored around their "origin", texture
+// offsets too; origin brushes are left out.
 class Q1BspWriter : public Lumps<15> {
 public:
     using Vec = check::Vec;
     using Plane = check::Bsp::Plane;
 
-    explicit Q1BspWriter(const check::Map &map, const QByteArray &kind = "29") : kind(kind)
+    explicit Q1BspWriter(const check::Map &map, const QByteArray &kind = "29")
+        : kind(kind)
     {
         lumps[12] = QByteArray(big() ? 8 : 4, '\0'); // edge 0: its surfedge cannot be reversed
-        leaf(-2, {}, {});                            // the one solid leaf
-        QByteArrayList textures;
+        leaf(-2);                                    // the one solid leaf
         for (size_t e = 0; e < map.size(); ++e) {
             Vec origin{};
             lumps[0] += "{\n";
@@ -303,7 +304,7 @@ public:
                 lumps[0] += "\"model\" \"*" + QByteArray::number(count(14, 64)) + "\"\n";
             lumps[0] += "}\n";
             if (e == 0 || !brushes.empty())
-                model(brushes, origin, textures);
+                model(brushes, origin);
         }
         lumps[0] += '\0';
         put(2, qint32(textures.size()));
@@ -334,9 +335,7 @@ private:
         Vec lo, hi;
     };
     struct Node {
-        int plane, front, back;
-        Vec lo, hi;
-        int firstFace = 0, faces = 0;
+        int plane, front, back, firstFace = 0, faces = 0;
     };
     struct Piece {
         int node; // whose plane it lies on
@@ -348,11 +347,30 @@ private:
 
     bool big() const { return kind == "BSP2" || kind == "2PSB"; }
 
+    // Fields of `layout` (i int32, s int16, u uint16, f float), the missing values 0.
+    void record(int lump, const char *layout, std::initializer_list<double> values)
+    {
+        for (size_t k = 0; layout[k]; ++k) {
+            const double v = k < values.size() ? values.begin()[k] : 0;
+            layout[k] == 'f'   ? put(lump, float(v))
+            : layout[k] == 's' ? put(lump, qint16(v))
+            : layout[k] == 'u' ? put(lump, quint16(v))
+                               : put(lump, qint32(qint64(v)));
+        }
+    }
+
     static Brush brush(const std::vector<check::Face> &faces, const Vec &origin)
     {
         const QByteArray t = faces[0].shader.toLower();
-        Brush b{{}, &faces, t.startsWith("*lava") ? -5 : t.startsWith("*slime") ? -4
-                            : t.startsWith('*') ? -3 : t.startsWith("sky") ? -6 : -2, {}, {}};
+        Brush b{{},
+                &faces,
+                t.startsWith("*lava")    ? -5
+                : t.startsWith("*slime") ? -4
+                : t.startsWith('*')      ? -3
+                : t.startsWith("sky")    ? -6
+                                         : -2,
+                {},
+                {}};
         for (const check::Face &f : faces)
             b.planes.push_back(check::facePlane(f)),
                 b.planes.back().dist -= dot(b.planes.back().normal, origin);
@@ -372,10 +390,11 @@ private:
 
     static std::pair<double, double> spread(const check::Winding &w, const Plane &p)
     {
-        double lo = INFINITY, hi = -INFINITY;
+        std::pair<double, double> r{INFINITY, -INFINITY};
         for (const Vec &c : w)
-            lo = std::min(lo, dot(p.normal, c) - p.dist), hi = std::max(hi, dot(p.normal, c) - p.dist);
-        return {lo, hi};
+            r = {std::min(r.first, dot(p.normal, c) - p.dist),
+                 std::max(r.second, dot(p.normal, c) - p.dist)};
+        return r;
     }
 
     // The part of `w` behind `p`.
@@ -387,42 +406,36 @@ private:
             const double da = dot(p.normal, a) - p.dist, db = dot(p.normal, b) - p.dist;
             if (da <= 0)
                 out.push_back(a);
-            if ((da < 0 && db > 0) || (da > 0 && db < 0))
+            if (da * db < 0)
                 out.push_back(a + (b - a) * (da / (da - db)));
         }
         return out;
     }
 
-    // A plane of the lump, its normal's largest component positive.
+    // Stored with its largest component positive, as compilers do.
     int plane(Plane p)
     {
-        size_t axis = 0;
-        for (size_t k = 1; k < 3; ++k)
-            axis = std::abs(p.normal[k]) > std::abs(p.normal[axis]) ? k : axis;
-        p = p.normal[axis] < 0 ? Plane{p.normal * -1, -p.dist} : p;
-        planes.push_back(p);
-        put(1, float(p.normal[0]), float(p.normal[1]), float(p.normal[2]), float(p.dist),
-            qint32(std::abs(p.normal[axis]) == 1 ? axis : 3 + axis));
+        const Vec n = p.normal;
+        const auto a =
+            size_t(std::max_element(n.begin(), n.end(),
+                                    [](double x, double y) { return std::abs(x) < std::abs(y); }) -
+                   n.begin());
+        planes.push_back(p = n[a] < 0 ? Plane{n * -1, -p.dist} : p);
+        record(1, "ffffi",
+               {p.normal[0], p.normal[1], p.normal[2], p.dist,
+                double(std::abs(n[a]) == 1 ? a : a + 3)});
         return int(planes.size() - 1);
     }
 
-    template <class T> static std::array<T, 6> box(const Vec &lo, const Vec &hi)
-    {
-        std::array<T, 6> b;
-        for (size_t a = 0; a < 6; ++a)
-            b[a] = T(std::clamp(a < 3 ? std::floor(lo[a]) : std::ceil(hi[a - 3]), -32767., 32767.));
-        return b;
-    }
-
-    void leaf(int contents, const Vec &lo, const Vec &hi)
+    int leaf(int contents)
     {
         leaves.push_back(contents);
-        if (kind == "BSP2")
-            put(10, contents, -1, box<float>(lo, hi), 0u, 0u, 0u);
-        else if (big())
-            put(10, contents, -1, box<qint16>(lo, hi), 0u, 0u, 0u);
-        else
-            put(10, contents, -1, box<qint16>(lo, hi), quint16(0), quint16(0), 0u);
+        record(10,
+               kind == "BSP2" ? "iiffffffiii"
+               : big()        ? "iissssssiii"
+                              : "iissssssuui",
+               {double(contents), -1});
+        return -int(leaves.size());
     }
 
     // The subtree over the region behind all of `region`'s planes; returns its child number.
@@ -448,7 +461,7 @@ private:
                     continue;
                 const int n = int(nodes.size()), index = plane(b.planes[k]);
                 const Plane q = planes[size_t(index)];
-                nodes.push_back({index, 0, 0, lo, hi});
+                nodes.push_back({index, 0, 0});
                 std::vector<Plane> front = kept, back = kept;
                 front.push_back({q.normal * -1, -q.dist}), back.push_back(q);
                 nodes[size_t(n)].front = split(brushes, front);
@@ -457,9 +470,8 @@ private:
             }
             around = around || apart ? around : &b;
         }
-        if (!around || around->contents != -2)
-            leaf(around ? around->contents : -1, lo, hi);
-        return around && around->contents == -2 ? -1 : -int(leaves.size());
+        const int contents = around ? around->contents : -1;
+        return contents == -2 ? -1 : leaf(contents);
     }
 
     // Follows a side's part down the tree to the leaves in front of it.
@@ -483,20 +495,17 @@ private:
             out.push_back({owner, &b, side, w});
     }
 
-    void model(const std::vector<Brush> &brushes, const Vec &origin, QByteArrayList &textures)
+    void model(const std::vector<Brush> &brushes, const Vec &origin)
     {
         Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
-        std::vector<Plane> region;
         for (const Brush &b : brushes)
             for (size_t a = 0; a < 3; ++a)
                 lo[a] = std::min(lo[a], b.lo[a]), hi[a] = std::max(hi[a], b.hi[a]);
-        for (size_t a = 0; a < 3; ++a) {
-            Vec n{};
-            n[a] = 1;
-            region.push_back({n, hi[a] + 32}), region.push_back({n * -1, 32 - lo[a]});
-        }
+        std::vector<Plane> region;
+        for (const Vec &n : {Vec{1, 0, 0}, Vec{0, 1, 0}, Vec{0, 0, 1}})
+            region.push_back({n, dot(n, hi) + 32}), region.push_back({n * -1, 32 - dot(n, lo)});
         const size_t firstNode = nodes.size();
-        const int head = split(brushes, region);
+        const int head = split(brushes, region), firstFace = count(7, big() ? 28 : 20);
         std::vector<Piece> pieces;
         for (const Brush &b : brushes) {
             const std::vector<check::Winding> sides = check::sideWindings(b.planes);
@@ -505,60 +514,51 @@ private:
         }
         std::stable_sort(pieces.begin(), pieces.end(),
                          [](const Piece &x, const Piece &y) { return x.node < y.node; });
-        const int firstFace = count(7, big() ? 28 : 20);
         for (const Piece &x : pieces)
-            face(x, origin, textures);
+            face(x, origin);
         for (size_t k = firstNode; k < nodes.size(); ++k) {
             const Node &n = nodes[k];
-            if (kind == "BSP2")
-                put(5, n.plane, n.front, n.back, box<float>(n.lo, n.hi), quint32(n.firstFace),
-                    quint32(n.faces));
-            else if (big())
-                put(5, n.plane, n.front, n.back, box<qint16>(n.lo, n.hi), quint32(n.firstFace),
-                    quint32(n.faces));
-            else
-                put(5, n.plane, qint16(n.front), qint16(n.back), box<qint16>(n.lo, n.hi),
-                    quint16(n.firstFace), quint16(n.faces));
+            record(5,
+                   kind == "BSP2" ? "iiiffffffii"
+                   : big()        ? "iiissssssii"
+                                  : "issssssssuu",
+                   {double(n.plane), double(n.front), double(n.back), 0, 0, 0, 0, 0, 0,
+                    double(n.firstFace), double(n.faces)});
         }
-        put(14, float(lo[0]), float(lo[1]), float(lo[2]), float(hi[0]), float(hi[1]),
-            float(hi[2]), 0.f, 0.f, 0.f, head, 0, 0, 0, 0, firstFace,
-            count(7, big() ? 28 : 20) - firstFace);
+        put(14, float(lo[0]), float(lo[1]), float(lo[2]), float(hi[0]), float(hi[1]), float(hi[2]),
+            0.f, 0.f, 0.f, head, 0, 0, 0, 0, firstFace, count(7, big() ? 28 : 20) - firstFace);
     }
 
     // A face with its own texinfo and vertices, every other edge stored reversed.
-    void face(const Piece &x, const Vec &origin, QByteArrayList &textures)
+    void face(const Piece &x, const Vec &origin)
     {
         Node &n = nodes[size_t(x.node)];
         n.firstFace = n.faces++ ? n.firstFace : count(7, big() ? 28 : 20);
         const check::Face &f = (*x.brush->faces)[x.side];
-        float vecs[8];
         for (size_t k = 0; k < 8; ++k) {
             const double *v = f.vecs[k / 4];
-            vecs[k] = float(v[k % 4] + (k % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0));
+            put(6, float(v[k % 4] + (k % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0)));
         }
         if (!textures.contains(f.shader))
             textures << f.shader;
-        put(6, vecs, qint32(textures.indexOf(f.shader)), 0);
+        put(6, qint32(textures.indexOf(f.shader)), 0);
         const int first = count(3, 12), edges = count(13, 4), size = int(x.points.size());
         for (int k = 0; k < size; ++k) {
-            const Vec &p = x.points[size_t(k)];
             const int a = first + k, b = first + (k + 1) % size, e = count(12, big() ? 8 : 4);
-            put(3, float(p[0]), float(p[1]), float(p[2]));
-            big() ? put(12, k % 2 ? b : a, k % 2 ? a : b)
-                  : put(12, quint16(k % 2 ? b : a), quint16(k % 2 ? a : b));
+            record(3, "fff",
+                   {x.points[size_t(k)][0], x.points[size_t(k)][1], x.points[size_t(k)][2]});
+            record(12, big() ? "ii" : "uu", {double(k % 2 ? b : a), double(k % 2 ? a : b)});
             put(13, k % 2 ? -e : e);
         }
-        const int side = dot(planes[size_t(n.plane)].normal, x.brush->planes[x.side].normal) < 0;
-        const quint32 styles = 0xffffff00; // one style, the normal light
-        if (big())
-            put(7, n.plane, side, edges, size, count(6, 40) - 1, styles, -1);
-        else
-            put(7, quint16(n.plane), qint16(side), edges, qint16(size), qint16(count(6, 40) - 1),
-                styles, -1);
+        const double side = dot(planes[size_t(n.plane)].normal, x.brush->planes[x.side].normal) < 0;
+        record(7, big() ? "iiiiiii" : "usissii",
+               {double(n.plane), side, double(edges), double(size), count(6, 40) - 1.0,
+                -256.0 /* one light style */, -1});
     }
 
     QByteArray kind;
     std::vector<Plane> planes;
     std::vector<Node> nodes;
     std::vector<int> leaves; // contents
+    QByteArrayList textures;
 };

@@ -23,22 +23,30 @@ std::vector<std::vector<double>> records(const QByteArray &b, const qint32 (&lum
     for (qint64 at = lump[0]; at + size <= qint64(lump[0]) + lump[1]; at += size) {
         std::vector<double> &r = rows.emplace_back();
         for (qint64 o = at; const char c : std::string_view(fields))
-            r.push_back(c == 'i' ? field<qint32>(b, o) : c == 'U' ? field<quint32>(b, o)
-                        : c == 's' ? field<qint16>(b, o) : c == 'u' ? field<quint16>(b, o)
-                                                               : field<float>(b, o)),
+            r.push_back(c == 'i'   ? field<qint32>(b, o)
+                        : c == 'U' ? field<quint32>(b, o)
+                        : c == 's' ? field<qint16>(b, o)
+                        : c == 'u' ? field<quint16>(b, o)
+                                   : field<float>(b, o)),
                 o += c == 's' || c == 'u' ? 2 : 4;
     }
     return rows;
 }
 
-// What fills a leaf or a brush: 0 nothing, 1 solid, 2 liquid, 3 sky.
-int kindOf(int contents)
+// What fills a leaf, or a brush by its texture: -1 nothing, -2 solid, -3 water, -4 slime,
+// -5 lava, -6 sky; the other Half-Life contents count as solid.
+int contentsOf(int leaf)
 {
-    return contents == -1 ? 0 : contents <= -3 && contents >= -5 ? 2 : contents == -6 ? 3 : 1;
+    return leaf >= -6 && leaf <= -1 ? leaf : -2;
 }
-int kindOf(const QByteArray &texture)
+int contentsOf(QByteArray texture)
 {
-    return texture.startsWith('*') ? 2 : texture.toLower().startsWith("sky") ? 3 : 1;
+    texture = texture.toLower();
+    return texture.startsWith("*lava")    ? -5
+           : texture.startsWith("*slime") ? -4
+           : texture.startsWith('*')      ? -3
+           : texture.startsWith("sky")    ? -6
+                                          : -2;
 }
 
 QByteArray valueOf(const Keys &keys, const QByteArray &key)
@@ -52,10 +60,10 @@ QByteArray valueOf(const Keys &keys, const QByteArray &key)
 struct Solid {
     std::vector<Bsp::Plane> planes; // moved back around the entity's origin
     const std::vector<Face> *sides;
-    int kind;
+    int contents;
 };
 
-// The entity's brushes but its origin brushes, moved by -origin.
+// The brushes of `e` but its origin brushes, moved by -origin.
 std::vector<Solid> solids(const Entity &e, const Vec &origin, QStringList &problems)
 {
     std::vector<Solid> out;
@@ -63,36 +71,40 @@ std::vector<Solid> solids(const Entity &e, const Vec &origin, QStringList &probl
         if (std::all_of(sides.begin(), sides.end(),
                         [](const Face &x) { return x.shader.toLower() == "origin"; }))
             continue;
-        Solid &s = out.emplace_back(Solid{{}, &sides, kindOf(sides[0].shader)});
+        Solid &s = out.emplace_back(Solid{{}, &sides, contentsOf(sides[0].shader)});
         for (const Face &x : sides) {
             s.planes.push_back(facePlane(x));
             s.planes.back().dist -= dot(s.planes.back().normal, origin);
-            if (kindOf(x.shader) != s.kind)
+            if (contentsOf(x.shader) != s.contents)
                 problems << "a brush of mixed contents: " + x.shader;
         }
     }
     return out;
 }
 
-// -1: p lies within 0.01 of a plane of `s`; 1 inside, 0 outside.
-int where(const Solid &s, const Vec &p)
+// -1 when p lies within 0.01 of a plane of `solids`; else 1 if inside one, plus 2 if inside
+// one filled with `contents`.
+int where(const std::vector<Solid> &solids, const Vec &p, int contents = 0)
 {
-    int inside = 1;
-    for (const Bsp::Plane &x : s.planes) {
-        const double d = dot(x.normal, p) - x.dist;
-        if (std::abs(d) <= 0.01)
-            return -1;
-        inside &= d < 0;
+    int found = 0;
+    for (const Solid &s : solids) {
+        bool inside = true;
+        for (const Bsp::Plane &x : s.planes) {
+            const double d = dot(x.normal, p) - x.dist;
+            if (std::abs(d) <= 0.01)
+                return -1;
+            inside &= d < 0;
+        }
+        found |= inside ? 1 | (s.contents == contents) << 1 : 0;
     }
-    return inside;
+    return found;
 }
 
 // Jittered points through a box, the same on every run.
 template <class Each> void sample(const Vec &lo, const Vec &hi, Each each)
 {
     std::mt19937 random(29);
-    constexpr int n = 16;
-    for (int k = 0; k < n * n * n; ++k) {
+    for (int k = 0, n = 16; k < n * n * n; ++k) {
         const int cell[3] = {k % n, k / n % n, k / n / n};
         Vec p;
         for (size_t a = 0; a < 3; ++a)
@@ -114,15 +126,18 @@ int contentsAt(const Q1Bsp &bsp, int node, const Vec &p)
     return node < 0 ? bsp.contents[size_t(-1 - node)] : 1;
 }
 
-bool onSide(const Q1Bsp::Face &f, const Solid &s, size_t k, const Vec &centre,
-            const Vec &origin)
+// Whether side k of `s` holds face `f`: its plane, the face's centre, texture and axes.
+bool holds(const Solid &s, size_t k, const Q1Bsp::Face &f, const Vec &origin)
 {
+    Vec centre{};
+    for (const Vec &p : f.points)
+        centre = centre + p * (1.0 / double(f.points.size()));
     const Face &side = (*s.sides)[k];
     const Vec d = s.planes[k].normal - f.plane.normal;
     bool same = std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])}) <= 1e-5 &&
                 std::abs(s.planes[k].dist - f.plane.dist) <= 0.01 && side.shader == f.texture;
-    for (size_t j = 0; j < s.planes.size(); ++j)
-        same &= dot(s.planes[j].normal, centre) - s.planes[j].dist <= 0.01;
+    for (const Bsp::Plane &x : s.planes)
+        same &= dot(x.normal, centre) - x.dist <= 0.01;
     for (size_t j = 0; j < 8 && same; ++j) {
         const double *v = side.vecs[j / 4];
         const double x = v[j % 4] + (j % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0);
@@ -145,7 +160,8 @@ Q1Bsp readQ1(const QByteArray &b)
     if (b.mid(lump[0][0], 1) != "{" && b.mid(lump[1][0], 1) == "{") // planes first
         std::swap(lump[0], lump[1]);
     const QByteArray text = b.mid(lump[0][0], lump[0][1]);
-    for (const Entity &e : readMap(text.left(qstrnlen(text.constData(), size_t(text.size())))).value)
+    for (const Entity &e :
+         readMap(text.left(qstrnlen(text.constData(), size_t(text.size())))).value)
         bsp.entities << e.keys;
     for (const auto &r : records(b, lump[1], "ffff", 20))
         bsp.planes.push_back({{r[0], r[1], r[2]}, r[3]});
@@ -159,7 +175,8 @@ Q1Bsp readQ1(const QByteArray &b)
         const QByteArray name = b.mid(miptex + field<qint32>(b, miptex + 4 + 4 * k), 16);
         names << name.left(qstrnlen(name.constData(), size_t(name.size())));
     }
-    const auto vertexes = records(b, lump[3], "fff", 12), texinfo = records(b, lump[6], "ffffffffi", 40);
+    const auto vertexes = records(b, lump[3], "fff", 12),
+               texinfo = records(b, lump[6], "ffffffffi", 40);
     const auto edges = records(b, lump[12], big ? "UU" : "uu", big ? 8 : 4);
     const auto surfedges = records(b, lump[13], "i", 4);
     for (const auto &r : records(b, lump[7], big ? "iiiii" : "usiss", big ? 28 : 20)) {
@@ -176,7 +193,8 @@ Q1Bsp readQ1(const QByteArray &b)
         f.texture = names.value(int(t[8]));
     }
     for (const auto &r : records(b, lump[14], "fffffffffiiiiiii", 64))
-        bsp.models.push_back({{r[0], r[1], r[2]}, {r[3], r[4], r[5]}, int(r[9]), int(r[14]), int(r[15])});
+        bsp.models.push_back(
+            {{r[0], r[1], r[2]}, {r[3], r[4], r[5]}, int(r[9]), int(r[14]), int(r[15])});
     return bsp;
 }
 
@@ -185,55 +203,56 @@ Q1Fidelity compareQ1(const Q1Bsp &bsp, const Map &map)
     Q1Fidelity f;
     if (map.size() != size_t(bsp.entities.size()))
         f.problems << QString("%1 entities written of %2").arg(map.size()).arg(bsp.entities.size());
-    for (size_t e = 0; e < map.size() && e < size_t(bsp.entities.size()); ++e) {
-        Keys bspKeys = bsp.entities[qsizetype(e)], mapKeys = map[e].keys;
-        bspKeys.removeIf([](auto &k) { return k.first == "model"; });
+    QSet<QByteArray> textures{bsp.halfLife ? "SKIP" : "skip"}; // what a side may be textured
+    for (const Q1Bsp::Face &x : bsp.faces)
+        textures << x.texture;
+    for (size_t e = 0; e < std::min(map.size(), size_t(bsp.entities.size())); ++e) {
         const QPair<QByteArray, QByteArray> valve("mapversion", "220");
-        if (e == 0 && mapKeys.value(0) == valve && !bspKeys.contains(valve))
-            mapKeys.removeFirst();
-        if (mapKeys != bspKeys)
+        Keys keys = bsp.entities[qsizetype(e)], written = map[e].keys;
+        const QByteArray model = e ? valueOf(keys, "model") : "*0";
+        const QList<QByteArray> xyz = valueOf(keys, "origin").split(' ');
+        keys.removeIf([](auto &k) { return k.first == "model"; });
+        if (e == 0 && written.value(0) == valve && !keys.contains(valve))
+            written.removeFirst();
+        if (written != keys)
             f.problems << QString("entity %1: its keys differ").arg(e);
-        const QByteArray model = e == 0 ? "*0" : valueOf(bsp.entities[qsizetype(e)], "model");
         const size_t m = model.mid(1).toUInt();
         if (!model.startsWith('*') || m >= bsp.models.size())
             continue;
-        const QList<QByteArray> xyz = valueOf(bspKeys, "origin").split(' ');
-        const Vec origin = xyz.size() == 3 ? Vec{xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()} : Vec{};
-        const std::vector<Solid> written = solids(map[e], origin, f.problems);
-        f.brushes += int(written.size());
+        const Vec origin =
+            xyz.size() == 3 ? Vec{xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()} : Vec{};
+        const std::vector<Solid> brushes = solids(map[e], origin, f.problems);
+        f.brushes += int(brushes.size());
+        for (const Solid &s : brushes)
+            for (const Face &x : *s.sides)
+                if (!textures.contains(x.shader))
+                    f.problems << "a side textured " + x.shader + ", no face's texture";
         const Q1Bsp::Model &tree = bsp.models[m];
         sample(tree.mins, tree.maxs, [&](const Vec &p) {
-            const int contents = contentsAt(bsp, tree.head, p);
-            bool in = false, kind = kindOf(contents) == 0;
-            for (const Solid &s : written) {
-                const int w = where(s, p);
-                if (w < 0)
-                    return;
-                in |= w == 1, kind |= w == 1 && s.kind == kindOf(contents);
-            }
-            if (contents == 1)
+            const int leaf = contentsAt(bsp, tree.head, p), contents = contentsOf(leaf),
+                      w = where(brushes, p, contents);
+            if (w < 0 || leaf == 1)
                 return;
-            ++f.samples;
-            if (in == (kindOf(contents) != 0) && kind)
-                ++f.agreeing;
-            else if (f.samples - f.agreeing <= 5)
+            const bool agrees = contents == -1 ? w == 0 : w & 2;
+            if (++f.samples, f.agreeing += agrees; !agrees && f.samples - f.agreeing <= 5)
                 f.problems << QString("entity %1: contents %2 at %3 %4 %5, %6 a brush")
-                                  .arg(e).arg(contents).arg(p[0]).arg(p[1]).arg(p[2])
-                                  .arg(in ? "inside" : "outside");
+                                  .arg(e)
+                                  .arg(contents)
+                                  .arg(p[0])
+                                  .arg(p[1])
+                                  .arg(p[2])
+                                  .arg(w ? "inside" : "outside");
         });
         for (int k = tree.firstFace; k < tree.firstFace + tree.faces; ++k) {
-            const Q1Bsp::Face &x = bsp.faces[size_t(k)];
-            Vec centre{};
-            for (const Vec &p : x.points)
-                centre = centre + p * (1.0 / double(x.points.size()));
             bool found = false;
-            for (const Solid &s : written)
+            for (const Solid &s : brushes)
                 for (size_t j = 0; j < s.planes.size() && !found; ++j)
-                    found = onSide(x, s, j, centre, origin);
-            ++f.faces, f.textured += found;
-            if (!found && f.faces - f.textured <= 5)
+                    found = holds(s, j, bsp.faces[size_t(k)], origin);
+            if (++f.faces, f.textured += found; !found && f.faces - f.textured <= 5)
                 f.problems << QString("entity %1: face %2 (%3) on no side with its texture")
-                                  .arg(e).arg(k).arg(x.texture);
+                                  .arg(e)
+                                  .arg(k)
+                                  .arg(bsp.faces[size_t(k)].texture);
         }
     }
     return f;
@@ -257,15 +276,9 @@ std::pair<int, int> coversQ1(const Map &map, const Map &source)
                 for (size_t a = 0; a < 3; ++a)
                     lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
         sample(lo, hi, [&](const Vec &p) {
-            bool in = false;
-            for (const Solid &x : written) {
-                const int w = where(x, p);
-                if (w < 0)
-                    return;
-                in |= w == 1;
-            }
-            if (where(s, p) == 1)
-                ++n.first, n.second += in;
+            const int w = where(written, p);
+            if (w >= 0 && where({s}, p) == 1)
+                ++n.first, n.second += w;
         });
     }
     return n;

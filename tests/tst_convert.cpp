@@ -417,7 +417,8 @@ private slots:
         };
         const QByteArray q1cube = q1(Q2BspWriter::box({}, {8, 8, 8}, "a 0 0 0 1 1"));
         const auto q1in = [&](int l, qint64 at, auto value) {
-            return with(q1cube, *reinterpret_cast<const qint32 *>(q1cube.constData() + 4 + 8 * l) + at,
+            return with(q1cube,
+                        *reinterpret_cast<const qint32 *>(q1cube.constData() + 4 + 8 * l) + at,
                         value);
         };
         row("Quake child out of range", q1in(5, 4, qint16(999)), "fora do intervalo");

@@ -59,8 +59,9 @@ private slots:
         row("lobby, BSP2", "bsp2_mp_lobby.bsp", "BSP2");
         row("lobby, standard", "q1_mp_lobby.bsp", "29", "classic");
         row("room", room() + "}\n", "29");
-        row("L-shaped solid", "{\n\"classname\" \"worldspawn\"\n" + box({0, 0, 0}, {64, 16, 16}, "rock") +
-                                  box({0, 16, 0}, {16, 64, 16}, "rock") + "}\n",
+        row("L-shaped solid",
+            "{\n\"classname\" \"worldspawn\"\n" + box({0, 0, 0}, {64, 16, 16}, "rock") +
+                box({0, 16, 0}, {16, 64, 16}, "rock") + "}\n",
             "29", "valve", 2);
         row("sloped ceiling", sloped, "29");
         row("water, lava and sky", liquids, "29");
@@ -82,7 +83,8 @@ private slots:
             QSKIP("no Quake test maps beside the project (../shared/testmaps)");
         const check::Map editor =
             check::readMap(real ? readAll(TESTMAPS "/q1_mp_lobby.source.map") : source).value;
-        const QByteArray bsp = real ? readAll(TESTMAPS "/" + source) : Q1BspWriter(editor, kind).bytes();
+        const QByteArray bsp =
+            real ? readAll(TESTMAPS "/" + source) : Q1BspWriter(editor, kind).bytes();
         const check::Q1Bsp tree = check::readQ1(bsp);
         if (!real) { // the kit and the checker agree on the source itself
             const check::Q1Fidelity f = check::compareQ1(tree, editor);
@@ -92,7 +94,8 @@ private slots:
         const Folder dir;
         seed(bsp);
         QVERIFY(writeFile(dir.path + "/m.bsp", bsp));
-        const Run r = convert({"-format", form, "-bsp2map", dir.path + "/m.bsp", "-output", dir.path});
+        const Run r =
+            convert({"-format", form, "-bsp2map", dir.path + "/m.bsp", "-output", dir.path});
         const QByteArray text = readAll(dir.path + "/m.map");
         if (form == "brushdef") {
             QVERIFY2(r.exit == 1 && text.isEmpty(), r.err);
@@ -101,17 +104,19 @@ private slots:
         QVERIFY2(r.exit == 0, r.err);
         const check::Map map = check::readMap(text).value;
         const bool valve = form == "valve";
-        QVERIFY(!valve || (map.header.mid(0, 2) == QByteArrayList{tree.halfLife ? "// Game: Half-Life"
-                                                                                : "// Game: Quake",
-                                                                  "// Format: Valve"} &&
-                           map[0].keys.contains({"mapversion", "220"})));
+        QVERIFY(!valve ||
+                (map.header.mid(0, 2) ==
+                     QByteArrayList{tree.halfLife ? "// Game: Half-Life" : "// Game: Quake",
+                                    "// Format: Valve"} &&
+                 map[0].keys.contains({"mapversion", "220"})));
         for (const QByteArray &line : text.split('\n'))
             QVERIFY2(!line.startsWith("( ") || line.split(' ').size() == (valve ? 31 : 21), line);
         const check::Q1Fidelity f = check::compareQ1(tree, map);
         const auto [inSource, kept] = check::coversQ1(map, editor);
         qInfo("%s: %d of %d samples agree, %d of %d faces textured, %d brushes (source %zu), "
-              "%d of %d source samples kept", QTest::currentDataTag(), f.agreeing, f.samples,
-              f.textured, f.faces, f.brushes, editor[0].brushes.size(), kept, inSource);
+              "%d of %d source samples kept",
+              QTest::currentDataTag(), f.agreeing, f.samples, f.textured, f.faces, f.brushes,
+              editor[0].brushes.size(), kept, inSource);
         QVERIFY2(f.problems.isEmpty() && f.samples > 1000 && f.faces > 5,
                  qPrintable(f.problems.join('\n')));
         QVERIFY(inSource > 1000 && kept == inSource);
@@ -123,11 +128,13 @@ private slots:
     {
         QTest::addColumn<Fault>("fault");
         using M = check::Map;
-        QTest::newRow("brush lost") << Fault([](M &m) { m[0].brushes.erase(m[0].brushes.begin()); });
+        QTest::newRow("brush lost")
+            << Fault([](M &m) { m[0].brushes.erase(m[0].brushes.begin()); });
         QTest::newRow("plane moved") << Fault([](M &m) {
             std::ranges::for_each(m[0].brushes[1][0].points, [](Vec &p) { p[0] += 1; });
         });
-        QTest::newRow("texture renamed") << Fault([](M &m) { m[0].brushes[0][0].shader = "floor2"; });
+        QTest::newRow("texture renamed")
+            << Fault([](M &m) { m[0].brushes[0][0].shader = "floor2"; });
         QTest::newRow("axis turned") << Fault([](M &m) { m[0].brushes[0][0].vecs[0][1] += 1e-3; });
         QTest::newRow("water made solid") << Fault([](M &m) {
             std::ranges::for_each(m[0].brushes[6], [](check::Face &x) { x.shader = "wall"; });
