@@ -225,7 +225,7 @@ Q1Fidelity compareQ1(const Q1Bsp &bsp, const Map &map)
         f.brushes += int(brushes.size());
         for (const Solid &s : brushes)
             for (const Face &x : *s.sides)
-                if (!textures.contains(x.shader))
+                if (s.contents == -2 && !textures.contains(x.shader))
                     f.problems << "a side textured " + x.shader + ", no face's texture";
         const Q1Bsp::Model &tree = bsp.models[m];
         sample(tree.mins, tree.maxs, [&](const Vec &p) {
