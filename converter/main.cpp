@@ -41,7 +41,8 @@ namespace {
 constexpr const char *kUsage =
     "uso: bspc.exe -bsp2map <arquivo> -output <pasta> [-format brushdef|classic|valve]\n"
     "              [-game <pasta>]\n"
-    "  -bsp2map <arquivo>  um BSP do Quake 3 (IBSP 46 ou 47) ou do Quake 2 (IBSP 38),\n"
+    "  -bsp2map <arquivo>  um BSP do Quake 3 (IBSP 46 ou 47), do Quake 2 (IBSP 38),\n"
+    "                      do Quake (29, BSP2, 2PSB) ou do Half-Life (30),\n"
     "                      um .pk3 com mapas em maps/,\n"
     "                      ou um mapa dentro de um .pk3 (…/pak.pk3/maps/nome.bsp)\n"
     "  -output <pasta>     pasta já existente onde gravar <nome>.map;\n"
@@ -52,7 +53,8 @@ constexpr const char *kUsage =
     "                      no Quake 3, sem o alinhamento das texturas\n"
     "  -format valve       Valve 220, eixos da textura com deslocamento: para o\n"
     "                      TrenchBroom (\"Quake3 (Valve)\", \"Quake 2 (Valve)\"), com o\n"
-    "                      alinhamento exato; o padrão do Quake 2; no Quake 3 pede o\n"
+    "                      alinhamento exato; o padrão do Quake 2, do Quake e do\n"
+    "                      Half-Life; no Quake 3 pede o\n"
     "                      tamanho de cada imagem, procurado nos .pk3 e nas\n"
     "                      pastas textures/ e scripts/ da pasta do jogo\n"
     "  -game <pasta>       a pasta do jogo (como baseoa) onde procurar as imagens;\n"
@@ -319,7 +321,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs("bspc.exe: converte um mapa compilado do Quake 3 ou do Quake 2 (BSP) "
+            std::fputs("bspc.exe: converte um mapa compilado do Quake 3, do Quake 2, do Quake ou do "
+                       "Half-Life (BSP) "
                        "de volta em .map\n",
                        stdout);
             std::fputs(kUsage, stdout);

@@ -28,11 +28,10 @@ enum Lumps {
 
 const char *lumpName(int index)
 {
-    static const char *const names[] = {"entidades",    "planos",      "texturas",
-                                        "vértices",     "visibilidade", "nós",
-                                        "texinfo",      "faces",        "iluminação",
-                                        "clipnodes",    "folhas",       "marksurfaces",
-                                        "arestas",      "surfedges",    "modelos"};
+    static const char *const names[] = {"entidades",    "planos",    "texturas", "vértices",
+                                        "visibilidade", "nós",       "texinfo",  "faces",
+                                        "iluminação",   "clipnodes", "folhas",   "marksurfaces",
+                                        "arestas",      "surfedges", "modelos"};
     return names[index];
 }
 
@@ -142,9 +141,10 @@ bool looksLikeEntities(const LumpTable &table, int lump)
 
 Result<void> readPlanes(const LumpTable &table, int lump, Q1Bsp &bsp)
 {
-    if (auto r = widen<RawPlane>(table, lump, bsp.planes, [](const RawPlane &p) {
-            return Plane{{p.normal[0], p.normal[1], p.normal[2]}, p.dist};
-        });
+    if (auto r = widen<RawPlane>(table, lump, bsp.planes,
+                                 [](const RawPlane &p) {
+                                     return Plane{{p.normal[0], p.normal[1], p.normal[2]}, p.dist};
+                                 });
         !r)
         return r;
     for (std::size_t i = 0; i < bsp.planes.size(); ++i) {
@@ -176,8 +176,8 @@ Result<void> readTextureNames(const LumpTable &table, Q1Bsp &bsp)
         if (at < 0 || at + 40 > size)
             return fail("textura " + str(i) + ": cabeçalho fora do lump");
         const char *name = reinterpret_cast<const char *>(lump->data() + at);
-        bsp.textureNames[static_cast<std::size_t>(i)] =
-            std::string_view(name, static_cast<std::size_t>(std::find(name, name + 16, '\0') - name));
+        bsp.textureNames[static_cast<std::size_t>(i)] = std::string_view(
+            name, static_cast<std::size_t>(std::find(name, name + 16, '\0') - name));
     }
     return {};
 }

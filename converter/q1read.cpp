@@ -137,7 +137,7 @@ private:
     ConvertStats &stats_;
     std::vector<std::string_view> names_; // the miptex names, then the reader's own
     std::vector<std::int8_t> texChecked_;
-    std::vector<FacePolygon> faces_; // the model's
+    std::vector<FacePolygon> faces_;                                       // the model's
     std::unordered_map<std::int32_t, std::vector<std::uint32_t>> facesOn_; // by plane key
     std::vector<char> placed_;
     TreeCells tree_;
@@ -164,17 +164,18 @@ Result<void> Quake1Reader::checkTexInfo(std::int32_t index)
             for (const float v : row)
                 sum += v;
         const bool inRange = info.mipTex >= 0 && std::size_t(info.mipTex) < names_.size() - 6;
-        state = !std::isfinite(sum) ? -1
-                : !inRange          ? -2
+        state = !std::isfinite(sum)                                      ? -1
+                : !inRange                                               ? -2
                 : validName(bsp_.textureNames[std::size_t(info.mipTex)]) ? 1
-                                                                          : -3;
+                                                                         : -3;
     }
     if (state == -1)
         return fail("texinfo " + str(index) + " com número não finito");
     if (state == -2)
         return fail("texinfo " + str(index) + ": textura fora do intervalo");
     if (state == -3)
-        return fail("texinfo " + str(index) + ": textura ausente, ou com nome vazio, com "
+        return fail("texinfo " + str(index) +
+                    ": textura ausente, ou com nome vazio, com "
                     "espaços, aspas ou controles");
     return {};
 }
@@ -251,8 +252,8 @@ std::optional<Plane> Quake1Reader::labelSides(Cell &cell)
                 apart |= face.mins[c] > maxs[c] + 0.1 || face.maxs[c] < mins[c] - 0.1;
             if (apart)
                 continue;
-            const double area = overlap(face.points, side.winding, side.plane.normal, work_,
-                                        scratch_);
+            const double area =
+                overlap(face.points, side.winding, side.plane.normal, work_, scratch_);
             if (area <= kMinOverlap)
                 continue;
             shown_.push_back(&face);
@@ -454,9 +455,8 @@ Result<void> readQuake1(std::span<const std::byte> data, MapSink &sink, ConvertS
     auto entities = parseEntities(bsp->entities);
     if (!entities)
         return entities.takeError();
-    static constexpr const char *kinds[] = {"BSP do Quake (versão 29)",
-                                            "BSP do Half-Life (versão 30)", "BSP2 (Quake)",
-                                            "2PSB (Quake)"};
+    static constexpr const char *kinds[] = {
+        "BSP do Quake (versão 29)", "BSP do Half-Life (versão 30)", "BSP2 (Quake)", "2PSB (Quake)"};
     stats.version = bsp->halfLife() ? 30 : 29;
     if (progress)
         progress(std::string(kinds[int(bsp->kind)]) + ": " + str(std::int64_t(entities->size())) +

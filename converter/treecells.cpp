@@ -74,18 +74,20 @@ struct Bounds {
 struct Shape {
     Bounds bounds;
     std::vector<Vec3> corners;
-    double volume = 0;
+    double volume = 0, surface = 0;
     bool alive = true;
 };
 
 Shape shapeOf(const Cell &cell)
 {
     Shape s;
-    for (const CellSide &side : cell.sides)
+    for (const CellSide &side : cell.sides) {
         for (const Vec3 &p : side.winding) {
             s.corners.push_back(p);
             s.bounds.add(p);
         }
+        s.surface += windingArea(side.winding);
+    }
     s.volume = cellVolume(cell);
     return s;
 }
@@ -126,11 +128,10 @@ bool join(const Cell &a, const Shape &sa, const Cell &b, const Shape &sb, Cell &
         }
     }
     shape(out);
-    // Convex exactly when the hull of the two, which these planes bound, adds nothing.
-    double surface = 0;
-    for (const CellSide &side : out.sides)
-        surface += windingArea(side.winding);
-    return std::abs(cellVolume(out) - sa.volume - sb.volume) <= kOnPlane * surface;
+    // Convex exactly when the hull of the two, which these planes bound, adds
+    // no more than a sliver to them.
+    return std::abs(cellVolume(out) - sa.volume - sb.volume) <=
+           kOnPlane * (sa.surface + sb.surface);
 }
 
 } // namespace

@@ -25,9 +25,9 @@ struct BspTree {
 };
 
 struct CellSide {
-    Plane plane;          // facing out of the cell
-    std::int32_t key;     // the same plane facing the same way has the same key; -1: the box's
-    std::int32_t label;   // what shows on it, as its reader tells; -1: nothing
+    Plane plane;        // facing out of the cell
+    std::int32_t key;   // the same plane facing the same way has the same key; -1: the box's
+    std::int32_t label; // what shows on it, as its reader tells; -1: nothing
     Winding winding;
 };
 

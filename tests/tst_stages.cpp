@@ -1,9 +1,17 @@
 // The converter's library in-process: the texture fit's cases that no small
-// map run through bspc.exe told apart.
+// map run through bspc.exe told apart, and the tree walk on real maps.
 #include "bspwriter.h"
 #include "convert.h"
+#include "treecells.h"
 
 #include <QtTest>
+#include <random>
+
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
 
 using namespace bsp2map;
 // A top at z 32 from x0 to x1, y 0 to 128: two triangles mapped as the kit maps,
@@ -22,6 +30,8 @@ class TestStages : public QObject {
     Q_OBJECT
 
 private slots:
+    void treeWalk_data();
+    void treeWalk();
     // Two boxes side by side, or overlapping, with tops on one plane: how far the
     // second's texture must lie from the first's, in repeats.
     void textureFit_data()
@@ -66,6 +76,108 @@ private slots:
         }
     }
 };
+
+// One lump's records of a Quake III file: `size` bytes each, `fields` ints or floats from the
+// start.
+template <class T>
+std::vector<std::vector<T>> records(const QByteArray &bsp, int lump, int size, int fields)
+{
+    qint32 at[2];
+    memcpy(at, bsp.constData() + 8 + lump * 8, 8);
+    std::vector<std::vector<T>> out(size_t(at[1] / size), std::vector<T>(size_t(fields)));
+    for (size_t i = 0; i < out.size(); ++i)
+        memcpy(out[i].data(), bsp.constData() + at[0] + qint64(i) * size, size_t(fields) * 4);
+    return out;
+}
+
+// Every Quake III map holds a tree as well as its brushes: rebuilt as a Quake
+// map's would be, the brushes fill exactly the tree's opaque leaves.
+void TestStages::treeWalk_data()
+{
+    QTest::addColumn<QByteArray>("entry");
+    const QString pk3 = "/usr/share/games/openarena/baseoa/pak1-maps.pk3";
+    QVERIFY2(QFile::exists(pk3), "an OpenArena map package is missing; run scripts/setup.sh");
+    for (const QByteArray &entry : check::unzip(pk3, "").split('\n'))
+        if (entry.endsWith(".bsp") && (!sanitized || entry == "maps/fan.bsp"))
+            QTest::newRow(entry.mid(5)) << entry;
+}
+
+void TestStages::treeWalk()
+{
+    QFETCH(QByteArray, entry);
+    const QByteArray bsp = check::unzip("/usr/share/games/openarena/baseoa/pak1-maps.pk3", entry);
+    const auto shaders = records<qint32>(bsp, 1, 72, 18), nodes = records<qint32>(bsp, 3, 36, 3),
+               leaves = records<qint32>(bsp, 4, 48, 12), brushes = records<qint32>(bsp, 8, 12, 3),
+               sides = records<qint32>(bsp, 9, 8, 1), leafBrushes = records<qint32>(bsp, 6, 4, 1);
+    const auto rawPlanes = records<float>(bsp, 2, 16, 4), world = records<float>(bsp, 7, 40, 6);
+    std::vector<Plane> planes;
+    for (const auto &p : rawPlanes)
+        planes.push_back({{p[0], p[1], p[2]}, p[3]});
+    std::vector<TreeNode> tree;
+    for (const auto &n : nodes)
+        tree.push_back({n[0], {n[1], n[2]}});
+    const auto solid = [&](qint32 b) {
+        const qint32 c = shaders[size_t(brushes[size_t(b)][2])][17];
+        return (c & 1) && !(c & 0x28000000); // opaque: not detail, not translucent
+    };
+    const auto inside = [&](qint32 b, const Vec3 &p) {
+        for (qint32 s = 0; s < brushes[size_t(b)][1]; ++s)
+            if (planes[size_t(sides[size_t(brushes[size_t(b)][0] + s)][0])].distanceTo(p) > 0)
+                return false;
+        return true;
+    };
+    std::vector<qint32> contents;
+    for (const auto &leaf : leaves)
+        contents.push_back(leaf[0] == -1 ? -2 : -1);
+    int structural = 0;
+    for (qint32 b = 0; b < qint32(brushes.size()); ++b)
+        structural += solid(b);
+    const Vec3 mins{world[0][0], world[0][1], world[0][2]},
+        maxs{world[0][3], world[0][4], world[0][5]};
+    TreeCells cells;
+    std::uint64_t steps = 0;
+    QVERIFY(cells.build({planes, tree, contents}, 0, mins, maxs, -1, steps, UINT64_MAX));
+    cells.merge();
+    std::mt19937 random(7);
+    int judged = 0, agreed = 0, inBrushes = 0, covered = 0;
+    for (int i = 0; i < 20000; ++i) {
+        Vec3 p;
+        for (int k = 0; k < 3; ++k)
+            p[k] = std::uniform_real_distribution<double>(mins[k], maxs[k])(random);
+        // Down the tree to the point's leaf; a point near a plane on the way is no sample.
+        qint32 n = 0;
+        double nearest = 1;
+        while (n >= 0) {
+            const double d = planes[size_t(tree[size_t(n)].plane)].distanceTo(p);
+            nearest = std::min(nearest, std::abs(d));
+            n = tree[size_t(n)].children[d >= 0 ? 0 : 1];
+        }
+        const auto &leaf = leaves[size_t(-1 - n)];
+        bool inBrush = false;
+        for (qint32 k = 0; k < leaf[11]; ++k) {
+            const qint32 b = leafBrushes[size_t(leaf[10] + k)][0];
+            inBrush |= solid(b) && inside(b, p);
+        }
+        const bool inCell =
+            std::any_of(cells.cells().begin(), cells.cells().end(), [&](const Cell &c) {
+                return std::all_of(c.sides.begin(), c.sides.end(),
+                                   [&](const CellSide &s) { return s.plane.distanceTo(p) <= 0; });
+            });
+        // The rebuilt solid is the tree's. The brushes' is told only: opaque leaves
+        // outside the map take in their outer parts, and brushes the compiler did not
+        // take for opaque (glass, terrain) leave none.
+        if (nearest > 0.01) {
+            ++judged;
+            agreed += inCell == (leaf[0] == -1);
+            inBrushes += inBrush;
+            covered += inBrush && inCell;
+        }
+    }
+    qDebug("%s: %d of %d samples agree, %d of %d in structural brushes; %zu brushes rebuilt for "
+           "%d structural",
+           entry.constData(), agreed, judged, covered, inBrushes, cells.cells().size(), structural);
+    QCOMPARE(agreed, judged);
+}
 
 QTEST_GUILESS_MAIN(TestStages)
 #include "tst_stages.moc"
