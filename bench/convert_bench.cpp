@@ -334,9 +334,19 @@ int convertTable(int argc, char **argv)
                     median(whole.ms), median(whole.cpuMs), whole.rssMiB, totalFloor, totalFloorCpu,
                     median(whole.ms) / totalFloor, median(whole.cpuMs) / totalFloorCpu);
     }
-    // Quake 2's lobby from the test maps beside the project, when they are there.
-    if (const fs::path lobby = TESTMAPS "/q2_mp_lobby.bsp"; fs::exists(lobby))
-        measure(lobby, false);
+    // The lobbies of the test maps beside the project, when they are there; for those
+    // whose brushes are rebuilt from the tree, the memory that takes: the peak over
+    // that of a run that converts nothing, against the file's size.
+    const double idleMiB = peakRssMiB({bspc, "--version"});
+    for (const char *name : {"q2_mp_lobby", "q1_mp_lobby", "bsp2_mp_lobby"})
+        if (const fs::path lobby = fs::path(TESTMAPS) / (std::string(name) + ".bsp");
+            fs::exists(lobby)) {
+            measure(lobby, false);
+            const double grown = peakRssMiB({bspc, "-bsp2map", lobby.string(), "-output",
+                                             out.string()}) - idleMiB;
+            std::printf("%-16s peak memory over an idle run: %.0f KiB, %.1f times the file\n",
+                        "", grown * 1024, grown * 1048576 / double(fs::file_size(lobby)));
+        }
     std::printf("worst ratio per map: %.2f wall, %.2f cpu (target: at most 5)\n", worst, worstCpu);
     sizesRow(bspc, pk3, out, runs);
     fs::remove_all(work);
