@@ -982,49 +982,6 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     return f;
 }
 
-Fidelity compareSource(const Map &map, const Map &source)
-{
-    Fidelity f;
-    const auto on = [](const std::vector<Face> &faces, const Bsp::Plane &p) -> const Face * {
-        const auto at = std::find_if(faces.begin(), faces.end(),
-                                     [&](auto &x) { return samePlane(facePlane(x), p); });
-        return at == faces.end() ? nullptr : &*at;
-    };
-    f.entities = int(source.size());
-    if (map.size() != source.size())
-        say(f, "%zu entities, not %zu", map.size(), source.size());
-    for (size_t e = 0; e < source.size() && e < map.size(); ++e)
-        for (const std::vector<Face> &faces : source[e].brushes) {
-            if (faces.empty() || faces[0].contents & 0x01000000)
-                continue;
-            // Its planes, and maybe some that do not cut it.
-            const std::vector<Bsp::Plane> planes = planesOf(faces);
-            const std::vector<Winding> corners = sideWindings(planes);
-            const auto same = [&](const std::vector<Face> &written) {
-                return std::all_of(planes.begin(), planes.end(),
-                                   [&](auto &p) { return on(written, p); }) &&
-                       std::all_of(written.begin(), written.end(), [&](const Face &y) {
-                           return on(faces, facePlane(y)) || beyond(corners, facePlane(y)) <= 0.01;
-                       });
-            };
-            const auto found = std::find_if(map[e].brushes.begin(), map[e].brushes.end(), same);
-            ++f.brushesBsp, f.brushesMap += found != map[e].brushes.end();
-            for (size_t k = 0; k < faces.size() && found != map[e].brushes.end(); ++k) {
-                const Face &x = faces[k], &y = *on(*found, planes[k]);
-                const bool held = !y.brushDef && (y.valve || classicHolds(x.vecs, planes[k]));
-                f.faces += 1, f.facesApproximated += !held;
-                if (y.shader == x.shader && (!held || sameMapping(x.vecs, y.vecs, planes[k])))
-                    ++f.facesWithShader;
-                else
-                    say(f, "entity %zu: face %s at (%s) comes back as %s, or its axes differ", e,
-                        x.shader.data(), point(x.points[0]).data(), y.shader.data());
-            }
-            if (found == map[e].brushes.end())
-                say(f, "entity %zu: brush at (%s) not found", e, point(faces[0].points[0]).data());
-        }
-    return f;
-}
-
 QString Fidelity::row(const QString &name) const
 {
     return QString::asprintf(

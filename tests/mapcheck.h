@@ -135,10 +135,6 @@ struct Fidelity {
 // the sizes its texel axes are judged by (64 x 64 where they find none).
 Fidelity compare(const Bsp &bsp, const Map &map, bool classic = false,
                  const std::function<QSize(const QByteArray &)> *images = nullptr);
-// A map made from a BSP against the editor source that was compiled into it: each source
-// brush, origin brushes aside, found by its planes (brushesMap of brushesBsp), each face
-// with its texture (facesWithShader of faces, approximated ones not judged).
-Fidelity compareSource(const Map &map, const Map &source);
 
 QByteArray unzip(const QString &zip, const QString &name); // the names, one a line, for ""
 bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files);
