@@ -192,4 +192,27 @@ std::array<Vec3, 3> BrushShaper::points(std::size_t side)
     return p;
 }
 
+void addOriginBrush(BrushShaper &shaper, ModelGeometry &geometry, Vec3 origin,
+                    std::uint32_t texture, std::int32_t contents)
+{
+    constexpr double kHalf = 8;
+    shaper.clear();
+    for (int k = 0; k < 6; ++k) {
+        Vec3 n;
+        n[k / 2] = k % 2 ? -1 : 1;
+        shaper.add({n, dot(n, origin) + kHalf}, -1 - k);
+    }
+    shaper.shape();
+    const auto first = static_cast<std::uint32_t>(geometry.sides.size());
+    for (std::size_t i = 0; i < shaper.sideCount(); ++i) {
+        MapSide side;
+        side.plane = shaper.plane(i);
+        side.points = shaper.points(i);
+        side.texture = texture;
+        side.contents = contents;
+        geometry.sides.push_back(side);
+    }
+    geometry.brushes.push_back({first, static_cast<std::uint32_t>(shaper.sideCount()), false});
+}
+
 } // namespace bsp2map

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "geometry.h"
+#include "mapdata.h"
 
 #include <array>
 #include <cstdint>
@@ -72,5 +73,10 @@ private:
     Winding winding_;
     ClipBuffers clip_;
 };
+
+// Adds to `geometry` the cube a recompile takes a brush entity's centre of
+// turning from: 16 units about `origin`, every side `texture` with `contents`.
+void addOriginBrush(BrushShaper &shaper, ModelGeometry &geometry, Vec3 origin,
+                    std::uint32_t texture, std::int32_t contents);
 
 } // namespace bsp2map

@@ -1,5 +1,6 @@
 #include "entities.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -77,6 +78,14 @@ Result<std::vector<Entity>> parseEntities(std::string_view text)
     if (entities.empty())
         return fail("nenhuma entidade: falta o worldspawn");
     return entities;
+}
+
+bool writableName(std::string_view name)
+{
+    return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u <= 0x20 || u == 0x7f || c == '"';
+    });
 }
 
 std::optional<Vec3> parseOrigin(std::string_view text)

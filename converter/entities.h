@@ -25,6 +25,9 @@ struct Entity {
 // The views point into text.
 Result<std::vector<Entity>> parseEntities(std::string_view text);
 
+// A texture name a .map line can hold: not empty, no blanks, quotes or controls.
+bool writableName(std::string_view name);
+
 // "x y z" as the map editor writes an origin; missing numbers are 0.
 std::optional<Vec3> parseOrigin(std::string_view text);
 

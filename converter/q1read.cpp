@@ -19,20 +19,10 @@ std::string str(std::int64_t n)
     return std::to_string(n);
 }
 
-// An origin brush is a cube of this half size about the entity's origin.
-constexpr double kOriginHalf = 8;
 // Less shared area than this is faces meeting at an edge, not a face on a side.
 constexpr double kMinOverlap = 1e-2;
 // How many times a cell may be cut so that each side shows one texture.
 constexpr int kMaxCuts = 64;
-
-bool validName(std::string_view name)
-{
-    return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u <= 0x20 || u == 0x7f || c == '"';
-    });
-}
 
 bool liquid(std::int32_t contents)
 {
@@ -129,7 +119,6 @@ private:
     void labelAll();
     std::uint32_t hiddenTexture(const Cell &cell) const;
     void addBrush(const Cell &cell, Vec3 origin);
-    void addOriginBrush(Vec3 origin);
     Result<bool> buildEntity(std::size_t e, const Entity &entity, std::optional<std::size_t> model);
 
     const Q1Bsp &bsp_;
@@ -166,7 +155,7 @@ Result<void> Quake1Reader::checkTexInfo(std::int32_t index)
         const bool inRange = info.mipTex >= 0 && std::size_t(info.mipTex) < names_.size() - 6;
         state = !std::isfinite(sum)                                      ? -1
                 : !inRange                                               ? -2
-                : validName(bsp_.textureNames[std::size_t(info.mipTex)]) ? 1
+                : writableName(bsp_.textureNames[std::size_t(info.mipTex)]) ? 1
                                                                          : -3;
     }
     if (state == -1)
@@ -351,27 +340,6 @@ void Quake1Reader::addBrush(const Cell &cell, Vec3 origin)
         {first, static_cast<std::uint32_t>(geometry_.sides.size()) - first, false});
 }
 
-// The cube a recompile takes the entity's centre of turning from.
-void Quake1Reader::addOriginBrush(Vec3 origin)
-{
-    shaper_.clear();
-    for (int k = 0; k < 6; ++k) {
-        Vec3 n;
-        n[k / 2] = k % 2 ? -1 : 1;
-        shaper_.add({n, dot(n, origin) + kOriginHalf}, -1 - k);
-    }
-    shaper_.shape();
-    const auto first = static_cast<std::uint32_t>(geometry_.sides.size());
-    for (std::size_t i = 0; i < shaper_.sideCount(); ++i) {
-        MapSide side;
-        side.plane = shaper_.plane(i);
-        side.points = shaper_.points(i);
-        side.texture = extra(1);
-        geometry_.sides.push_back(side);
-    }
-    geometry_.brushes.push_back({first, static_cast<std::uint32_t>(shaper_.sideCount()), false});
-}
-
 // The entity's brushes, rebuilt from its model's tree, and its origin brush.
 Result<bool> Quake1Reader::buildEntity(std::size_t e, const Entity &entity,
                                        std::optional<std::size_t> model)
@@ -406,7 +374,7 @@ Result<bool> Quake1Reader::buildEntity(std::size_t e, const Entity &entity,
         addBrush(cell, geometry_.origin);
     const Vec3 o = geometry_.origin;
     if (e > 0 && (o.x != 0 || o.y != 0 || o.z != 0))
-        addOriginBrush(o);
+        addOriginBrush(shaper_, geometry_, o, extra(1), 0);
     return true;
 }
 
@@ -438,6 +406,8 @@ Result<void> Quake1Reader::run(const std::vector<Entity> &entities, const Progre
         std::fill(placed_.begin(), placed_.end(), 0);
     }
     stats_.entities = entities.size();
+    if (progress && stats_.skippedBrushes > 0)
+        progress(str(std::int64_t(stats_.skippedBrushes)) + " brushes planos demais omitidos");
     if (progress)
         progress(str(std::int64_t(stats_.texturedFaces)) + " de " + str(std::int64_t(facesSeen_)) +
                  " faces do BSP no lado de um brush, com sua textura");

@@ -21,16 +21,6 @@ std::string str(std::int64_t n)
 // The stock Quake 2 textures of the sides the reader makes itself.
 constexpr std::string_view kOriginTexture = "e1u1/origin";
 constexpr std::string_view kClipTexture = "e1u1/clip";
-// An origin brush is a cube of this half size about the entity's origin.
-constexpr double kOriginHalf = 8;
-
-bool validName(std::string_view name)
-{
-    return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u <= 0x20 || u == 0x7f || c == '"';
-    });
-}
 
 bool rotating(const Entity &entity)
 {
@@ -87,7 +77,6 @@ private:
     Result<bool> shapeBrush(std::uint32_t brush, Vec3 origin);
     Result<void> addBrush(std::uint32_t brush, Vec3 origin);
     void addSide(std::size_t i, std::int32_t contents, std::uint32_t fallback, Vec3 origin);
-    void addOriginBrush(Vec3 origin);
     Result<bool> buildEntity(std::size_t e, const Entity &entity, std::optional<std::size_t> model);
 
     const Q2Bsp &bsp_;
@@ -143,7 +132,7 @@ Result<void> Quake2Reader::checkTexInfo(std::int64_t index, std::size_t side)
         names_[i] =
             std::string_view(reinterpret_cast<const char *>(bsp_.texInfo.recordAddress(i)) + 40,
                              texInfoName(info).size());
-        texChecked_[i] = !std::isfinite(sum) ? -2 : validName(names_[i]) ? 1 : -1;
+        texChecked_[i] = !std::isfinite(sum) ? -2 : writableName(names_[i]) ? 1 : -1;
     }
     if (texChecked_[i] == -2)
         return fail("texinfo " + str(index) + " com número não finito");
@@ -308,29 +297,6 @@ void Quake2Reader::addSide(std::size_t i, std::int32_t contents, std::uint32_t f
     geometry_.sides.push_back(side);
 }
 
-// The cube a recompile takes the entity's centre of turning from.
-void Quake2Reader::addOriginBrush(Vec3 origin)
-{
-    shaper_.clear();
-    sideTexInfo_.clear();
-    for (int k = 0; k < 6; ++k) {
-        Vec3 n;
-        n[k / 2] = k % 2 ? -1 : 1;
-        shaper_.add({n, dot(n, origin) + kOriginHalf}, -1 - k);
-    }
-    shaper_.shape();
-    const auto first = static_cast<std::uint32_t>(geometry_.sides.size());
-    for (std::size_t i = 0; i < shaper_.sideCount(); ++i) {
-        MapSide side;
-        side.plane = shaper_.plane(i);
-        side.points = shaper_.points(i);
-        side.texture = originTexture();
-        side.contents = q2::kOrigin;
-        geometry_.sides.push_back(side);
-    }
-    geometry_.brushes.push_back({first, static_cast<std::uint32_t>(shaper_.sideCount()), false});
-}
-
 // Which area a point is in, by the world's tree.
 Result<std::int64_t> Quake2Reader::areaAt(Vec3 point)
 {
@@ -448,7 +414,7 @@ Result<bool> Quake2Reader::buildEntity(std::size_t e, const Entity &entity,
             return r.takeError();
     }
     if (model && e > 0 && rotating(entity))
-        addOriginBrush(geometry_.origin);
+        addOriginBrush(shaper_, geometry_, geometry_.origin, originTexture(), q2::kOrigin);
     return carries;
 }
 

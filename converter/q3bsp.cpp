@@ -1,5 +1,7 @@
 #include "q3bsp.h"
 
+#include "entities.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -72,17 +74,6 @@ Result<void> checkVertex(const Bsp &bsp, std::int64_t index)
 
 namespace {
 
-bool validName(std::string_view name)
-{
-    if (name.empty())
-        return false;
-    for (char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u == 0x7f || c == '"')
-            return false;
-    }
-    return true;
-}
 
 std::string_view writtenName(std::string_view name)
 {
@@ -123,7 +114,7 @@ Result<void> Shaders::check(std::int64_t index, const char *what, std::size_t ow
     const auto i = static_cast<std::size_t>(index);
     if (checked_[i] == 0) {
         writtenNames_[i] = writtenName(name(i));
-        checked_[i] = validName(writtenNames_[i]) ? 1 : -1;
+        checked_[i] = writableName(writtenNames_[i]) ? 1 : -1;
     }
     if (checked_[i] < 0)
         return fail("shader " + std::to_string(index) +

@@ -34,14 +34,15 @@ std::vector<std::vector<double>> records(const QByteArray &b, const qint32 (&lum
 }
 
 // What fills a leaf, or a brush by its texture: -1 nothing, -2 solid, -3 water, -4 slime,
-// -5 lava, -6 sky; the other Half-Life contents count as solid.
+// -5 lava, -6 sky; Half-Life's currents are water, its other contents solid, and its
+// liquids' names start with ! where Quake's start with *.
 int contentsOf(int leaf)
 {
-    return leaf >= -6 && leaf <= -1 ? leaf : -2;
+    return leaf >= -6 && leaf <= -1 ? leaf : leaf >= -14 && leaf <= -9 ? -3 : -2;
 }
 int contentsOf(QByteArray texture)
 {
-    texture = texture.toLower();
+    texture = texture.toLower().replace('!', '*');
     return texture.startsWith("*lava")    ? -5
            : texture.startsWith("*slime") ? -4
            : texture.startsWith('*')      ? -3
