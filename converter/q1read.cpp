@@ -98,6 +98,13 @@ public:
         , placed_(bsp.faces.size(), 0)
         , nextCut_(static_cast<std::int32_t>(bsp.planes.size() * 2))
     {
+        // Texinfos alike are one texture on the faces: a side may show both.
+        std::unordered_map<std::string_view, std::int32_t> first;
+        for (std::size_t i = 0; i < bsp.texInfo.size(); ++i) {
+            const std::string_view record(
+                reinterpret_cast<const char *>(bsp.texInfo.recordAddress(i)), sizeof(Q1TexInfo));
+            sameTexInfo_.push_back(first.try_emplace(record, std::int32_t(i)).first->second);
+        }
         const bool hl = bsp.halfLife();
         // Hidden sides, origin brushes, and the liquids and sky of a volume that shows none.
         for (const std::string_view name :
@@ -126,6 +133,7 @@ private:
     ConvertStats &stats_;
     std::vector<std::string_view> names_; // the miptex names, then the reader's own
     std::vector<std::int8_t> texChecked_;
+    std::vector<std::int32_t> sameTexInfo_; // the first texinfo with the same record
     std::vector<FacePolygon> faces_;                                       // the model's
     std::unordered_map<std::int32_t, std::vector<std::uint32_t>> facesOn_; // by plane key
     std::vector<char> placed_;
@@ -188,7 +196,8 @@ Result<void> Quake1Reader::loadFaces(std::size_t model)
             return fail(at + ": arestas fora do intervalo");
         if (auto r = checkTexInfo(face.texInfo); !r)
             return fail(at + ": " + r.error().message);
-        FacePolygon polygon{{}, {1e30, 1e30, 1e30}, {-1e30, -1e30, -1e30}, face.texInfo, f};
+        FacePolygon polygon{
+            {}, {1e30, 1e30, 1e30}, {-1e30, -1e30, -1e30}, sameTexInfo_[std::size_t(face.texInfo)], f};
         for (std::int32_t e = 0; e < face.numEdges; ++e) {
             const std::int64_t edge = bsp_.surfEdges[std::size_t(face.firstEdge + e)];
             const std::uint64_t which = edge < 0 ? std::uint64_t(-edge) : std::uint64_t(edge);
@@ -208,7 +217,7 @@ Result<void> Quake1Reader::loadFaces(std::size_t model)
         ++facesSeen_;
         if (polygon.points.size() < 3)
             continue;
-        facesOn_[planeKey(face.plane, face.back)].push_back(std::uint32_t(faces_.size()));
+        facesOn_[tree_.key(face.plane, face.back)].push_back(std::uint32_t(faces_.size()));
         faces_.push_back(std::move(polygon));
         placed_[f] = 0;
     }
@@ -363,11 +372,11 @@ Result<bool> Quake1Reader::buildEntity(std::size_t e, const Entity &entity,
         maxs{m.maxs[0] + 1.0, m.maxs[1] + 1.0, m.maxs[2] + 1.0};
     if (!isFinite(mins) || !isFinite(maxs))
         return fail("modelo " + str(std::int64_t(*model)) + ": limites com número não finito");
-    if (auto r = loadFaces(*model); !r)
-        return r.takeError();
     const std::uint64_t most = 4 * (bsp_.nodes.size() + bsp_.leafContents.size()) + 4096;
     if (auto r = tree_.build(bsp_.tree(), m.headNode[0], mins, maxs, q1::kEmpty, steps_, most); !r)
         return fail("modelo " + str(std::int64_t(*model)) + ": " + r.error().message);
+    if (auto r = loadFaces(*model); !r)
+        return r.takeError();
     labelAll();
     tree_.merge();
     for (const Cell &cell : tree_.cells())

@@ -1,6 +1,8 @@
 #include "treecells.h"
 
 #include <algorithm>
+#include <map>
+#include <tuple>
 #include <string>
 #include <unordered_map>
 
@@ -172,7 +174,7 @@ void splitCell(const Cell &cell, const Plane &plane, std::int32_t key, Cell &fro
         return;
     back.sides.push_back(cap);
     cap.plane = ahead;
-    cap.key = key < 0 ? key : key + 1;
+    cap.key = key < 0 ? key : key ^ 1;
     std::reverse(cap.winding.begin(), cap.winding.end());
     front.sides.push_back(std::move(cap));
 }
@@ -189,10 +191,30 @@ double cellVolume(const Cell &cell)
     return volume;
 }
 
+void TreeCells::keyPlanes(std::span<const Plane> planes)
+{
+    using Exact = std::tuple<double, double, double, double>;
+    std::map<Exact, std::int32_t> first;
+    keys_.clear();
+    for (std::size_t i = 0; i < planes.size(); ++i) {
+        const Plane &p = planes[i];
+        const auto found = first.find({-p.normal.x, -p.normal.y, -p.normal.z, -p.dist});
+        if (found != first.end()) {
+            keys_.push_back(found->second ^ 1);
+            continue;
+        }
+        keys_.push_back(first.try_emplace({p.normal.x, p.normal.y, p.normal.z, p.dist},
+                                          std::int32_t(i * 2))
+                            .first->second);
+    }
+}
+
 Result<void> TreeCells::build(const BspTree &tree, std::int32_t head, Vec3 mins, Vec3 maxs,
                               std::int32_t empty, std::uint64_t &steps, std::uint64_t maxSteps)
 {
     cells_.clear();
+    if (keys_.size() != tree.planes.size())
+        keyPlanes(tree.planes);
     seen_.resize(tree.nodes.size(), 0);
     ++walk_;
     struct Pending {
@@ -235,7 +257,7 @@ Result<void> TreeCells::build(const BspTree &tree, std::int32_t head, Vec3 mins,
                         " fora do intervalo (0.." + str(std::int64_t(tree.planes.size())) + ")");
         Pending front{node.children[0], at.depth + 1, {}}, back{node.children[1], at.depth + 1, {}};
         splitCell(at.cell, tree.planes[static_cast<std::size_t>(node.plane)],
-                  planeKey(node.plane, false), front.cell, back.cell);
+                  key(node.plane, false), front.cell, back.cell);
         stack.push_back(std::move(back));
         stack.push_back(std::move(front));
     }

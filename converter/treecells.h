@@ -36,14 +36,8 @@ struct Cell {
     std::vector<CellSide> sides;
 };
 
-// The key of a tree plane facing along its normal (its reverse is key + 1).
-inline std::int32_t planeKey(std::int32_t plane, bool reversed)
-{
-    return plane * 2 + (reversed ? 1 : 0);
-}
-
 // The part of `cell` behind `plane` (`back`) and in front of it (`front`),
-// each closed by a side on it whose key is `key`, facing out, or key + 1 for
+// each closed by a side on it whose key is `key`, facing out, or key ^ 1 for
 // the front's. Either is left with no sides where the cell does not reach.
 void splitCell(const Cell &cell, const Plane &plane, std::int32_t key, Cell &front, Cell &back);
 
@@ -63,12 +57,23 @@ public:
 
     std::vector<Cell> &cells() { return cells_; }
 
+    // The key of the sides on a tree plane, facing along its normal or against
+    // it: the same for planes the file gives twice, either way round. Keys
+    // from the tree's size up are free for the caller's own planes.
+    std::int32_t key(std::int32_t plane, bool reversed) const
+    {
+        return keys_[std::size_t(plane)] ^ (reversed ? 1 : 0);
+    }
+
     // Joins neighbours of the same contents whose union is convex and whose
     // labels do not differ on any plane, until no two can be.
     void merge();
 
 private:
+    void keyPlanes(std::span<const Plane> planes);
+
     std::vector<Cell> cells_;
+    std::vector<std::int32_t> keys_;
     std::vector<std::uint32_t> seen_; // the walk that last met each node
     std::uint32_t walk_ = 0;
 };
