@@ -121,6 +121,18 @@ bool quakeFromQuake3(const fs::path &from, const fs::path &to)
                     v[c][k] = q3.field<float>(
                         10, 44, firstVert + q3.field<std::int32_t>(11, 4, firstIndex + t + c, 0),
                         4 * k);
+            // Surfaces drawn without a lightmap may hold no normal: the triangle's own.
+            if (std::abs(n[0] * n[0] + n[1] * n[1] + n[2] * n[2] - 1) > 1e-3) {
+                const double a[3] = {v[1][0] - v[0][0], v[1][1] - v[0][1], v[1][2] - v[0][2]},
+                             c[3] = {v[2][0] - v[0][0], v[2][1] - v[0][1], v[2][2] - v[0][2]},
+                             x[3] = {a[1] * c[2] - a[2] * c[1], a[2] * c[0] - a[0] * c[2],
+                                     a[0] * c[1] - a[1] * c[0]};
+                const double len = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
+                if (len < 1e-6)
+                    continue;
+                for (int k = 0; k < 3; ++k)
+                    n[k] = float(x[k] / len);
+            }
             const float d = n[0] * v[0][0] + n[1] * v[0][1] + n[2] * v[0][2];
             const auto [found, added] = planeOf.try_emplace(key(n, d), planes);
             if (added) {

@@ -58,16 +58,22 @@ Plane edgePlane(const Winding &w, std::size_t i, Vec3 normal, Vec3 centre)
     return edge.distanceTo(centre) > 0 ? Plane{e * -1, -edge.dist} : edge;
 }
 
-// The area of a inside b, both convex on one plane.
-double overlap(const Winding &a, const Winding &b, Vec3 normal, Winding &work, Winding &scratch)
+// The planes of a convex polygon's edges, upright on it, the polygon behind them.
+void edgePlanes(const Winding &w, Vec3 normal, std::vector<Plane> &out)
+{
+    out.clear();
+    const Vec3 centre = centreOf(w);
+    for (std::size_t i = 0; i < w.size(); ++i)
+        if (const Plane edge = edgePlane(w, i, normal, centre); length(edge.normal) > 0)
+            out.push_back(edge);
+}
+
+// The area of a within the edges of a convex polygon on its plane.
+double overlap(const Winding &a, std::span<const Plane> edges, Winding &work, Winding &scratch)
 {
     work = a;
-    const Vec3 centre = centreOf(b);
-    for (std::size_t i = 0; i < b.size() && work.size() >= 3; ++i) {
-        const Plane edge = edgePlane(b, i, normal, centre);
-        if (edge.normal.x != 0 || edge.normal.y != 0 || edge.normal.z != 0)
-            clipToBack(work, edge, 1e-3, scratch);
-    }
+    for (std::size_t i = 0; i < edges.size() && work.size() >= 3; ++i)
+        clipToBack(work, edges[i], 1e-3, scratch);
     return work.size() >= 3 ? windingArea(work) : 0;
 }
 
@@ -134,8 +140,15 @@ private:
     std::vector<std::string_view> names_; // the miptex names, then the reader's own
     std::vector<std::int8_t> texChecked_;
     std::vector<std::int32_t> sameTexInfo_; // the first texinfo with the same record
-    std::vector<FacePolygon> faces_;                                       // the model's
-    std::unordered_map<std::int32_t, std::vector<std::uint32_t>> facesOn_; // by plane key
+    std::vector<FacePolygon> faces_;        // the model's
+    // The faces on each plane, by plane key, in the order of where they start
+    // along an axis across the plane, and how far the longest reaches along it.
+    struct OnPlane {
+        std::vector<std::uint32_t> faces;
+        int axis = 0;
+        double longest = 0;
+    };
+    std::unordered_map<std::int32_t, OnPlane> facesOn_;
     std::vector<char> placed_;
     TreeCells tree_;
     BrushShaper shaper_;
@@ -145,6 +158,7 @@ private:
     std::uint64_t steps_ = 0;
     std::size_t facesSeen_ = 0;
     std::vector<const FacePolygon *> shown_; // on the side being labelled
+    std::vector<Plane> edges_;               // of the side being labelled
     Winding work_, scratch_;
 };
 
@@ -161,10 +175,10 @@ Result<void> Quake1Reader::checkTexInfo(std::int32_t index)
             for (const float v : row)
                 sum += v;
         const bool inRange = info.mipTex >= 0 && std::size_t(info.mipTex) < names_.size() - 6;
-        state = !std::isfinite(sum)                                      ? -1
-                : !inRange                                               ? -2
+        state = !std::isfinite(sum)                                         ? -1
+                : !inRange                                                  ? -2
                 : writableName(bsp_.textureNames[std::size_t(info.mipTex)]) ? 1
-                                                                         : -3;
+                                                                            : -3;
     }
     if (state == -1)
         return fail("texinfo " + str(index) + " com número não finito");
@@ -196,8 +210,11 @@ Result<void> Quake1Reader::loadFaces(std::size_t model)
             return fail(at + ": arestas fora do intervalo");
         if (auto r = checkTexInfo(face.texInfo); !r)
             return fail(at + ": " + r.error().message);
-        FacePolygon polygon{
-            {}, {1e30, 1e30, 1e30}, {-1e30, -1e30, -1e30}, sameTexInfo_[std::size_t(face.texInfo)], f};
+        FacePolygon polygon{{},
+                            {1e30, 1e30, 1e30},
+                            {-1e30, -1e30, -1e30},
+                            sameTexInfo_[std::size_t(face.texInfo)],
+                            f};
         for (std::int32_t e = 0; e < face.numEdges; ++e) {
             const std::int64_t edge = bsp_.surfEdges[std::size_t(face.firstEdge + e)];
             const std::uint64_t which = edge < 0 ? std::uint64_t(-edge) : std::uint64_t(edge);
@@ -217,10 +234,18 @@ Result<void> Quake1Reader::loadFaces(std::size_t model)
         ++facesSeen_;
         if (polygon.points.size() < 3)
             continue;
-        facesOn_[tree_.key(face.plane, face.back)].push_back(std::uint32_t(faces_.size()));
+        OnPlane &on = facesOn_[tree_.key(face.plane, face.back)];
+        const Vec3 n = bsp_.planes[std::size_t(face.plane)].normal;
+        on.axis = std::abs(n.x) < 0.5 ? 0 : 1;
+        on.longest = std::max(on.longest, polygon.maxs[on.axis] - polygon.mins[on.axis]);
+        on.faces.push_back(std::uint32_t(faces_.size()));
         faces_.push_back(std::move(polygon));
         placed_[f] = 0;
     }
+    for (auto &[key, on] : facesOn_)
+        std::sort(on.faces.begin(), on.faces.end(), [&, a = on.axis](auto x, auto y) {
+            return faces_[x].mins[a] < faces_[y].mins[a];
+        });
     return {};
 }
 
@@ -243,15 +268,22 @@ std::optional<Plane> Quake1Reader::labelSides(Cell &cell)
         double best = 0;
         const FacePolygon *first = nullptr;
         shown_.clear();
-        for (const std::uint32_t f : on->second) {
-            const FacePolygon &face = faces_[f];
+        edges_.clear();
+        const OnPlane &along = on->second;
+        const int a = along.axis;
+        auto from = std::partition_point(along.faces.begin(), along.faces.end(), [&](auto f) {
+            return faces_[f].mins[a] < mins[a] - 0.1 - along.longest;
+        });
+        for (; from != along.faces.end() && faces_[*from].mins[a] <= maxs[a] + 0.1; ++from) {
+            const FacePolygon &face = faces_[*from];
             bool apart = false;
             for (int c = 0; c < 3; ++c)
                 apart |= face.mins[c] > maxs[c] + 0.1 || face.maxs[c] < mins[c] - 0.1;
             if (apart)
                 continue;
-            const double area =
-                overlap(face.points, side.winding, side.plane.normal, work_, scratch_);
+            if (edges_.empty())
+                edgePlanes(side.winding, side.plane.normal, edges_);
+            const double area = overlap(face.points, edges_, work_, scratch_);
             if (area <= kMinOverlap)
                 continue;
             shown_.push_back(&face);
@@ -379,6 +411,11 @@ Result<bool> Quake1Reader::buildEntity(std::size_t e, const Entity &entity,
         return r.takeError();
     labelAll();
     tree_.merge();
+    std::size_t sides = 0;
+    for (const Cell &cell : tree_.cells())
+        sides += cell.sides.size();
+    geometry_.sides.reserve(sides + 6);
+    geometry_.axes.reserve(sides);
     for (const Cell &cell : tree_.cells())
         addBrush(cell, geometry_.origin);
     const Vec3 o = geometry_.origin;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <map>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 
 namespace bsp2map {
@@ -75,7 +75,6 @@ struct Bounds {
 // What joining needs of a cell, kept beside it.
 struct Shape {
     Bounds bounds;
-    std::vector<Vec3> corners;
     double volume = 0, surface = 0;
     bool alive = true;
 };
@@ -84,20 +83,32 @@ Shape shapeOf(const Cell &cell)
 {
     Shape s;
     for (const CellSide &side : cell.sides) {
-        for (const Vec3 &p : side.winding) {
-            s.corners.push_back(p);
+        for (const Vec3 &p : side.winding)
             s.bounds.add(p);
-        }
         s.surface += windingArea(side.winding);
     }
     s.volume = cellVolume(cell);
     return s;
 }
 
-bool allBehind(std::span<const Vec3> points, const Plane &plane)
+bool allBehind(const Cell &cell, const Plane &plane)
 {
-    return std::all_of(points.begin(), points.end(),
-                       [&](const Vec3 &p) { return plane.distanceTo(p) <= kOnPlane; });
+    for (const CellSide &side : cell.sides)
+        for (const Vec3 &p : side.winding)
+            if (plane.distanceTo(p) > kOnPlane)
+                return false;
+    return true;
+}
+
+// Two cells, one behind a plane and one in front, make a convex whole only
+// when their sides on it are the same polygon: the whole's cut by the plane.
+bool sameFace(const CellSide &side, const Cell &other)
+{
+    const double area = windingArea(side.winding);
+    return std::any_of(other.sides.begin(), other.sides.end(), [&](const CellSide &s) {
+        return s.key == (side.key ^ 1) &&
+               std::abs(windingArea(s.winding) - area) <= kOnPlane * (1 + area);
+    });
 }
 
 bool samePlane(const CellSide &a, const CellSide &b)
@@ -114,10 +125,10 @@ bool join(const Cell &a, const Shape &sa, const Cell &b, const Shape &sb, Cell &
     out.contents = a.contents;
     out.sides.clear();
     for (const CellSide &side : a.sides)
-        if (allBehind(sb.corners, side.plane))
+        if (allBehind(b, side.plane))
             out.sides.push_back(side);
     for (const CellSide &side : b.sides) {
-        if (!allBehind(sa.corners, side.plane))
+        if (!allBehind(a, side.plane))
             continue;
         const auto same = std::find_if(out.sides.begin(), out.sides.end(),
                                        [&](const CellSide &s) { return samePlane(s, side); });
@@ -203,9 +214,9 @@ void TreeCells::keyPlanes(std::span<const Plane> planes)
             keys_.push_back(found->second ^ 1);
             continue;
         }
-        keys_.push_back(first.try_emplace({p.normal.x, p.normal.y, p.normal.z, p.dist},
-                                          std::int32_t(i * 2))
-                            .first->second);
+        keys_.push_back(
+            first.try_emplace({p.normal.x, p.normal.y, p.normal.z, p.dist}, std::int32_t(i * 2))
+                .first->second);
     }
 }
 
@@ -286,15 +297,18 @@ void TreeCells::merge()
                     continue;
                 for (const std::uint32_t j : onPlane[key ^ 1]) {
                     if (j == i || !shapes[j].alive || cells_[j].contents != cells_[i].contents ||
-                        !shapes[i].bounds.touches(shapes[j].bounds))
-                        continue;
-                    if (!join(cells_[i], shapes[i], cells_[j], shapes[j], joined))
+                        !shapes[i].bounds.touches(shapes[j].bounds) ||
+                        !sameFace(cells_[i].sides[s], cells_[j]) ||
+                        !join(cells_[i], shapes[i], cells_[j], shapes[j], joined))
                         continue;
                     std::swap(cells_[i], joined);
                     shapes[i] = shapeOf(cells_[i]);
                     shapes[j].alive = false;
+                    // Listed under the planes it had already; only the others gain it.
                     for (const CellSide &side : cells_[i].sides)
-                        if (side.key >= 0)
+                        if (side.key >= 0 &&
+                            std::none_of(joined.sides.begin(), joined.sides.end(),
+                                         [&](const CellSide &old) { return old.key == side.key; }))
                             onPlane[side.key].push_back(i);
                     again = true;
                     break;
