@@ -30,14 +30,16 @@ void baseWinding(const Plane &plane, Winding &out)
 
 void clipToBack(Winding &w, const Plane &plane, double epsilon, Winding &scratch)
 {
-    std::vector<double> dists(w.size());
+    // The distances on the stack for any polygon a brush has: this runs for every
+    // side of every cell of a tree.
+    double onStack[64];
+    std::vector<double> onHeap(w.size() > 64 ? w.size() : 0);
     scratch.resize(2 * w.size());
-    const std::size_t kept =
-        clipToBack(w.data(), w.size(), plane, axisOf(plane), epsilon, scratch.data(), dists.data());
-    if (kept == kUnclipped)
-        return;
-    scratch.resize(kept);
-    w.swap(scratch);
+    const std::size_t kept = clipToBack(w.data(), w.size(), plane, axisOf(plane), epsilon,
+                                        scratch.data(), w.size() > 64 ? onHeap.data() : onStack);
+    // Copied back, not swapped: a polygon that is kept keeps no room for twice its corners.
+    if (kept != kUnclipped)
+        w.assign(scratch.begin(), scratch.begin() + std::ptrdiff_t(kept));
 }
 
 double windingArea(std::span<const Vec3> w)

@@ -34,6 +34,7 @@ struct FacePolygon {
     Vec3 mins, maxs;
     std::int32_t texInfo;
     std::size_t face; // in the file
+    double area = 0;
 };
 
 Vec3 centreOf(const Winding &w)
@@ -68,9 +69,24 @@ void edgePlanes(const Winding &w, Vec3 normal, std::vector<Plane> &out)
             out.push_back(edge);
 }
 
-// The area of a within the edges of a convex polygon on its plane.
-double overlap(const Winding &a, std::span<const Plane> edges, Winding &work, Winding &scratch)
+// The area of a within the edges of a convex polygon on its plane. Most faces
+// lie wholly within a side or wholly beyond one of its edges: no clipping then.
+double overlap(const Winding &a, double area, std::span<const Plane> edges, Winding &work,
+               Winding &scratch)
 {
+    bool within = true;
+    for (const Plane &edge : edges) {
+        bool allBeyond = true;
+        for (const Vec3 &p : a) {
+            const double d = edge.distanceTo(p);
+            allBeyond &= d > 1e-3;
+            within &= d <= 1e-3;
+        }
+        if (allBeyond)
+            return 0;
+    }
+    if (within)
+        return area;
     work = a;
     for (std::size_t i = 0; i < edges.size() && work.size() >= 3; ++i)
         clipToBack(work, edges[i], 1e-3, scratch);
@@ -234,6 +250,7 @@ Result<void> Quake1Reader::loadFaces(std::size_t model)
         ++facesSeen_;
         if (polygon.points.size() < 3)
             continue;
+        polygon.area = windingArea(polygon.points);
         OnPlane &on = facesOn_[tree_.key(face.plane, face.back)];
         const Vec3 n = bsp_.planes[std::size_t(face.plane)].normal;
         on.axis = std::abs(n.x) < 0.5 ? 0 : 1;
@@ -283,7 +300,7 @@ std::optional<Plane> Quake1Reader::labelSides(Cell &cell)
                 continue;
             if (edges_.empty())
                 edgePlanes(side.winding, side.plane.normal, edges_);
-            const double area = overlap(face.points, edges_, work_, scratch_);
+            const double area = overlap(face.points, face.area, edges_, work_, scratch_);
             if (area <= kMinOverlap)
                 continue;
             shown_.push_back(&face);
@@ -314,8 +331,11 @@ void Quake1Reader::labelAll()
             if (!cut || cuts[i] >= kMaxCuts)
                 break;
             splitCell(cells[i], *cut, nextCut_, front, back);
-            if (front.sides.size() < 4 || back.sides.size() < 4)
+            if (front.sides.size() < 4 || back.sides.size() < 4) {
+                // No cut after all: the cell stays whole, but for a sliver.
+                cells[i] = std::move(front.sides.size() < back.sides.size() ? back : front);
                 break;
+            }
             nextCut_ += 2;
             cells[i] = std::move(back);
             ++cuts[i];

@@ -119,16 +119,26 @@ bool samePlane(const CellSide &a, const CellSide &b)
            a.plane.normal.y == b.plane.normal.y && a.plane.normal.z == b.plane.normal.z;
 }
 
-// The union of a and b as one cell, if it is convex and no plane would show two things.
-bool join(const Cell &a, const Shape &sa, const Cell &b, const Shape &sb, Cell &out)
+// The union of a and b as one cell, if it is convex and no plane would show
+// two things; `key` is that of a's side on the plane between them. Convex
+// exactly when each of a's other planes has all of b behind it, and the other
+// way round: cut by the plane, the union gives back a and b.
+bool join(const Cell &a, const Shape &sa, const Cell &b, const Shape &sb, std::int32_t key,
+          Cell &out)
 {
+    const auto apart = [](const CellSide &side, const Cell &other, std::int32_t between) {
+        return side.key != between && !allBehind(other, side.plane);
+    };
+    if (std::any_of(a.sides.begin(), a.sides.end(), [&](auto &s) { return apart(s, b, key); }) ||
+        std::any_of(b.sides.begin(), b.sides.end(), [&](auto &s) { return apart(s, a, key ^ 1); }))
+        return false;
     out.contents = a.contents;
     out.sides.clear();
     for (const CellSide &side : a.sides)
-        if (allBehind(b, side.plane))
+        if (side.key != key)
             out.sides.push_back(side);
     for (const CellSide &side : b.sides) {
-        if (!allBehind(a, side.plane))
+        if (side.key == (key ^ 1))
             continue;
         const auto same = std::find_if(out.sides.begin(), out.sides.end(),
                                        [&](const CellSide &s) { return samePlane(s, side); });
@@ -141,53 +151,63 @@ bool join(const Cell &a, const Shape &sa, const Cell &b, const Shape &sb, Cell &
         }
     }
     shape(out);
-    // Convex exactly when the hull of the two, which these planes bound, adds
-    // no more than a sliver to them.
+    // Within the tolerance of the planes, no more than a sliver more than the two.
     return std::abs(cellVolume(out) - sa.volume - sb.volume) <=
            kOnPlane * (sa.surface + sb.surface);
 }
 
 } // namespace
 
-void splitCell(const Cell &cell, const Plane &plane, std::int32_t key, Cell &front, Cell &back)
+void splitCell(Cell &cell, const Plane &plane, std::int32_t key, Cell &front, Cell &back)
 {
     front.contents = back.contents = cell.contents;
     front.sides.clear();
     back.sides.clear();
-    bool anyFront = false, anyBack = false;
+    bool reachesFront = false, reachesBack = false;
     for (const CellSide &side : cell.sides)
+        for (const Vec3 &p : side.winding) {
+            const double d = plane.distanceTo(p);
+            reachesFront |= d > kOnPlane;
+            reachesBack |= d < -kOnPlane;
+        }
+    if (!reachesFront || !reachesBack) {
+        std::swap((reachesFront ? front : back).sides, cell.sides);
+        cell.sides.clear();
+        return;
+    }
+    const Plane ahead = reversed(plane);
+    Winding cap, scratch;
+    baseWinding(plane, cap);
+    for (CellSide &side : cell.sides) {
+        clipToBack(cap, side.plane, kOnPlane, scratch);
+        bool anyFront = false, anyBack = false;
         for (const Vec3 &p : side.winding) {
             const double d = plane.distanceTo(p);
             anyFront |= d > kOnPlane;
             anyBack |= d < -kOnPlane;
         }
-    if (!anyFront || !anyBack) {
-        (anyFront ? front : back).sides = cell.sides;
-        return;
+        // Moved whole to the part it lies in; a side the plane cuts is cut in two.
+        if (anyFront && anyBack) {
+            CellSide part = side;
+            clipToBack(part.winding, ahead, kOnPlane, scratch);
+            if (part.winding.size() >= 3 && windingArea(part.winding) > kMinArea)
+                front.sides.push_back(std::move(part));
+            clipToBack(side.winding, plane, kOnPlane, scratch);
+            if (side.winding.size() >= 3 && windingArea(side.winding) > kMinArea)
+                back.sides.push_back(std::move(side));
+        } else if (!anyFront && !anyBack) {
+            front.sides.push_back(side);
+            back.sides.push_back(std::move(side));
+        } else {
+            (anyFront ? front : back).sides.push_back(std::move(side));
+        }
     }
-    const Plane ahead = reversed(plane);
-    Winding scratch;
-    for (const CellSide &side : cell.sides) {
-        CellSide part = side;
-        clipToBack(part.winding, plane, kOnPlane, scratch);
-        if (part.winding.size() >= 3 && windingArea(part.winding) > kMinArea)
-            back.sides.push_back(std::move(part));
-        part = side;
-        clipToBack(part.winding, ahead, kOnPlane, scratch);
-        if (part.winding.size() >= 3 && windingArea(part.winding) > kMinArea)
-            front.sides.push_back(std::move(part));
-    }
-    CellSide cap{plane, key, -1, {}};
-    baseWinding(plane, cap.winding);
-    for (const CellSide &side : cell.sides)
-        clipToBack(cap.winding, side.plane, kOnPlane, scratch);
-    if (cap.winding.size() < 3)
+    cell.sides.clear();
+    if (cap.size() < 3)
         return;
-    back.sides.push_back(cap);
-    cap.plane = ahead;
-    cap.key = key < 0 ? key : key ^ 1;
-    std::reverse(cap.winding.begin(), cap.winding.end());
-    front.sides.push_back(std::move(cap));
+    back.sides.push_back({plane, key, -1, cap});
+    std::reverse(cap.begin(), cap.end());
+    front.sides.push_back({ahead, key < 0 ? key : key ^ 1, -1, std::move(cap)});
 }
 
 double cellVolume(const Cell &cell)
@@ -299,7 +319,7 @@ void TreeCells::merge()
                     if (j == i || !shapes[j].alive || cells_[j].contents != cells_[i].contents ||
                         !shapes[i].bounds.touches(shapes[j].bounds) ||
                         !sameFace(cells_[i].sides[s], cells_[j]) ||
-                        !join(cells_[i], shapes[i], cells_[j], shapes[j], joined))
+                        !join(cells_[i], shapes[i], cells_[j], shapes[j], key, joined))
                         continue;
                     std::swap(cells_[i], joined);
                     shapes[i] = shapeOf(cells_[i]);

@@ -38,8 +38,9 @@ struct Cell {
 
 // The part of `cell` behind `plane` (`back`) and in front of it (`front`),
 // each closed by a side on it whose key is `key`, facing out, or key ^ 1 for
-// the front's. Either is left with no sides where the cell does not reach.
-void splitCell(const Cell &cell, const Plane &plane, std::int32_t key, Cell &front, Cell &back);
+// the front's; `cell` is left with none. A part the cell does not reach is
+// left with few sides or none.
+void splitCell(Cell &cell, const Plane &plane, std::int32_t key, Cell &front, Cell &back);
 
 double cellVolume(const Cell &cell);
 
