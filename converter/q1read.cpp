@@ -175,6 +175,7 @@ private:
     std::size_t facesSeen_ = 0;
     std::vector<const FacePolygon *> shown_; // on the side being labelled
     std::vector<Plane> edges_;               // of the side being labelled
+    std::vector<std::int32_t> axesOf_;       // each texinfo's in the entity's axes, or -1
     Winding work_, scratch_;
 };
 
@@ -386,14 +387,19 @@ void Quake1Reader::addBrush(const Cell &cell, Vec3 origin)
         if (label >= 0) {
             const Q1TexInfo info = bsp_.texInfo[std::size_t(label)];
             side.texture = std::uint32_t(info.mipTex);
-            // A model's texture offsets are about its origin, as its planes.
-            TexelAxes axes;
-            for (int r = 0; r < 2; ++r) {
-                axes.axis[r] = {info.vecs[r][0], info.vecs[r][1], info.vecs[r][2]};
-                axes.offset[r] = double(info.vecs[r][3]) - dot(axes.axis[r], origin);
+            // Each texinfo's axes once for the entity.
+            std::int32_t &axesAt = axesOf_[std::size_t(label)];
+            if (axesAt < 0) {
+                // A model's texture offsets are about its origin, as its planes.
+                TexelAxes axes;
+                for (int r = 0; r < 2; ++r) {
+                    axes.axis[r] = {info.vecs[r][0], info.vecs[r][1], info.vecs[r][2]};
+                    axes.offset[r] = double(info.vecs[r][3]) - dot(axes.axis[r], origin);
+                }
+                axesAt = std::int32_t(geometry_.axes.size());
+                geometry_.axes.push_back(axes);
             }
-            side.mapping = {MappingKind::Axes, std::uint32_t(geometry_.axes.size())};
-            geometry_.axes.push_back(axes);
+            side.mapping = {MappingKind::Axes, std::uint32_t(axesAt)};
         }
         geometry_.sides.push_back(side);
     }
@@ -430,14 +436,20 @@ Result<bool> Quake1Reader::buildEntity(std::size_t e, const Entity &entity,
     if (auto r = loadFaces(*model); !r)
         return r.takeError();
     labelAll();
+    // What a large map holds at once: the faces go before the cells are
+    // joined, and each cell as soon as it is written.
+    faces_ = {};
+    facesOn_ = {};
     tree_.merge();
     std::size_t sides = 0;
     for (const Cell &cell : tree_.cells())
         sides += cell.sides.size();
     geometry_.sides.reserve(sides + 6);
-    geometry_.axes.reserve(sides);
-    for (const Cell &cell : tree_.cells())
+    axesOf_.assign(bsp_.texInfo.size(), -1);
+    for (Cell &cell : tree_.cells()) {
         addBrush(cell, geometry_.origin);
+        cell.sides = {};
+    }
     const Vec3 o = geometry_.origin;
     if (e > 0 && (o.x != 0 || o.y != 0 || o.z != 0))
         addOriginBrush(shaper_, geometry_, o, extra(1), 0);
