@@ -75,19 +75,15 @@ struct Bounds {
 // What joining needs of a cell, kept beside it.
 struct Shape {
     Bounds bounds;
-    double volume = 0, surface = 0;
     bool alive = true;
 };
 
 Shape shapeOf(const Cell &cell)
 {
     Shape s;
-    for (const CellSide &side : cell.sides) {
+    for (const CellSide &side : cell.sides)
         for (const Vec3 &p : side.winding)
             s.bounds.add(p);
-        s.surface += windingArea(side.winding);
-    }
-    s.volume = cellVolume(cell);
     return s;
 }
 
@@ -123,8 +119,7 @@ bool samePlane(const CellSide &a, const CellSide &b)
 // two things; `key` is that of a's side on the plane between them. Convex
 // exactly when each of a's other planes has all of b behind it, and the other
 // way round: cut by the plane, the union gives back a and b.
-bool join(const Cell &a, const Shape &sa, const Cell &b, const Shape &sb, std::int32_t key,
-          Cell &out)
+bool join(const Cell &a, const Cell &b, std::int32_t key, Cell &out)
 {
     const auto apart = [](const CellSide &side, const Cell &other, std::int32_t between) {
         return side.key != between && !allBehind(other, side.plane);
@@ -151,9 +146,7 @@ bool join(const Cell &a, const Shape &sa, const Cell &b, const Shape &sb, std::i
         }
     }
     shape(out);
-    // Within the tolerance of the planes, no more than a sliver more than the two.
-    return std::abs(cellVolume(out) - sa.volume - sb.volume) <=
-           kOnPlane * (sa.surface + sb.surface);
+    return true;
 }
 
 } // namespace
@@ -208,18 +201,6 @@ void splitCell(Cell &cell, const Plane &plane, std::int32_t key, Cell &front, Ce
     back.sides.push_back({plane, key, -1, cap});
     std::reverse(cap.begin(), cap.end());
     front.sides.push_back({ahead, key < 0 ? key : key ^ 1, -1, std::move(cap)});
-}
-
-double cellVolume(const Cell &cell)
-{
-    if (cell.sides.empty() || cell.sides[0].winding.empty())
-        return 0;
-    // Pyramids from one corner to every side.
-    const Vec3 apex = cell.sides[0].winding[0];
-    double volume = 0;
-    for (const CellSide &side : cell.sides)
-        volume += windingArea(side.winding) * (-side.plane.distanceTo(apex)) / 3;
-    return volume;
 }
 
 void TreeCells::keyPlanes(std::span<const Plane> planes)
@@ -299,13 +280,26 @@ void TreeCells::merge()
 {
     std::vector<Shape> shapes;
     shapes.reserve(cells_.size());
-    // The cells with a side on each keyed plane, facing either way.
-    std::unordered_map<std::int32_t, std::vector<std::uint32_t>> onPlane;
-    for (std::uint32_t i = 0; i < cells_.size(); ++i) {
-        shapes.push_back(shapeOf(cells_[i]));
+    // The cells by each keyed side's plane and middle: two that can join have
+    // the same polygon on the plane between them.
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byFace;
+    const auto faceKey = [](const CellSide &side, std::int32_t key) {
+        Vec3 middle;
+        for (const Vec3 &p : side.winding)
+            middle = middle + p * (1.0 / double(side.winding.size()));
+        std::uint64_t h = std::uint64_t(std::uint32_t(key));
+        for (int k = 0; k < 3; ++k)
+            h = h * 0x9E3779B97F4A7C15ull + std::uint64_t(std::int64_t(nearest(middle[k] * 16)));
+        return h;
+    };
+    const auto list = [&](std::uint32_t i) {
         for (const CellSide &side : cells_[i].sides)
             if (side.key >= 0)
-                onPlane[side.key].push_back(i);
+                byFace[faceKey(side, side.key)].push_back(i);
+    };
+    for (std::uint32_t i = 0; i < cells_.size(); ++i) {
+        shapes.push_back(shapeOf(cells_[i]));
+        list(i);
     }
     Cell joined;
     for (std::uint32_t i = 0; i < cells_.size(); ++i) {
@@ -313,23 +307,20 @@ void TreeCells::merge()
             again = false;
             for (std::size_t s = 0; s < cells_[i].sides.size() && !again; ++s) {
                 const std::int32_t key = cells_[i].sides[s].key;
-                if (key < 0)
+                const auto found =
+                    key < 0 ? byFace.end() : byFace.find(faceKey(cells_[i].sides[s], key ^ 1));
+                if (found == byFace.end())
                     continue;
-                for (const std::uint32_t j : onPlane[key ^ 1]) {
+                for (const std::uint32_t j : found->second) {
                     if (j == i || !shapes[j].alive || cells_[j].contents != cells_[i].contents ||
                         !shapes[i].bounds.touches(shapes[j].bounds) ||
                         !sameFace(cells_[i].sides[s], cells_[j]) ||
-                        !join(cells_[i], shapes[i], cells_[j], shapes[j], key, joined))
+                        !join(cells_[i], cells_[j], key, joined))
                         continue;
                     std::swap(cells_[i], joined);
                     shapes[i] = shapeOf(cells_[i]);
                     shapes[j].alive = false;
-                    // Listed under the planes it had already; only the others gain it.
-                    for (const CellSide &side : cells_[i].sides)
-                        if (side.key >= 0 &&
-                            std::none_of(joined.sides.begin(), joined.sides.end(),
-                                         [&](const CellSide &old) { return old.key == side.key; }))
-                            onPlane[side.key].push_back(i);
+                    list(i);
                     again = true;
                     break;
                 }

@@ -42,8 +42,6 @@ struct Cell {
 // left with few sides or none.
 void splitCell(Cell &cell, const Plane &plane, std::int32_t key, Cell &front, Cell &back);
 
-double cellVolume(const Cell &cell);
-
 class TreeCells {
 public:
     // How deep a path may go: deeper than any map, and far short of running out of stack.
