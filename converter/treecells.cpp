@@ -280,9 +280,9 @@ void TreeCells::merge()
 {
     std::vector<Shape> shapes;
     shapes.reserve(cells_.size());
-    // The cells by each keyed side's plane and middle: two that can join have
-    // the same polygon on the plane between them.
-    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byFace;
+    // The cell by each keyed side's plane and middle: two that can join have the
+    // same polygon on the plane between them, and no two cells the same side.
+    std::unordered_map<std::uint64_t, std::uint32_t> byFace;
     const auto faceKey = [](const CellSide &side, std::int32_t key) {
         Vec3 middle;
         for (const Vec3 &p : side.winding)
@@ -295,8 +295,9 @@ void TreeCells::merge()
     const auto list = [&](std::uint32_t i) {
         for (const CellSide &side : cells_[i].sides)
             if (side.key >= 0)
-                byFace[faceKey(side, side.key)].push_back(i);
+                byFace[faceKey(side, side.key)] = i;
     };
+    byFace.reserve(cells_.size() * 8);
     for (std::uint32_t i = 0; i < cells_.size(); ++i) {
         shapes.push_back(shapeOf(cells_[i]));
         list(i);
@@ -311,19 +312,17 @@ void TreeCells::merge()
                     key < 0 ? byFace.end() : byFace.find(faceKey(cells_[i].sides[s], key ^ 1));
                 if (found == byFace.end())
                     continue;
-                for (const std::uint32_t j : found->second) {
-                    if (j == i || !shapes[j].alive || cells_[j].contents != cells_[i].contents ||
-                        !shapes[i].bounds.touches(shapes[j].bounds) ||
-                        !sameFace(cells_[i].sides[s], cells_[j]) ||
-                        !join(cells_[i], cells_[j], key, joined))
-                        continue;
-                    std::swap(cells_[i], joined);
-                    shapes[i] = shapeOf(cells_[i]);
-                    shapes[j].alive = false;
-                    list(i);
-                    again = true;
-                    break;
-                }
+                const std::uint32_t j = found->second;
+                if (j == i || !shapes[j].alive || cells_[j].contents != cells_[i].contents ||
+                    !shapes[i].bounds.touches(shapes[j].bounds) ||
+                    !sameFace(cells_[i].sides[s], cells_[j]) ||
+                    !join(cells_[i], cells_[j], key, joined))
+                    continue;
+                std::swap(cells_[i], joined);
+                shapes[i] = shapeOf(cells_[i]);
+                shapes[j].alive = false;
+                list(i);
+                again = true;
             }
         }
     }

@@ -115,6 +115,8 @@ private slots:
         QTest::newRow("name in capitals") << "ARENA.BSP" << QByteArray("VBSP") << true;
         QTest::newRow("IBSP") << "mapa" << QByteArray("IBSP\x2e\0\0\0", 8) << true;
         QTest::newRow("RBSP") << "mapa" << QByteArray("RBSP\x01\0\0\0", 8) << true;
+        QTest::newRow("BSP2") << "mapa" << QByteArray("BSP2\0\0\0\0", 8) << true;
+        QTest::newRow("Half-Life") << "mapa" << QByteArray("\x1e\0\0\0\x3c\0\0\0", 8) << true;
         QTest::newRow("neither") << "mapa" << QByteArray("VBSP\x14\0\0\0", 8) << false;
     }
 
