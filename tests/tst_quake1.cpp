@@ -50,26 +50,26 @@ private slots:
         QTest::addColumn<QByteArray>("source"); // a kit's map, or a test map's file name
         QTest::addColumn<QByteArray>("kind");
         QTest::addColumn<QByteArray>("form");
-        QTest::addColumn<int>("brushes"); // -1: any
+        QTest::addColumn<int>("brushes"); // as many as the source has; -1: any
         const auto row = [](const char *tag, const QByteArray &source, const char *kind,
                             const char *form = "valve", int brushes = -1) {
             QTest::newRow(tag) << source << QByteArray(kind) << QByteArray(form) << brushes;
         };
-        row("lobby", "q1_mp_lobby.bsp", "29");
-        row("lobby, BSP2", "bsp2_mp_lobby.bsp", "BSP2");
-        row("lobby, standard", "q1_mp_lobby.bsp", "29", "classic");
-        row("room", room() + "}\n", "29");
+        row("lobby", "q1_mp_lobby.bsp", "29", "valve", 6);
+        row("lobby, BSP2", "bsp2_mp_lobby.bsp", "BSP2", "valve", 6);
+        row("lobby, standard", "q1_mp_lobby.bsp", "29", "classic", 6);
+        row("room", room() + "}\n", "29", "valve", 6);
         row("L-shaped solid",
             "{\n\"classname\" \"worldspawn\"\n" + box({0, 0, 0}, {64, 16, 16}, "rock") +
                 box({0, 16, 0}, {16, 64, 16}, "rock") + "}\n",
             "29", "valve", 2);
-        row("sloped ceiling", sloped, "29");
-        row("water, lava and sky", liquids, "29");
-        row("Half-Life door about its origin", door, "30");
-        row("BSP2", liquids, "BSP2");
-        row("2PSB", liquids, "2PSB");
-        row("Half-Life, planes before entities", door, "30 swapped");
-        row("standard form", sloped, "29", "classic");
+        row("sloped ceiling", sloped, "29", "valve", 6);
+        row("water, lava and sky", liquids, "29", "valve", 8);
+        row("Half-Life door about its origin", door, "30", "valve", 8);
+        row("BSP2", liquids, "BSP2", "valve", 8);
+        row("2PSB", liquids, "2PSB", "valve", 8);
+        row("Half-Life, planes before entities", door, "30 swapped", "valve", 8);
+        row("standard form", sloped, "29", "classic", 6);
         row("brushDef refused", sloped, "29", "brushdef");
     }
     void convertsMaps()
