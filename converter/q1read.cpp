@@ -71,8 +71,7 @@ void edgePlanes(const Winding &w, Vec3 normal, std::vector<Plane> &out)
 
 // The area of a within the edges of a convex polygon on its plane. Most faces
 // lie wholly within a side or wholly beyond one of its edges: no clipping then.
-double overlap(const Winding &a, double area, std::span<const Plane> edges, Winding &work,
-               Winding &scratch)
+double overlap(const Winding &a, double area, std::span<const Plane> edges, ClipBuffers &clip)
 {
     bool within = true;
     for (const Plane &edge : edges) {
@@ -87,10 +86,22 @@ double overlap(const Winding &a, double area, std::span<const Plane> edges, Wind
     }
     if (within)
         return area;
-    work = a;
-    for (std::size_t i = 0; i < edges.size() && work.size() >= 3; ++i)
-        clipToBack(work, edges[i], 1e-3, scratch);
-    return work.size() >= 3 ? windingArea(work) : 0;
+    // Each clip adds a corner at most: the buffers hold any face against any side.
+    if (a.size() + edges.size() > std::size(clip.dists))
+        return 0;
+    const Vec3 *in = a.data();
+    std::size_t count = a.size(), next = 0;
+    for (std::size_t i = 0; i < edges.size() && count >= 3; ++i) {
+        Vec3 *out = clip.ping[next];
+        const std::size_t kept =
+            clipToBack(in, count, edges[i], axisOf(edges[i]), 1e-3, out, clip.dists);
+        if (kept != kUnclipped) {
+            in = out;
+            count = kept;
+            next ^= 1;
+        }
+    }
+    return count >= 3 ? windingArea(std::span(in, count)) : 0;
 }
 
 // A plane upright on two faces' plane with one on each side: the line of
@@ -176,7 +187,7 @@ private:
     std::vector<const FacePolygon *> shown_; // on the side being labelled
     std::vector<Plane> edges_;               // of the side being labelled
     std::vector<std::int32_t> axesOf_;       // each texinfo's in the entity's axes, or -1
-    Winding work_, scratch_;
+    ClipBuffers clip_;
 };
 
 Result<void> Quake1Reader::checkTexInfo(std::int32_t index)
@@ -301,7 +312,7 @@ std::optional<Plane> Quake1Reader::labelSides(Cell &cell)
                 continue;
             if (edges_.empty())
                 edgePlanes(side.winding, side.plane.normal, edges_);
-            const double area = overlap(face.points, face.area, edges_, work_, scratch_);
+            const double area = overlap(face.points, face.area, edges_, clip_);
             if (area <= kMinOverlap)
                 continue;
             shown_.push_back(&face);
