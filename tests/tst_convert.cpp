@@ -477,7 +477,10 @@ private slots:
             std::filesystem::resize_file(file.toStdString(), 4ull << 30);
         const Run r = convert({"-bsp2map", file, "-output", dir.path});
         QCOMPARE(r.exit, 1);
-        QVERIFY2(r.peakKb < 512 * 1024, qPrintable(QString("%1 MiB read in").arg(r.peakKb / 1024)));
+        // A child's peak counts the pages of the test it was forked from, which the
+        // sanitizers make hundreds of MiB.
+        QVERIFY2(sanitized || r.peakKb < 512 * 1024,
+                 qPrintable(QString("%1 MiB read in").arg(r.peakKb / 1024)));
         QVERIFY2(r.err.contains(file) && r.err.contains(says), r.err);
         QCOMPARE(names(dir.path), QByteArrayList{file.mid(dir.path.size() + 1)});
     }

@@ -8,11 +8,6 @@
 
 #include <set>
 
-#ifdef __SANITIZE_ADDRESS__
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
 
 const QString base = "/usr/share/games/openarena/baseoa/", maps = base + "pak1-maps.pk3",
               community = base + "z_oacmp-volume1-v3.pk3";

@@ -7,11 +7,6 @@
 #include <QtTest>
 #include <random>
 
-#ifdef __SANITIZE_ADDRESS__
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
 
 using namespace bsp2map;
 // A top at z 32 from x0 to x1, y 0 to 128: two triangles mapped as the kit maps,
