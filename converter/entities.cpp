@@ -80,6 +80,17 @@ Result<std::vector<Entity>> parseEntities(std::string_view text)
     return entities;
 }
 
+std::vector<std::optional<std::size_t>> modelsOf(const std::vector<Entity> &entities,
+                                                 std::size_t modelCount)
+{
+    std::vector<std::optional<std::size_t>> models(entities.size());
+    if (!entities.empty())
+        models[0] = 0;
+    for (std::size_t e = 1; e < entities.size(); ++e)
+        models[e] = brushModelIndex(entities[e].value("model"), modelCount);
+    return models;
+}
+
 bool writableName(std::string_view name)
 {
     return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {

@@ -25,6 +25,10 @@ struct Entity {
 // The views point into text.
 Result<std::vector<Entity>> parseEntities(std::string_view text);
 
+// Each entity's brush model: the world's is 0, another's its "*N", else none.
+std::vector<std::optional<std::size_t>> modelsOf(const std::vector<Entity> &entities,
+                                                 std::size_t modelCount);
+
 // A texture name a .map line can hold: not empty, no blanks, quotes or controls.
 bool writableName(std::string_view name);
 

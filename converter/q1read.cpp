@@ -469,11 +469,7 @@ Result<bool> Quake1Reader::buildEntity(std::size_t e, const Entity &entity,
 
 Result<void> Quake1Reader::run(const std::vector<Entity> &entities, const ProgressFn &progress)
 {
-    std::vector<std::optional<std::size_t>> modelOf(entities.size());
-    if (!entities.empty())
-        modelOf[0] = 0;
-    for (std::size_t e = 1; e < entities.size(); ++e)
-        modelOf[e] = brushModelIndex(entities[e].value("model"), bsp_.models.size());
+    const auto modelOf = modelsOf(entities, bsp_.models.size());
     MapInfo info;
     info.game = bsp_.halfLife() ? "Half-Life" : "Quake";
     info.valveFormat = "Valve";

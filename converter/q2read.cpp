@@ -420,10 +420,7 @@ Result<bool> Quake2Reader::buildEntity(std::size_t e, const Entity &entity,
 
 Result<void> Quake2Reader::run(const std::vector<Entity> &entities, const ProgressFn &progress)
 {
-    std::vector<std::optional<std::size_t>> modelOf(entities.size());
-    modelOf[0] = 0;
-    for (std::size_t e = 1; e < entities.size(); ++e)
-        modelOf[e] = brushModelIndex(entities[e].value("model"), bsp_.models.size());
+    const auto modelOf = modelsOf(entities, bsp_.models.size());
     std::vector<char> walked(bsp_.models.size(), 0);
     Work work;
     std::size_t brushTotal = 0;
