@@ -11,26 +11,79 @@ constexpr bool sanitized = true;
 constexpr bool sanitized = false;
 #endif
 
-// The lumps of an IBSP file, records put into them as their fields' bytes.
+// The lumps of a BSP file, records put into them as their fields' bytes.
 template <int N> class Lumps {
 protected:
-    template <class... T> static void append(QByteArray &b, const T &...values)
+    using Vec = check::Vec;
+
+    template <class T> static QByteArray raw(const T &value)
     {
-        (b.append(reinterpret_cast<const char *>(&values), sizeof values), ...);
+        return QByteArray(reinterpret_cast<const char *>(&value), sizeof value);
     }
-    template <class... T> void put(int lump, const T &...values) { append(lumps[lump], values...); }
+    template <class... T> void put(int lump, const T &...values)
+    {
+        (lumps[lump].append(raw(values)), ...);
+    }
     int count(int lump, int size) const { return int(lumps[lump].size() / size); }
 
-    // The header with the directory of the first `n` lumps, then those lumps.
-    QByteArray file(int version, int n) const
+    // `head`, the directory of the first `n` lumps, then those lumps, each padded to a
+    // multiple of `align` bytes.
+    QByteArray file(QByteArray head, int n, int align = 1) const
     {
-        QByteArray out = "IBSP";
-        append(out, version);
-        for (qint32 k = 0, at = 8 + 8 * n; k < n; at += qint32(lumps[k++].size()))
-            append(out, at, qint32(lumps[k].size()));
-        for (int k = 0; k < n; ++k)
-            out += lumps[k];
+        QByteArray body;
+        for (qsizetype k = 0, start = head.size() + 8 * n; k < n; ++k) {
+            head += raw(qint32(start + body.size())) + raw(qint32(lumps[k].size()));
+            body += lumps[k] + QByteArray(-lumps[k].size() & (align - 1), '\0');
+        }
+        return head + body;
+    }
+
+    // An entity's text, with "model" "*`model`" unless that is 0; returns the origin
+    // that the model is stored about.
+    Vec entity(const check::Keys &keys, int model)
+    {
+        Vec origin{};
+        lumps[0] += "{\n";
+        for (const auto &[key, value] : keys) {
+            lumps[0] += '"' + key + "\" \"" + value + "\"\n";
+            const QList<QByteArray> xyz = value.split(' ');
+            if (key == "origin" && xyz.size() == 3)
+                origin = {xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()};
+        }
+        if (model > 0)
+            lumps[0] += "\"model\" \"*" + QByteArray::number(model) + "\"\n";
+        lumps[0] += "}\n";
+        return model > 0 ? origin : Vec{};
+    }
+
+    // A face's texture axes, the offsets as its model is stored about `origin`.
+    static std::array<float, 8> axes(const check::Face &f, const Vec &origin)
+    {
+        std::array<float, 8> out;
+        for (size_t k = 0; k < 8; ++k) {
+            const double *v = f.vecs[k / 4];
+            out[k] = float(v[k % 4] + (k % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0));
+        }
         return out;
+    }
+
+    // The axis of a normal's largest component, and the plane type compilers store for it.
+    static std::pair<size_t, int> axis(const Vec &n)
+    {
+        size_t a = 0;
+        for (size_t k = 1; k < 3; ++k)
+            a = std::abs(n[k]) > std::abs(n[a]) ? k : a;
+        return {a, int(std::abs(n[a]) == 1 ? a : a + 3)};
+    }
+
+    static std::pair<Vec, Vec> bounds(const std::vector<check::Winding> &windings)
+    {
+        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
+        for (const check::Winding &w : windings)
+            for (const Vec &c : w)
+                for (size_t a = 0; a < 3; ++a)
+                    lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
+        return {lo, hi};
     }
 
     QByteArray lumps[N];
@@ -148,7 +201,7 @@ public:
             w.put(7, -1024.f, -1024.f, -1024.f, 1024.f, 1024.f, 1024.f, surface,
                   nextSurface - surface, brush, nextBrush - brush);
         }
-        return w.file(version, 17 + extraLump);
+        return w.file("IBSP" + raw(version), 17 + extraLump);
     }
 
 private:
@@ -164,8 +217,6 @@ private:
 // leaves list all its brushes.
 class Q2BspWriter : public Lumps<19> {
 public:
-    using Vec = check::Vec;
-
     explicit Q2BspWriter(const check::Map &map)
     {
         std::vector<std::vector<int>> models(1);
@@ -173,24 +224,15 @@ public:
         for (size_t e = 0; e < map.size(); ++e) {
             const check::Keys &keys = map[e].keys;
             const bool isPortal = keys.contains({"classname", "func_areaportal"});
-            size_t m = 0;
-            Vec origin{};
-            lumps[0] += "{\n";
-            for (const auto &[key, value] : keys) {
-                lumps[0] += '"' + key + "\" \"" + value + "\"\n";
-                const QList<QByteArray> xyz = value.split(' ');
-                if (key == "origin" && xyz.size() == 3)
-                    origin = {xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()};
-                portal = isPortal && key == "style" ? value.toInt() : portal;
-            }
-            if (e > 0 && !isPortal && !map[e].brushes.empty())
-                lumps[0] += "\"model\" \"*" + QByteArray::number(m = models.size()) + "\"\n",
-                    models.emplace_back();
-            lumps[0] += "}\n";
-            origin = m ? origin : Vec{};
+            const size_t m = e > 0 && !isPortal && !map[e].brushes.empty() ? models.size() : 0;
+            if (m > 0)
+                models.emplace_back();
+            const Vec origin = entity(keys, int(m));
             for (const std::vector<check::Face> &faces : map[e].brushes)
                 if (!(faces[0].contents & 0x01000000))
                     models[m].push_back(brush(faces, origin));
+            for (const auto &[key, value] : keys)
+                portal = isPortal && key == "style" ? value.toInt() : portal;
             if (isPortal)
                 split = plane(check::facePlane(map[e].brushes[0][0]));
         }
@@ -228,7 +270,7 @@ public:
         return text + extra + "}\n";
     }
 
-    QByteArray bytes() const { return file(38, 19); }
+    QByteArray bytes() const { return file("IBSP" + raw(38), 19); }
 
 private:
     int brush(const std::vector<check::Face> &faces, const Vec &origin)
@@ -238,28 +280,18 @@ private:
         for (const check::Face &x : faces) {
             check::Bsp::Plane &p = planes.emplace_back(check::facePlane(x));
             p.dist -= dot(p.normal, origin);
-            float vecs[2][4];
-            char name[32] = {};
-            for (size_t k = 0; k < 8; ++k) {
-                const double *v = x.vecs[k / 4];
-                vecs[k / 4][k % 4] =
-                    float(v[k % 4] + (k % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0));
-            }
-            std::memcpy(name, x.shader.constData(), std::min<size_t>(31, size_t(x.shader.size())));
-            put(5, vecs, x.flags, x.value, name, -1);
+            put(5, axes(x, origin), x.flags, x.value);
+            lumps[5] += x.shader.left(31).leftJustified(32, '\0');
+            put(5, -1);
             put(15, quint16(plane(p)), qint16(count(5, 76) - 1));
         }
-        const std::vector<check::Winding> corners = check::sideWindings(planes);
-        for (size_t a = 0; a < 6; ++a) {
+        const auto [lo, hi] = bounds(check::sideWindings(planes));
+        for (size_t a = 0; a < 6; ++a) { // the axial bevels it lacks; 0 - 0 is +0, -0 is not
             Vec n{};
             n[a / 2] = a % 2 ? -1 : 1;
-            double reach = -INFINITY;
-            for (const check::Winding &w : corners)
-                for (const Vec &c : w)
-                    reach = std::max(reach, dot(n, c));
             if (std::none_of(planes.begin(), planes.end(),
                              [&](auto &p) { return dot(p.normal, n) > 1 - 1e-9; }))
-                put(15, quint16(plane({n, reach})), qint16(-1));
+                put(15, quint16(plane({n, a % 2 ? 0 - lo[a / 2] : hi[a / 2]})), qint16(-1));
         }
         put(14, first, count(15, 4) - first, faces[0].contents);
         return count(14, 12) - 1;
@@ -268,11 +300,7 @@ private:
     int plane(const check::Bsp::Plane &p)
     {
         const Vec &n = p.normal;
-        size_t axis = 0;
-        for (size_t k = 1; k < 3; ++k)
-            axis = std::abs(n[k]) > std::abs(n[axis]) ? k : axis;
-        put(1, float(n[0]), float(n[1]), float(n[2]), float(p.dist),
-            int(std::abs(n[axis]) == 1 ? axis : 3 + axis));
+        put(1, float(n[0]), float(n[1]), float(n[2]), float(p.dist), axis(n).second);
         return count(1, 20) - 1;
     }
 };
@@ -286,7 +314,6 @@ private:
 // offsets too; origin brushes are left out.
 class Q1BspWriter : public Lumps<15> {
 public:
-    using Vec = check::Vec;
     using Plane = check::Bsp::Plane;
 
     explicit Q1BspWriter(const check::Map &map, const QByteArray &kind = "29")
@@ -294,23 +321,17 @@ public:
     {
         lumps[12] = QByteArray(big() ? 8 : 4, '\0'); // edge 0: its surfedge cannot be reversed
         leaf(-2);                                    // the one solid leaf
+        const auto notOrigin = [](const std::vector<check::Face> &faces) {
+            return faces[0].shader.toLower() != "origin";
+        };
         for (size_t e = 0; e < map.size(); ++e) {
-            Vec origin{};
-            lumps[0] += "{\n";
-            for (const auto &[key, value] : map[e].keys) {
-                lumps[0] += '"' + key + "\" \"" + value + "\"\n";
-                const QList<QByteArray> xyz = value.split(' ');
-                if (key == "origin" && xyz.size() == 3 && e > 0)
-                    origin = {xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()};
-            }
+            const bool brushModel = e > 0 && std::ranges::any_of(map[e].brushes, notOrigin);
+            const Vec origin = entity(map[e].keys, brushModel ? count(14, 64) : 0);
             std::vector<Brush> brushes;
             for (const std::vector<check::Face> &faces : map[e].brushes)
-                if (faces[0].shader.toLower() != "origin")
+                if (notOrigin(faces))
                     brushes.push_back(brush(faces, origin));
-            if (e > 0 && !brushes.empty())
-                lumps[0] += "\"model\" \"*" + QByteArray::number(count(14, 64)) + "\"\n";
-            lumps[0] += "}\n";
-            if (e == 0 || !brushes.empty())
+            if (e == 0 || brushModel)
                 model(brushes, origin);
         }
         lumps[0] += '\0';
@@ -323,15 +344,10 @@ public:
 
     QByteArray bytes() const
     {
-        QByteArray head = big() ? kind.left(4) : QByteArray(), body;
-        if (!big())
-            append(head, qint32(kind.left(2).toInt()));
-        for (int k = 0; k < 15; ++k) {
-            const QByteArray &l = lumps[kind.endsWith("swapped") && k < 2 ? 1 - k : k];
-            append(head, qint32(124 + body.size()), qint32(l.size()));
-            body += l + QByteArray(-l.size() & 3, '\0');
-        }
-        return head + body;
+        Q1BspWriter w = *this;
+        if (kind.endsWith("swapped"))
+            std::swap(w.lumps[0], w.lumps[1]);
+        return w.file(big() ? kind.left(4) : raw(qint32(kind.left(2).toInt())), 15, 4);
     }
 
 private:
@@ -385,16 +401,6 @@ private:
         return b;
     }
 
-    static std::pair<Vec, Vec> bounds(const std::vector<check::Winding> &windings)
-    {
-        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
-        for (const check::Winding &w : windings)
-            for (const Vec &c : w)
-                for (size_t a = 0; a < 3; ++a)
-                    lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
-        return {lo, hi};
-    }
-
     static std::pair<double, double> spread(const check::Winding &w, const Plane &p)
     {
         std::pair<double, double> r{INFINITY, -INFINITY};
@@ -422,15 +428,9 @@ private:
     // Stored with its largest component positive, as compilers do.
     int plane(Plane p)
     {
-        const Vec n = p.normal;
-        const auto a =
-            size_t(std::max_element(n.begin(), n.end(),
-                                    [](double x, double y) { return std::abs(x) < std::abs(y); }) -
-                   n.begin());
-        planes.push_back(p = n[a] < 0 ? Plane{n * -1, -p.dist} : p);
-        record(1, "ffffi",
-               {p.normal[0], p.normal[1], p.normal[2], p.dist,
-                double(std::abs(n[a]) == 1 ? a : a + 3)});
+        const auto [a, type] = axis(p.normal);
+        planes.push_back(p = p.normal[a] < 0 ? Plane{p.normal * -1, -p.dist} : p);
+        record(1, "ffffi", {p.normal[0], p.normal[1], p.normal[2], p.dist, double(type)});
         return int(planes.size() - 1);
     }
 
@@ -504,10 +504,10 @@ private:
 
     void model(const std::vector<Brush> &brushes, const Vec &origin)
     {
-        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
+        check::Winding corners;
         for (const Brush &b : brushes)
-            for (size_t a = 0; a < 3; ++a)
-                lo[a] = std::min(lo[a], b.lo[a]), hi[a] = std::max(hi[a], b.hi[a]);
+            corners.insert(corners.end(), {b.lo, b.hi});
+        const auto [lo, hi] = bounds({corners});
         std::vector<Plane> region;
         for (const Vec &n : {Vec{1, 0, 0}, Vec{0, 1, 0}, Vec{0, 0, 1}})
             region.push_back({n, dot(n, hi) + 32}), region.push_back({n * -1, 32 - dot(n, lo)});
@@ -542,13 +542,9 @@ private:
         Node &n = nodes[size_t(x.node)];
         n.firstFace = n.faces++ ? n.firstFace : count(7, big() ? 28 : 20);
         const check::Face &f = (*x.brush->faces)[x.side];
-        for (size_t k = 0; k < 8; ++k) {
-            const double *v = f.vecs[k / 4];
-            put(6, float(v[k % 4] + (k % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0)));
-        }
         if (!textures.contains(f.shader))
             textures << f.shader;
-        put(6, qint32(textures.indexOf(f.shader)), 0);
+        put(6, axes(f, origin), qint32(textures.indexOf(f.shader)), 0);
         const int first = count(3, 12), edges = count(13, 4), size = int(x.points.size());
         for (int k = 0; k < size; ++k) {
             const int a = first + k, b = first + (k + 1) % size, e = count(12, big() ? 8 : 4);
