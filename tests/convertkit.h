@@ -115,22 +115,17 @@ inline QStringList summary(const QByteArray &out)
     return line.match(QString::fromLatin1(out.trimmed().split('\n').last())).capturedTexts().mid(1);
 }
 
-// Converts `file` into `folder` and checks the .map against the BSP; returns its fidelity,
-// and the map read back in `read`.
+// Converts `file` into `folder` and checks the .map against the BSP; returns its fidelity.
 inline check::Fidelity convertAndCheck(const QByteArray &bsp, const QByteArray &file,
-                                       const QByteArray &folder, const QByteArray &map,
-                                       const QByteArrayList &options = {},
-                                       check::Map *read = nullptr)
+                                       const QByteArray &folder, const QByteArray &map)
 {
-    const Run r = convert(QByteArrayList{"-bsp2map", file, "-output", folder} + options);
+    const Run r = convert({"-bsp2map", file, "-output", folder});
     const check::Parsed<check::Map> rebuilt = check::readMap(readAll(folder + '/' + map));
-    if (read)
-        *read = rebuilt.value;
     check::Fidelity f;
     if (r.exit != 0 || !rebuilt.ok())
         return f.problems << QString("exit %1, map: %2, %3").arg(r.exit).arg(rebuilt.error, r.err),
                f;
-    f = check::compare(check::readBsp(bsp), rebuilt.value, options.contains("classic"));
+    f = check::compare(check::readBsp(bsp), rebuilt.value);
     QStringList expected{QString::fromLatin1(folder + '/' + map)};
     for (const int n : {f.brushesMap, f.detailMap, f.patchesMap, int(rebuilt.value.size())})
         expected << QString::number(n);
