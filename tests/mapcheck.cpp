@@ -150,13 +150,6 @@ Winding clip(const Winding &w, const Bsp::Plane &p)
     return out;
 }
 
-bool samePlane(const Bsp::Plane &a, const Bsp::Plane &b)
-{
-    const Vec d = a.normal - b.normal;
-    return std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])}) <= 1e-5 &&
-           std::abs(a.dist - b.dist) <= 0.01;
-}
-
 // The standard form's axial planes, the first nearest a face's normal giving its texture axes:
 // the plane's axis and sign, then those of s and of t.
 constexpr int axial[6][6] = {{2, 1, 0, 1, 1, -1},  {2, -1, 0, 1, 1, -1}, {0, 1, 1, 1, 2, -1},
@@ -497,11 +490,7 @@ public:
     {
         const std::vector<Bsp::Plane> planes = planesOf(faces);
         const std::vector<Winding> corners = sideWindings(planes);
-        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
-        for (const Winding &w : corners)
-            for (const Vec &c : w)
-                for (size_t k = 0; k < 3; ++k)
-                    lo[k] = std::min(lo[k], c[k]), hi[k] = std::max(hi[k], c[k]);
+        const auto [lo, hi] = bounds(corners);
         ++f.originBrushes;
         if (!closedSolid(planes, corners) || length((lo + hi) * 0.5 - origin) > 0.01 ||
             std::any_of(faces.begin(), faces.end(),
@@ -706,93 +695,75 @@ public:
     QHash<const Face *, std::vector<Drawn>> drawn;   // each face's triangles
 };
 
-template <class T> T field(const QByteArray &b, qint64 at)
-{
-    T v;
-    std::memcpy(&v, b.constData() + at, sizeof v);
-    return v;
-}
-
-// Each record of a lump: where it is, and its ints.
-template <class Read> void records(const QByteArray &b, int lump, int bytes, Read read)
-{
-    const qint64 offset = field<qint32>(b, 8 + 8 * lump), size = field<qint32>(b, 12 + 8 * lump);
-    for (qint64 at = offset; at + bytes <= offset + size; at += bytes)
-        read(at, [&](int k) { return field<qint32>(b, at + 4 * k); });
-}
-
-QByteArray name(const QByteArray &b, qint64 at, int size)
-{
-    return QByteArray(b.constData() + at, qsizetype(strnlen(b.constData() + at, size_t(size))));
-}
-
 void readQuake3(const QByteArray &b, Bsp &bsp)
 {
-    records(b, 1, 72, [&](qint64 at, auto i) {
-        bsp.shaders.push_back({name(b, at, 64), i(16), i(17)});
-    });
-    std::vector<int> listed;
-    records(b, 6, 4, [&](qint64, auto i) { listed.push_back(i(0)); });
-    records(b, 4, 48, [&](qint64, auto i) {
-        for (int k = i(10); k < i(10) + i(11) && i(0) >= 0; ++k)
-            bsp.open.insert(listed[size_t(k)]);
-    });
-    records(b, 7, 40, [&](qint64, auto i) {
-        bsp.models.push_back({i(6), i(7), 0});
-        std::vector<int> &brushes = bsp.modelBrushes.emplace_back(size_t(i(9)));
-        std::iota(brushes.begin(), brushes.end(), i(8));
-    });
-    records(b, 8, 12, [&](qint64, auto i) {
-        bsp.brushes.push_back({i(0), i(1), bsp.shaders[size_t(i(2))].contentFlags});
-    });
-    records(b, 9, 8, [&](qint64, auto i) { bsp.sides.push_back({i(0), i(1)}); });
-    records(b, 10, 44, [&](qint64 at, auto) { bsp.vertices.push_back(field<Bsp::Vertex>(b, at)); });
-    records(b, 11, 4, [&](qint64, auto i) { bsp.indexes.push_back(i(0)); });
-    records(b, 13, 104, [&](qint64, auto i) {
-        bsp.surfaces.push_back({i(0), i(2), i(3), i(4), i(5), i(6), i(24), i(25)});
-    });
+    const Lump shaders = lumpOf(b, 1);
+    for (const auto &r : records<int>(b, shaders, std::string(16, 'x') + "ii", 72))
+        bsp.shaders.push_back(
+            {nameAt(b, shaders.at + 72 * qint64(bsp.shaders.size()), 64), r[0], r[1]});
+    const auto listed = records<int>(b, lumpOf(b, 6), "i", 4);
+    for (const auto &r : records<int>(b, lumpOf(b, 4), "ixxxxxxxxxii", 48))
+        for (int k = r[1]; k < r[1] + r[2] && r[0] >= 0; ++k)
+            bsp.open.insert(listed[size_t(k)][0]);
+    for (const auto &r : records<int>(b, lumpOf(b, 7), "xxxxxxiiii", 40)) {
+        bsp.models.push_back({r[0], r[1], 0});
+        std::vector<int> &brushes = bsp.modelBrushes.emplace_back(size_t(r[3]));
+        std::iota(brushes.begin(), brushes.end(), r[2]);
+    }
+    for (const auto &r : records<int>(b, lumpOf(b, 8), "iii", 12))
+        bsp.brushes.push_back({r[0], r[1], bsp.shaders[size_t(r[2])].contentFlags});
+    for (const auto &r : records<int>(b, lumpOf(b, 9), "ii", 8))
+        bsp.sides.push_back({r[0], r[1]});
+    for (const auto &r : records(b, lumpOf(b, 10), "fffff", 44))
+        bsp.vertices.push_back(
+            {{float(r[0]), float(r[1]), float(r[2])}, {float(r[3]), float(r[4])}});
+    for (const auto &r : records<int>(b, lumpOf(b, 11), "i", 4))
+        bsp.indexes.push_back(r[0]);
+    for (const auto &r :
+         records<int>(b, lumpOf(b, 13), "ixiiiii" + std::string(17, 'x') + "ii", 104))
+        bsp.surfaces.push_back({r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]});
 }
 
 void readQuake2(const QByteArray &b, Bsp &bsp)
 {
-    records(b, 5, 76, [&](qint64 at, auto i) {
-        Bsp::Shader &s = bsp.shaders.emplace_back(Bsp::Shader{name(b, at + 40, 32), i(8), 0, i(9)});
-        for (size_t k = 0; k < 8; ++k)
-            s.vecs[k / 4][k % 4] = field<float>(b, at + qint64(4 * k));
-    });
+    const Lump texinfo = lumpOf(b, 5);
+    for (const auto &r : records(b, texinfo, "ffffffffii", 76)) {
+        const qint64 at = texinfo.at + 76 * qint64(bsp.shaders.size());
+        Bsp::Shader &s =
+            bsp.shaders.emplace_back(Bsp::Shader{nameAt(b, at + 40, 32), int(r[8]), 0, int(r[9])});
+        std::copy(r.begin(), r.begin() + 8, &s.vecs[0][0]);
+    }
     bsp.shaders.emplace_back(); // for sides without a texinfo
-    records(b, 15, 4, [&](qint64 at, auto) {
-        const int texinfo = field<qint16>(b, at + 2), none = int(bsp.shaders.size()) - 1;
-        bsp.sides.push_back({field<quint16>(b, at), texinfo < 0 ? none : texinfo});
-    });
-    records(b, 14, 12, [&](qint64, auto i) { bsp.brushes.push_back({i(0), i(1), i(2)}); });
-    records(b, 4, 28, [&](qint64, auto i) { bsp.nodes.push_back({i(0), i(1), i(2)}); });
-    std::vector<std::array<int, 2>> leaves; // first leaf brush, leaf brushes
-    records(b, 8, 28, [&](qint64 at, auto) {
-        bsp.leafAreas.push_back(field<qint16>(b, at + 6));
-        leaves.push_back({field<quint16>(b, at + 24), field<quint16>(b, at + 26)});
-    });
-    std::vector<int> listed;
-    records(b, 10, 2, [&](qint64 at, auto) { listed.push_back(field<quint16>(b, at)); });
-    std::vector<std::array<int, 2>> portals;
-    records(b, 18, 8, [&](qint64, auto i) { portals.push_back({i(0), i(1)}); });
-    records(b, 17, 8, [&](qint64, auto i) {
-        bsp.areaPortals.emplace_back(portals.begin() + i(1), portals.begin() + i(1) + i(0));
-    });
+    for (const auto &r : records<int>(b, lumpOf(b, 15), "us", 4))
+        bsp.sides.push_back({r[0], r[1] < 0 ? int(bsp.shaders.size()) - 1 : r[1]});
+    for (const auto &r : records<int>(b, lumpOf(b, 14), "iii", 12))
+        bsp.brushes.push_back({r[0], r[1], r[2]});
+    for (const auto &r : records<int>(b, lumpOf(b, 4), "iii", 28))
+        bsp.nodes.push_back({r[0], r[1], r[2]});
+    const auto leaves = records<int>(b, lumpOf(b, 8), "xssxxxuuuu", 28); // ... first brush, brushes
+    for (const auto &r : leaves)
+        bsp.leafAreas.push_back(r[1]);
+    const auto listed = records<int>(b, lumpOf(b, 10), "u", 2),
+               portals = records<int>(b, lumpOf(b, 18), "ii", 8);
+    for (const auto &r : records<int>(b, lumpOf(b, 17), "ii", 8)) {
+        auto &area = bsp.areaPortals.emplace_back();
+        for (int k = r[1]; k < r[1] + r[0]; ++k)
+            area.push_back({portals[size_t(k)][0], portals[size_t(k)][1]});
+    }
     // A model's brushes are those the leaves of its tree list, each once.
-    records(b, 13, 48, [&](qint64, auto i) {
+    for (const auto &r : records<int>(b, lumpOf(b, 13), "xxxxxxxxxi", 48)) {
         std::set<int> brushes;
-        for (std::vector<int> todo{i(9)}; !todo.empty();) {
+        for (std::vector<int> todo{r[0]}; !todo.empty();) {
             const int n = todo.back();
             todo.pop_back();
             if (n >= 0)
                 todo.insert(todo.end(), {bsp.nodes[size_t(n)][1], bsp.nodes[size_t(n)][2]});
-            for (int k = 0; n < 0 && k < leaves[size_t(-1 - n)][1]; ++k)
-                brushes.insert(listed[size_t(leaves[size_t(-1 - n)][0] + k)]);
+            for (int k = 0; n < 0 && k < leaves[size_t(-1 - n)][5]; ++k)
+                brushes.insert(listed[size_t(leaves[size_t(-1 - n)][4] + k)][0]);
         }
-        bsp.models.push_back({0, 0, i(9)});
+        bsp.models.push_back({0, 0, r[0]});
         bsp.modelBrushes.emplace_back(brushes.begin(), brushes.end());
-    });
+    }
 }
 
 // The portal between the two areas that points just outside a brush's sides fall in; -1
@@ -806,12 +777,8 @@ int portalOf(const Bsp &bsp, int b)
         Vec at = planes[k].normal;
         for (const Vec &c : sides[k])
             at = at + c * (1.0 / double(sides[k].size()));
-        int n = bsp.models[0][2];
-        while (n >= 0) {
-            const auto &[plane, front, back] = bsp.nodes[size_t(n)];
-            const Bsp::Plane &p = bsp.planes[size_t(plane)];
-            n = dot(p.normal, at) >= p.dist ? front : back;
-        }
+        double nearest;
+        const int n = leafAt(bsp.nodes, bsp.planes, bsp.models[0][2], at, nearest);
         if (const int area = bsp.leafAreas[size_t(-1 - n)]; area > 0 && !sides[k].empty())
             areas.insert(area);
     }
@@ -822,13 +789,82 @@ int portalOf(const Bsp &bsp, int b)
     return -1;
 }
 
+} // namespace
+
+Lump lumpOf(const QByteArray &b, int k, int directory)
+{
+    const auto r = records<int>(b, {directory + 8 * k, 8}, "ii", 8);
+    return {r[0][0], r[0][1]};
+}
+
+template <class T>
+std::vector<std::vector<T>> records(const QByteArray &b, Lump lump, std::string_view types,
+                                    int size)
+{
+    const auto field = [&]<class F>(qint64 at, F v) {
+        if (at >= 0 && at + qint64(sizeof v) <= b.size())
+            std::memcpy(&v, b.constData() + at, sizeof v);
+        return T(v);
+    };
+    std::vector<std::vector<T>> rows;
+    for (qint64 at = lump.at; at + size <= lump.at + lump.size; at += size) {
+        std::vector<T> &r = rows.emplace_back();
+        for (qint64 o = at; const char c : types) {
+            if (c != 'x')
+                r.push_back(c == 'i'   ? field(o, qint32())
+                            : c == 'U' ? field(o, quint32())
+                            : c == 's' ? field(o, qint16())
+                            : c == 'u' ? field(o, quint16())
+                                       : field(o, float()));
+            o += c == 's' || c == 'u' ? 2 : 4;
+        }
+    }
+    return rows;
+}
+template std::vector<std::vector<int>> records(const QByteArray &, Lump, std::string_view, int);
+template std::vector<std::vector<double>> records(const QByteArray &, Lump, std::string_view, int);
+
+QByteArray nameAt(const QByteArray &b, qint64 at, int size)
+{
+    const QByteArray name = b.mid(at, size);
+    return name.first(qsizetype(qstrnlen(name.constData(), size_t(name.size()))));
+}
+
 QByteArray valueOf(const Keys &keys, const QByteArray &key)
 {
     const auto at = std::find_if(keys.begin(), keys.end(), [&](auto &k) { return k.first == key; });
     return at == keys.end() ? QByteArray() : at->second;
 }
 
-} // namespace
+bool samePlane(const Bsp::Plane &a, const Bsp::Plane &b)
+{
+    const Vec d = a.normal - b.normal;
+    return std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])}) <= 1e-5 &&
+           std::abs(a.dist - b.dist) <= 0.01;
+}
+
+std::pair<Vec, Vec> bounds(const std::vector<Winding> &windings)
+{
+    Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
+    for (const Winding &w : windings)
+        for (const Vec &c : w)
+            for (size_t a = 0; a < 3; ++a)
+                lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
+    return {lo, hi};
+}
+
+int leafAt(const std::vector<std::array<int, 3>> &nodes, const std::vector<Bsp::Plane> &planes,
+           int node, const Vec &p, double &nearest)
+{
+    nearest = INFINITY;
+    for (size_t steps = 0; node >= 0 && steps <= nodes.size(); ++steps) {
+        const Bsp::Plane &x = planes[size_t(nodes[size_t(node)][0])];
+        const double d = dot(x.normal, p) - x.dist;
+        nearest = std::min(nearest, std::abs(d));
+        node = nodes[size_t(node)][d >= 0 ? 1 : 2];
+    }
+    return node;
+}
 
 std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double grow)
 {
@@ -874,15 +910,14 @@ void classicAxes(const Vec &normal, const double (&x)[5], double (&vecs)[2][4])
 Bsp readBsp(const QByteArray &b)
 {
     Bsp bsp;
-    bsp.version = field<qint32>(b, 4);
-    records(b, bsp.quake2() ? 1 : 2, bsp.quake2() ? 20 : 16, [&](qint64 at, auto) {
-        const auto x = field<std::array<float, 4>>(b, at);
-        bsp.planes.push_back({{x[0], x[1], x[2]}, x[3]});
-    });
+    bsp.version = records<int>(b, {4, 4}, "i", 4)[0][0];
+    for (const auto &r :
+         records(b, lumpOf(b, bsp.quake2() ? 1 : 2), "ffff", bsp.quake2() ? 20 : 16))
+        bsp.planes.push_back({{r[0], r[1], r[2]}, r[3]});
     bsp.quake2() ? readQuake2(b, bsp) : readQuake3(b, bsp);
-    const QByteArray text = b.mid(field<qint32>(b, 8), field<qint32>(b, 12));
+    const Lump text = lumpOf(b, 0);
     // Up to the first NUL; a text edited after compiling may have none.
-    for (Parser p(text.first(qstrnlen(text.constData(), size_t(text.size())))); !p.done();)
+    for (Parser p(nameAt(b, text.at, int(text.size))); !p.done();)
         bsp.entities.append(p.entity().keys);
     return bsp;
 }

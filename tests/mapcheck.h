@@ -13,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace check {
@@ -95,6 +96,25 @@ struct Entity {
 struct Map : std::vector<Entity> {
     QByteArrayList header; // the comment lines before the first entity
 };
+
+// A lump's place in its file, from the directory entry `k`, which starts at `directory`.
+struct Lump {
+    qint64 at = 0, size = 0;
+};
+Lump lumpOf(const QByteArray &bytes, int k, int directory = 8);
+// The leading fields of each `size`-byte record of a lump, a letter each: i int32, U uint32,
+// s int16, u uint16, f float, x four bytes passed over. Bytes past the file read as 0.
+template <class T = double>
+std::vector<std::vector<T>> records(const QByteArray &bytes, Lump lump, std::string_view types,
+                                    int size);
+QByteArray nameAt(const QByteArray &bytes, qint64 at, int size); // NUL-padded
+QByteArray valueOf(const Keys &keys, const QByteArray &key);
+bool samePlane(const Bsp::Plane &a, const Bsp::Plane &b);
+std::pair<Vec, Vec> bounds(const std::vector<Winding> &windings);
+// The leaf (-1 - its index) that `p` falls in down a tree of plane, front, back from `node`;
+// `nearest` is how close it passed a plane. A node number when the walk does not end.
+int leafAt(const std::vector<std::array<int, 3>> &nodes, const std::vector<Bsp::Plane> &planes,
+           int node, const Vec &p, double &nearest);
 
 Bsp readBsp(const QByteArray &bytes); // a well-formed one
 Parsed<Map> readMap(const QByteArray &text);

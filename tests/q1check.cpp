@@ -1,37 +1,9 @@
 #include "q1check.h"
 
-#include <cstring>
 #include <random>
 
 namespace check {
 namespace {
-
-template <class T> T field(const QByteArray &b, qint64 at)
-{
-    T v{};
-    if (at >= 0 && at + qint64(sizeof v) <= b.size())
-        std::memcpy(&v, b.constData() + at, sizeof v);
-    return v;
-}
-
-// The leading fields of each `size`-byte record of a lump: i int32, U uint32, s int16,
-// u uint16, f float.
-std::vector<std::vector<double>> records(const QByteArray &b, const qint32 (&lump)[2],
-                                         const char *fields, int size)
-{
-    std::vector<std::vector<double>> rows;
-    for (qint64 at = lump[0]; at + size <= qint64(lump[0]) + lump[1]; at += size) {
-        std::vector<double> &r = rows.emplace_back();
-        for (qint64 o = at; const char c : std::string_view(fields))
-            r.push_back(c == 'i'   ? field<qint32>(b, o)
-                        : c == 'U' ? field<quint32>(b, o)
-                        : c == 's' ? field<qint16>(b, o)
-                        : c == 'u' ? field<quint16>(b, o)
-                                   : field<float>(b, o)),
-                o += c == 's' || c == 'u' ? 2 : 4;
-    }
-    return rows;
-}
 
 // What fills a leaf, or a brush by its texture: -1 nothing, -2 solid, -3 water, -4 slime,
 // -5 lava, -6 sky; Half-Life's currents are water, its other contents solid, and its
@@ -48,14 +20,6 @@ int contentsOf(QByteArray texture)
            : texture.startsWith('*')      ? -3
            : texture.startsWith("sky")    ? -6
                                           : -2;
-}
-
-QByteArray valueOf(const Keys &keys, const QByteArray &key)
-{
-    for (const auto &[k, v] : keys)
-        if (k == key)
-            return v;
-    return {};
 }
 
 struct Solid {
@@ -117,14 +81,9 @@ template <class Each> void sample(const Vec &lo, const Vec &hi, Each each)
 // The contents of the leaf at p, or 1 when p lies within 0.01 of a plane on its path.
 int contentsAt(const Q1Bsp &bsp, int node, const Vec &p)
 {
-    for (size_t steps = 0; node >= 0 && steps <= bsp.nodes.size(); ++steps) {
-        const Bsp::Plane &x = bsp.planes[size_t(bsp.nodes[size_t(node)][0])];
-        const double d = dot(x.normal, p) - x.dist;
-        if (std::abs(d) <= 0.01)
-            return 1;
-        node = bsp.nodes[size_t(node)][d > 0 ? 1 : 2];
-    }
-    return node < 0 ? bsp.contents[size_t(-1 - node)] : 1;
+    double nearest;
+    node = leafAt(bsp.nodes, bsp.planes, node, p, nearest);
+    return node < 0 && nearest > 0.01 ? bsp.contents[size_t(-1 - node)] : 1;
 }
 
 // Whether side k of `s` holds face `f`: its plane, the face's centre, texture and axes.
@@ -134,9 +93,7 @@ bool holds(const Solid &s, size_t k, const Q1Bsp::Face &f, const Vec &origin)
     for (const Vec &p : f.points)
         centre = centre + p * (1.0 / double(f.points.size()));
     const Face &side = (*s.sides)[k];
-    const Vec d = s.planes[k].normal - f.plane.normal;
-    bool same = std::max({std::abs(d[0]), std::abs(d[1]), std::abs(d[2])}) <= 1e-5 &&
-                std::abs(s.planes[k].dist - f.plane.dist) <= 0.01 && side.shader == f.texture;
+    bool same = samePlane(s.planes[k], f.plane) && side.shader == f.texture;
     for (const Bsp::Plane &x : s.planes)
         same &= dot(x.normal, centre) - x.dist <= 0.01;
     for (size_t j = 0; j < 8 && same; ++j) {
@@ -154,28 +111,24 @@ Q1Bsp readQ1(const QByteArray &b)
     Q1Bsp bsp;
     const QByteArray magic = b.left(4);
     const bool bsp2 = magic == "BSP2", psb2 = magic == "2PSB", big = bsp2 || psb2;
-    bsp.halfLife = field<qint32>(b, 0) == 30;
-    qint32 lump[15][2];
-    for (int k = 0; k < 30; ++k)
-        lump[k / 2][k % 2] = field<qint32>(b, 4 + 4 * k);
-    if (b.mid(lump[0][0], 1) != "{" && b.mid(lump[1][0], 1) == "{") // planes first
+    bsp.halfLife = records<int>(b, {0, 4}, "i", 4)[0][0] == 30;
+    Lump lump[15];
+    for (int k = 0; k < 15; ++k)
+        lump[k] = lumpOf(b, k, 4);
+    if (b.mid(lump[0].at, 1) != "{" && b.mid(lump[1].at, 1) == "{") // planes first
         std::swap(lump[0], lump[1]);
-    const QByteArray text = b.mid(lump[0][0], lump[0][1]);
-    for (const Entity &e :
-         readMap(text.left(qstrnlen(text.constData(), size_t(text.size())))).value)
+    for (const Entity &e : readMap(nameAt(b, lump[0].at, int(lump[0].size))).value)
         bsp.entities << e.keys;
     for (const auto &r : records(b, lump[1], "ffff", 20))
         bsp.planes.push_back({{r[0], r[1], r[2]}, r[3]});
-    for (const auto &r : records(b, lump[5], big ? "iii" : "iss", bsp2 ? 44 : psb2 ? 32 : 24))
-        bsp.nodes.push_back({int(r[0]), int(r[1]), int(r[2])});
-    for (const auto &r : records(b, lump[10], "i", bsp2 ? 44 : psb2 ? 32 : 28))
-        bsp.contents.push_back(int(r[0]));
+    for (const auto &r : records<int>(b, lump[5], big ? "iii" : "iss", bsp2 ? 44 : psb2 ? 32 : 24))
+        bsp.nodes.push_back({r[0], r[1], r[2]});
+    for (const auto &r : records<int>(b, lump[10], "i", bsp2 ? 44 : psb2 ? 32 : 28))
+        bsp.contents.push_back(r[0]);
     QByteArrayList names;
-    const qint64 miptex = lump[2][0];
-    for (qint32 k = 0; k < field<qint32>(b, miptex); ++k) {
-        const QByteArray name = b.mid(miptex + field<qint32>(b, miptex + 4 + 4 * k), 16);
-        names << name.left(qstrnlen(name.constData(), size_t(name.size())));
-    }
+    const auto miptex = records<int>(b, {lump[2].at, 4}, "i", 4);
+    for (const auto &r : records<int>(b, {lump[2].at + 4, 4 * qint64(miptex.at(0)[0])}, "i", 4))
+        names << nameAt(b, lump[2].at + r[0], 16);
     const auto vertexes = records(b, lump[3], "fff", 12),
                texinfo = records(b, lump[6], "ffffffffi", 40);
     const auto edges = records(b, lump[12], big ? "UU" : "uu", big ? 8 : 4);
@@ -236,13 +189,9 @@ Q1Fidelity compareQ1(const Q1Bsp &bsp, const Map &map)
                 return;
             const bool agrees = contents == -1 ? w == 0 : w & 2;
             if (++f.samples, f.agreeing += agrees; !agrees && f.samples - f.agreeing <= 5)
-                f.problems << QString("entity %1: contents %2 at %3 %4 %5, %6 a brush")
-                                  .arg(e)
-                                  .arg(contents)
-                                  .arg(p[0])
-                                  .arg(p[1])
-                                  .arg(p[2])
-                                  .arg(w ? "inside" : "outside");
+                f.problems << QString::asprintf("entity %zu: contents %d at %g %g %g, %s a brush",
+                                                e, contents, p[0], p[1], p[2],
+                                                w ? "inside" : "outside");
         });
         for (int k = tree.firstFace; k < tree.firstFace + tree.faces; ++k) {
             bool found = false;
@@ -250,10 +199,9 @@ Q1Fidelity compareQ1(const Q1Bsp &bsp, const Map &map)
                 for (size_t j = 0; j < s.planes.size() && !found; ++j)
                     found = holds(s, j, bsp.faces[size_t(k)], origin);
             if (++f.faces, f.textured += found; !found && f.faces - f.textured <= 5)
-                f.problems << QString("entity %1: face %2 (%3) on no side with its texture")
-                                  .arg(e)
-                                  .arg(k)
-                                  .arg(bsp.faces[size_t(k)].texture);
+                f.problems << QString::asprintf(
+                    "entity %zu: face %d (%s) on no side with its texture", e, k,
+                    bsp.faces[size_t(k)].texture.data());
         }
     }
     return f;
@@ -262,20 +210,17 @@ Q1Fidelity compareQ1(const Q1Bsp &bsp, const Map &map)
 std::pair<int, int> coversQ1(const Map &map, const Map &source)
 {
     QStringList ignored;
-    std::vector<Solid> written, wanted;
-    for (const Entity &e : map)
-        for (Solid &s : solids(e, {}, ignored))
-            written.push_back(std::move(s));
-    for (const Entity &e : source)
-        for (Solid &s : solids(e, {}, ignored))
-            wanted.push_back(std::move(s));
+    const auto all = [&](const Map &m) {
+        std::vector<Solid> out;
+        for (const Entity &e : m)
+            for (Solid &s : solids(e, {}, ignored))
+                out.push_back(std::move(s));
+        return out;
+    };
+    const std::vector<Solid> written = all(map);
     std::pair<int, int> n;
-    for (const Solid &s : wanted) {
-        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
-        for (const Winding &w : sideWindings(s.planes))
-            for (const Vec &c : w)
-                for (size_t a = 0; a < 3; ++a)
-                    lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
+    for (const Solid &s : all(source)) {
+        const auto [lo, hi] = bounds(sideWindings(s.planes));
         sample(lo, hi, [&](const Vec &p) {
             const int w = where(written, p);
             if (w >= 0 && where({s}, p) == 1)
