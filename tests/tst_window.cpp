@@ -35,17 +35,6 @@ class TestWindow : public QObject {
         return QTest::qWaitFor(look, wait) ? id : QString();
     }
 
-    // The window into SCREENSHOT_DIR as <name>-<scale>x.png.
-    void screenshot(const QString &window, const QString &name, int scale)
-    {
-        const QString shots = qEnvironmentVariable("SCREENSHOT_DIR");
-        const QString file = QString("%1/%2-%3x.png").arg(shots, name).arg(scale);
-        QDir().mkpath(shots);
-        QFile::remove(file); // one from an earlier run proves nothing
-        run(QString("import -window %1 \"%2\"").arg(window, file));
-        QVERIFY2(QFile::exists(file), qPrintable(file));
-    }
-
 private slots:
     void initTestCase()
     {
@@ -75,12 +64,13 @@ private slots:
         QFETCH(int, scale);
         QTemporaryDir dir; // the working directory: the program, its bspc.exe, arena.bsp
         const QString exe = qEnvironmentVariable("VOSTRAND_EXE"),
-                      output = dir.filePath("saida dos mapas");
+                      output = dir.filePath("saida dos mapas"),
+                      shots = qEnvironmentVariable("SCREENSHOT_DIR");
         for (const QString &file : {exe, QFileInfo(exe).dir().filePath("bspc.exe")})
             QVERIFY(QFile::copy(file, dir.filePath(QFileInfo(file).fileName())));
         const QByteArray bsp =
             check::unzip("/usr/share/games/openarena/baseoa/pak1-maps.pk3", "maps/oa_ctf2.bsp");
-        QVERIFY(QDir().mkpath(output) &&
+        QVERIFY(QDir().mkpath(output) && QDir().mkpath(shots) &&
                 QFile(dir.filePath("arena.bsp")).open(QIODevice::WriteOnly) &&
                 writeFile(QFile::encodeName(dir.path()) + "/mapas\xe7/oa_ctf2.bsp", bsp));
         qputenv("QT_SCALE_FACTOR", QByteArray::number(scale));
@@ -98,6 +88,12 @@ private slots:
         click(main, 162, 132); // Descompilar
         const QString conversion = find("^Descompilando.oa_ctf2.bsp$");
         run("xdotool windowfocus --sync " + conversion);
+        const auto screenshot = [&](const QString &window, const QString &name) {
+            const QString file = QString("%1/%2-%3x.png").arg(shots, name).arg(scale);
+            QFile::remove(file); // one from an earlier run proves nothing
+            run(QString("import -window %1 \"%2\"").arg(window, file));
+            QVERIFY2(QFile::exists(file), qPrintable(file));
+        };
         QString result; // copied from the result line
         const auto told = [&] {
             click(conversion, 20, 400, "key ctrl+a ctrl+c");
@@ -107,7 +103,7 @@ private slots:
                      result.contains(" s: " + output + "/oa_ctf2.map ("),
                  qPrintable(result));
         click(conversion, 300, 200, "key ctrl+End"); // nothing selected in the picture
-        screenshot(conversion, "conversion", scale);
+        screenshot(conversion, "conversion");
         run("xdotool key Escape"); // it covers the main window, there being no window manager
         QTRY_VERIFY_WITH_TIMEOUT(find("^Descompilando", 0).isEmpty(), 10000);
         run("xdotool windowfocus --sync " + main);
@@ -122,11 +118,11 @@ private slots:
                 click(chooser, 228, 32); // the first file
             // Enter and Escape press nothing: the chooser stays open.
             run("xdotool key --window " + chooser + " Return Escape");
-            screenshot(chooser, "chooser-" + mode, scale);
+            screenshot(chooser, "chooser-" + mode);
             click(chooser, 482, 38); // "OK"
             QTRY_VERIFY_WITH_TIMEOUT(find("^Abrir$", 0).isEmpty(), 10000);
         }
-        screenshot(main, "main", scale);
+        screenshot(main, "main");
     }
 };
 
