@@ -2,15 +2,15 @@
 // in bspc-<pid>.rec beside itself, as NUL-terminated fields: exe, working directory,
 // open fds, QT_QPA_PLATFORM (or "-"), CLOCK_MONOTONIC ns at start, argc, the arguments.
 // A "stub-mode" file beside it, "<mode> <n>", says what it does next:
-//   talk n     lines on both streams, then an n-byte <name>.map
+//   talk n     leaves a child that holds the output open until "go", writes
+//              lines on both streams and an n-byte <name>.map
 //   exit n     a line on stderr, exit n without a map
 //   signal n   kills itself with signal n
 //   flood n    n MiB of numbered lines and a last line of 2500 characters
 //   wait n     200 lines, waits for a "go" file beside it, 9900 more lines,
-//              then bspc-<pid>.done with how many writes failed; n > 0: into
-//              a pipe that holds them all
-//   fork       a line, leaves a child that holds the output open until "go",
-//              writes a 10-byte <name>.map
+//              then bspc-<pid>.done with how many writes failed
+// Whenever n > 0 the pipe of its standard output holds 1 MiB: all that "wait"
+// writes after "go", and much of a flood, still there at the exit.
 // Only libc, so that its own start weighs little in the bench.
 #include <algorithm>
 #include <cerrno>
@@ -105,7 +105,13 @@ int main(int argc, char **argv)
     const int out = open(argc > 4 && *argv[4] ? argv[4] : dirname(input), O_DIRECTORY);
     std::snprintf(map, sizeof map, "%s.map", base);
 
+    if (n > 0)
+        fcntl(1, F_SETPIPE_SZ, 1024 * 1024);
     if (is("talk")) {
+        if (fork() == 0) {
+            waitForGo();
+            _exit(0);
+        }
         for (long i = 1; i <= 3; ++i) {
             say(1, "saída %ld\n", i);
             say(2, "erro %ld\n", i);
@@ -121,9 +127,7 @@ int main(int argc, char **argv)
         std::signal(int(n), SIG_DFL); // a sanitizer may have taken it
         raise(int(n));
     } else if (is("flood")) {
-        // All in one write into a pipe this large: much of it is still there at the
-        // exit, and the reader must drain it.
-        fcntl(1, F_SETPIPE_SZ, 1024 * 1024);
+        // All in one write: the reader must drain what is left at the exit.
         const long lines = n * 1024 * 1024 / 100, size = lines * 100 + 2500;
         char *text = static_cast<char *>(std::malloc(size_t(size)));
         std::memset(text + lines * 100, 'y', 2500);
@@ -135,8 +139,6 @@ int main(int argc, char **argv)
         (void)!write(1, text, size_t(size));
         std::free(text);
     } else if (is("wait")) {
-        if (n > 0) // room for all it writes after "go"
-            fcntl(1, F_SETPIPE_SZ, 1024 * 1024);
         for (long i = 1; i <= 200; ++i)
             say(1, "antes %ld\n", i);
         waitForGo();
@@ -144,13 +146,6 @@ int main(int argc, char **argv)
             say(i % 2 + 1, "depois %ld: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\n", i);
         const int len = std::snprintf(name, sizeof name, "%ld", failed);
         publish("done", name, len);
-    } else if (is("fork")) {
-        say(1, "pai\n", 0);
-        if (fork() == 0) {
-            waitForGo();
-            _exit(0);
-        }
-        writeFile(out, map, nullptr, 10);
     }
     return 0;
 }
