@@ -9,8 +9,8 @@
 //   flood n    n MiB of numbered lines and a last line of 2500 characters
 //   wait n     200 lines, waits for a "go" file beside it, 9900 more lines,
 //              then bspc-<pid>.done with how many writes failed
-// Whenever n > 0 the pipe of its standard output holds 1 MiB: all that "wait"
-// writes after "go", and much of a flood, still there at the exit.
+// Whenever n > 0 the pipe of its standard output holds 1 MiB: much of a flood
+// is still there at the exit.
 // Only libc, so that its own start weighs little in the bench.
 #include <algorithm>
 #include <cerrno>
