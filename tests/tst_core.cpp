@@ -44,7 +44,6 @@ private slots:
         fs::create_symlink("nowhere", dir / "gone.bsp");
         fs::create_symlink("loop", dir / "loop");
     }
-    void init() { QVERIFY(QDir::setCurrent(workDir.path())); }
     // QTemporaryDir cannot see names that are not UTF-8.
     void cleanupTestCase() { fs::remove_all(core::encodeName(workDir.path()).toStdString()); }
 
@@ -127,7 +126,6 @@ private slots:
     void readingErrorsAndTheWorkingDirectory()
     {
         const QByteArray dir = core::encodeName(workDir.path());
-        QCOMPARE(core::readDirectory(workDir.filePath("link/x")).error(), Error{ENOENT});
         QCOMPARE(core::readDirectory(core::decodeName(dir + "/mapa\xe7\xe3o.bsp")).error(),
                  Error{ENOTDIR});
         QVERIFY(::chdir(dir + "/sa\xed") == 0);
