@@ -14,7 +14,6 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
@@ -52,7 +51,6 @@ struct Folder {
 struct Run {
     int exit = -1; // 128 + signal when it crashed
     QByteArray out, err;
-    long peakKb = 0; // its resident memory at the most
 };
 
 // Starts the converter, its streams going to the files out and err, its signals as from
@@ -98,10 +96,8 @@ inline Run convert(const QByteArrayList &args)
                      err = QFile::encodeName(logs.filePath("err"));
     Run r;
     int status = 0;
-    rusage usage{};
-    if (const pid_t pid = start(args, out, err); pid > 0 && wait4(pid, &status, 0, &usage) == pid)
-        r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-        r.peakKb = usage.ru_maxrss;
+    if (const pid_t pid = start(args, out, err); pid > 0 && waitpid(pid, &status, 0) == pid)
+        r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r.out = readAll(out), r.err = readAll(err), r;
 }
 
