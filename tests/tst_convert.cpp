@@ -238,26 +238,22 @@ private slots:
     void interrupted_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::addColumn<bool>("named"); // as on a filesystem without unnamed files
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-            for (const bool named : {false, true})
-                QTest::addRow("%s%s", sigabbrev_np(signal), named ? " named" : "")
-                    << signal << named;
+            QTest::newRow(sigabbrev_np(signal)) << signal;
     }
 
     void interrupted()
     {
         QFETCH(int, signal);
-        QFETCH(bool, named);
         const Folder dir;
         const QByteArray pak = "/usr/share/games/openarena/baseoa/pak1-maps.pk3",
                          out = dir.path + "/out", log = dir.path + "/log";
         for (const QByteArray &entry : check::unzip(pak, "").split('\n')) // each map edited
             QVERIFY(writeFile(out + '/' + QFileInfo(entry).baseName().toUtf8() + ".map", "edit"));
-        const pid_t pid = start({"-bsp2map", pak, "-output", out}, log, "/dev/null", named);
+        const pid_t pid = start({"-bsp2map", pak, "-output", out}, log, "/dev/null");
         QVERIFY(pid > 0);
         const auto end = qScopeGuard([pid] { kill(pid, SIGKILL), waitpid(pid, nullptr, 0); });
-        const auto writing = [&] { // has its temporary file open, named or not
+        const auto writing = [&] { // has its temporary file open
             const QDir open(QString("/proc/%1/fd").arg(pid));
             return std::ranges::any_of(
                 open.entryInfoList(QDir::AllEntries | QDir::System),
@@ -273,8 +269,7 @@ private slots:
                     progress.clear(), kill(pid, SIGCONT);
             }
         QVERIFY2(!progress.isEmpty(), "the run ended before it was caught writing a map");
-        QCOMPARE(before.removeIf([](const QByteArray &n) { return n.startsWith(".bspc"); }),
-                 qsizetype(named));
+        QVERIFY(!before.join().contains(".bspc")); // its temporary file has no name
         kill(pid, signal), kill(pid, SIGCONT);
         QVERIFY(waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) &&
                 WTERMSIG(status) == signal);
@@ -303,11 +298,8 @@ private slots:
         QByteArray zip = readAll(pk3);
         zip[zip.indexOf(b) + *reinterpret_cast<const qint32 *>(b.constData() + 24) + 13] ^= 1;
         QVERIFY(writeFile(pk3, zip) && std::filesystem::create_directory(out.toStdString()));
-        for (const QByteArray path : {"", "/maps/b.bsp"}) {
-            const Run r = convert({"-bsp2map", pk3 + path, "-output", out});
-            QVERIFY2(r.exit == 1 && r.err.contains("pk3 danificado: maps/b.bsp (os dados não"),
-                     r.err);
-        }
+        const Run r = convert({"-bsp2map", pk3, "-output", out});
+        QVERIFY2(r.exit == 1 && r.err.contains("pk3 danificado: maps/b.bsp (os dados não"), r.err);
         QCOMPARE(names(out), QByteArrayList{"a.map"});
         QCOMPARE(readAll(out + "/a.map"), readAll(dir.path + "/a.map"));
     }
@@ -347,10 +339,8 @@ private slots:
         row("brush sides past the end", in(base, 8, 4, INT32_MAX), "brush 0: lados fora");
         row("model surfaces overflow", in(base, 7, 24, INT32_MAX), "superfícies fora");
         row("surface vertices past the end", in(base, 13, 16, qint32(1 << 30)), "vértices fora");
-        row("patch size overflows",
-            with(in(base, 13, patch + 96, qint32(0x10000)), lump(base, 13) + patch + 100,
-                 qint32(0x10001)),
-            "tamanho 65536x65537 inválido");
+        row("patch larger than its vertices", in(base, 13, patch + 96, qint32(40)),
+            "tamanho 40x5 inválido");
         row("plane distance NaN", in(base, 2, 12, NAN), "plano 0 inválido");
         row("vertex infinite", in(base, 10, 0, -INFINITY), "vértice 0 com número não finito");
         row("entity not closed", roomWithDoor("{\n\"classname\" \"worldspawn\"\n").bytes(),
@@ -375,7 +365,6 @@ private slots:
             return Q1BspWriter(check::readMap("{\n" + boxes + "}\n").value).bytes();
         };
         const QByteArray q1cube = q1(Q2BspWriter::box({}, {8, 8, 8}, "a 0 0 0 1 1"));
-        row("Quake child out of range", in(q1cube, 5, 4, qint16(999)), "fora do intervalo");
         row("Quake tree cycle", in(q1cube, 5, 4, qint16(0)), "(ciclo)");
         row("Quake leaf, HL contents", in(q1cube, 10, 28, qint32(-7)), "conteúdo desconhecido");
         QByteArray slabs;
@@ -388,11 +377,8 @@ private slots:
         row("Jedi Knight RBSP 1", with(rbsp, header(0, 0), 152), "BSP do Jedi Knight (RBSP 1)");
         const QByteArray cube = Q2BspWriter::box({}, {8, 8, 8}, "a 0 0 0 1 1 1 0 0"),
                          q2 = Q2BspWriter(check::readMap("{\n" + cube + "}\n").value).bytes();
-        row("Quake 2 lump cut short", q2.chopped(2), "truncado");
         row("Quake 2 side plane out of range", in(q2, 15, 0, quint16(60000)), "plano 60000 fora");
-        row("Quake 2 texinfo out of range", in(q2, 15, 2, qint16(300)), "texinfo 300 fora");
         row("Quake 2 tree cycle", in(q2, 4, 4, qint32(0)), "passa duas vezes pelo nó 0 (ciclo)");
-        row("Quake 2 leaf brushes past the end", in(q2, 8, 24, quint16(999)), "brushes fora");
         row("Quake 2 leaf brush out of range", in(q2, 10, 0, quint16(9)), "brush 9 fora");
         row("Source VBSP", with("VBSP" + zeros, 4, qint32(20)), "não suportado: BSP do Source");
         row("IBSP 45", with(base, 4, qint32(45)), "formato não suportado: IBSP versão 45");
