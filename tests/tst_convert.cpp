@@ -74,14 +74,10 @@ private slots:
         row("odd brushes and entities, version 47 with 18 lumps", w, 2, 0);
 
         // Edited after compiling: the text ends with the lump, and a value spans lines.
-        for (const QByteArray end : {"\n", "\r\n", ""}) {
-            w = base;
-            w.entityNul = false;
-            w.entities =
-                QByteArray("{\n\"classname\" \"worldspawn\"\n\"message\" \"duas\nlinhas\"\n}\n")
-                    .replace("\n", end);
-            row(("entities without NUL, ending }" + end.toPercentEncoding()).constData(), w, 1, 0);
-        }
+        w = base;
+        w.entityNul = false;
+        w.entities = "{\r\n\"classname\" \"worldspawn\"\r\n\"message\" \"duas\r\nlinhas\"\r\n}";
+        row("entities without NUL, in CRLF lines", w, 1, 0);
 
         // Detail by its shader, or as the tree tells: in a leaf with a cluster, an opaque
         // brush stood in open space. Clip and glass are listed there either way; a brush
@@ -182,8 +178,7 @@ private slots:
         const Folder dir;
         const QByteArray in = dir.path + "/in",
                          folder = output.isEmpty() ? in : dir.path + '/' + output;
-        QVERIFY(writeFile(in + '/' + input, room().bytes()) &&
-                writeFile(in + "/arena1.bsp", room().bytes()));
+        QVERIFY(writeFile(in + '/' + input, room().bytes()));
         std::filesystem::create_directory((dir.path + "/out").toStdString());
         const Run r =
             convert({"-bsp2map", in + '/' + input, "-output", output.isEmpty() ? "" : folder});
@@ -192,12 +187,8 @@ private slots:
         QVERIFY2(written.isEmpty() ? r.err.contains(folder)
                                    : summary(r.out).value(0).toLatin1() == folder + '/' + written,
                  r.out + r.err);
-        QByteArrayList expected{input, "arena1.bsp", written};
-        expected = output.isEmpty()    ? expected
-                   : written.isEmpty() ? expected.mid(0, 2)
-                                       : QByteArrayList{written};
-        std::sort(expected.begin(), expected.end());
-        QCOMPARE(names(written.isEmpty() ? in : folder), expected);
+        // Nothing but the map is written.
+        QCOMPARE(names(in).size() + names(dir.path + "/out").size(), written.isEmpty() ? 1 : 2);
         QVERIFY(written.isEmpty() || check::readMap(readAll(folder + '/' + written)).ok());
     }
 
