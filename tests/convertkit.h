@@ -117,9 +117,9 @@ inline check::Fidelity convertAndCheck(const QByteArray &bsp, const QByteArray &
 // Keeps `bytes` as a starting input for the fuzzer; a large one would slow its every run.
 inline void seed(const QByteArray &bytes)
 {
-    const QByteArray folder = bytes.size() <= 1 << 16 ? qgetenv("BSP_SEEDS_DIR") : QByteArray();
-    const QByteArray name =
-        QByteArray(QTest::currentTestFunction()) + '-' + QTest::currentDataTag();
-    if (!folder.isEmpty())
+    const QByteArray folder = qgetenv("BSP_SEEDS_DIR"),
+                     name =
+                         QByteArray(QTest::currentTestFunction()) + '-' + QTest::currentDataTag();
+    if (!folder.isEmpty() && bytes.size() <= 1 << 16)
         writeFile(folder + '/' + name.toPercentEncoding() + ".bsp", bytes);
 }

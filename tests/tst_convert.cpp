@@ -192,15 +192,12 @@ private slots:
         QVERIFY(written.isEmpty() || check::readMap(readAll(folder + '/' + written)).ok());
     }
 
-    // Each misuse gets the usage text and status 2.
+    // A misuse gets the usage text and status 2.
     void usage()
     {
-        for (const QByteArrayList &args :
-             {QByteArrayList{}, {"-bsp2map", "a.bsp", "-output", "/tmp", "-format", "hl"}}) {
-            const Run r = convert(args);
-            QCOMPARE(r.exit, 2);
-            QVERIFY2(r.err.contains("uso: bspc.exe -bsp2map"), r.err);
-        }
+        const Run r = convert({"-bsp2map", "a.bsp", "-output", "/tmp", "-format", "hl"});
+        QCOMPARE(r.exit, 2);
+        QVERIFY2(r.err.contains("uso: bspc.exe -bsp2map"), r.err);
     }
 
     // No conversion loses a map that differs from the new one: each goes to a free
@@ -328,7 +325,6 @@ private slots:
             "não é múltiplo de 16");
         row("side plane out of range", in(base, 9, 0, qint32(1 << 20)), "plano 1048576 fora");
         row("brush sides past the end", in(base, 8, 4, INT32_MAX), "brush 0: lados fora");
-        row("model surfaces overflow", in(base, 7, 24, INT32_MAX), "superfícies fora");
         row("surface vertices past the end", in(base, 13, 16, qint32(1 << 30)), "vértices fora");
         row("patch larger than its vertices", in(base, 13, patch + 96, qint32(40)),
             "tamanho 40x5 inválido");
@@ -368,10 +364,8 @@ private slots:
         row("Jedi Knight RBSP 1", with(rbsp, header(0, 0), 152), "BSP do Jedi Knight (RBSP 1)");
         const QByteArray cube = Q2BspWriter::box({}, {8, 8, 8}, "a 0 0 0 1 1 1 0 0"),
                          q2 = Q2BspWriter(check::readMap("{\n" + cube + "}\n").value).bytes();
-        row("Quake 2 side plane out of range", in(q2, 15, 0, quint16(60000)), "plano 60000 fora");
         row("Quake 2 tree cycle", in(q2, 4, 4, qint32(0)), "passa duas vezes pelo nó 0 (ciclo)");
         row("Quake 2 leaf brush out of range", in(q2, 10, 0, quint16(9)), "brush 9 fora");
-        row("Source VBSP", with("VBSP" + zeros, 4, qint32(20)), "não suportado: BSP do Source");
         row("IBSP 45", with(base, 4, qint32(45)), "formato não suportado: IBSP versão 45");
         // A package of that map, its headers changed as another tool might have.
         const Folder packed;
