@@ -61,7 +61,7 @@ private slots:
         row("turned origin model with a patch", roomWithDoor(), 2, 1);
 
         // Odd but valid: a plane repeated in a brush, a model without brushes, a value
-        // that is not UTF-8; as version 47, with the 17 lumps or one more.
+        // that is not UTF-8; as version 47.
         BspWriter::Sides sides = w.box({0, 0, 0}, {32, 32, 32}, wall);
         sides.insert(sides.end(), {sides[0], {w.plane({0, 0, 1}, 32), wall}});
         w.brush(sides, wall);
@@ -70,8 +70,6 @@ private slots:
         w.model();
         w.version = 47;
         row("odd brushes and entities, version 47", w, 2, 0);
-        w.extraLump = true;
-        row("odd brushes and entities, version 47 with 18 lumps", w, 2, 0);
 
         // Edited after compiling: the text ends with the lump, and a value spans lines.
         w = base;
@@ -216,7 +214,6 @@ private slots:
         QCOMPARE(names(dir.path), QByteArrayList({"a.bsp", "a.map", "a.map.bak", "a.map.bak2"}));
         QCOMPARE(readAll(map + ".bak"), "// editado\n");
         QCOMPARE(readAll(map + ".bak2"), "// outra\n");
-        QCOMPARE(check::readMap(readAll(map)).value.size(), size_t(1));
     }
 
     // An interrupt while a map is written leaves the folder as it was: no temporary file,
@@ -315,7 +312,6 @@ private slots:
         row("lump past the end", with(base, header(13, 0), qint32(base.size() + 8)),
             "bytes, e o cabeçalho indica " +
                 QByteArray::number(base.size() + 8 + lump(base, 13, 1)));
-        row("negative offset", with(base, header(2, 0), qint32(-16)), "negativo");
         row("offset and length overflow",
             with(with(base, header(10, 0), INT32_MAX), header(10, 1), INT32_MAX), "além de 2 GiB");
         row("planes not whole records", with(base, header(2, 1), qint32(lump(base, 2, 1) - 4)),
@@ -339,11 +335,9 @@ private slots:
             world + "{\n\"classname\" \"func_door\"\n\"model\" \"*1\"\n\"origin\" \"1 x 2\"\n}\n";
         late.model();
         row("origin unreadable late", late.bytes(), "entidade 1: \"origin\" inválida");
-        row("empty file", "", "arquivo vazio");
         row("header cut short", base.left(100), "termina antes do fim do cabeçalho");
-        row("directory", {}, "é uma pasta, não um arquivo");
+        row("directory", {}, "é uma pasta, não um arquivo"); // made for null bytes
         row("4 GB sparse file", base, "arquivo grande demais (4096 MiB; o máximo é 2047 MiB)");
-        row("Quake BSP 29 with no lumps", with(zeros, 0, qint32(29)), "nenhum modelo");
         // Quake trees that lead nowhere, loop, or go too deep; a leaf no game fills so.
         const auto q1 = [](const QByteArray &boxes) {
             return Q1BspWriter(check::readMap("{\n" + boxes + "}\n").value).bytes();
@@ -391,10 +385,8 @@ private slots:
         const Folder dir;
         const QByteArray file = dir.path + (bytes.startsWith("PK") ? "/hostil.pk3" : "/hostil.bsp");
         seed(bytes);
-        if (bytes.isNull()) // a directory
-            std::filesystem::create_directory(file.toStdString());
-        else
-            QVERIFY(writeFile(file, bytes));
+        QVERIFY(bytes.isNull() ? std::filesystem::create_directory(file.toStdString())
+                               : writeFile(file, bytes));
         if (QByteArray(QTest::currentDataTag()).startsWith("4 GB"))
             std::filesystem::resize_file(file.toStdString(), 4ull << 30);
         const Run r = convert({"-bsp2map", file, "-output", dir.path});
