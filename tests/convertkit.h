@@ -11,11 +11,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 
 inline QByteArray readAll(const QByteArray &path)
@@ -52,28 +47,17 @@ struct Folder {
 struct Run {
     int exit = -1; // 128 + signal when it crashed
     QByteArray out, err;
-    long peakKb = 0; // its resident memory at the most
 };
 
 // Starts the converter, its streams going to the files out and err, its signals as from
-// a terminal. When `named`, the kernel refuses it unnamed files (O_TMPFILE) as a
-// filesystem without them does.
-inline pid_t start(QByteArrayList args, const QByteArray &out, const QByteArray &err,
-                   bool named = false)
+// a terminal.
+inline pid_t start(QByteArrayList args, const QByteArray &out, const QByteArray &err)
 {
     args.prepend(qgetenv("BSPC_EXE"));
     std::vector<char *> argv;
     for (QByteArray &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    sock_filter refuse[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args) + 16), // the flags
-        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
-    const sock_fprog filter{std::size(refuse), refuse};
     sigset_t none;
     sigemptyset(&none);
     const pid_t pid = fork();
@@ -83,9 +67,7 @@ inline pid_t start(QByteArrayList args, const QByteArray &out, const QByteArray 
         signal(s, SIG_DFL);
     const int flags = O_WRONLY | O_CREAT | O_TRUNC;
     if (sigprocmask(SIG_SETMASK, &none, nullptr) == 0 && dup2(open(out, flags, 0600), 1) == 1 &&
-        dup2(open(err, flags, 0600), 2) == 2 &&
-        (!named || (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-                    prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0)))
+        dup2(open(err, flags, 0600), 2) == 2)
         execv(argv[0], argv.data());
     _exit(127);
 }
@@ -98,10 +80,8 @@ inline Run convert(const QByteArrayList &args)
                      err = QFile::encodeName(logs.filePath("err"));
     Run r;
     int status = 0;
-    rusage usage{};
-    if (const pid_t pid = start(args, out, err); pid > 0 && wait4(pid, &status, 0, &usage) == pid)
-        r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-        r.peakKb = usage.ru_maxrss;
+    if (const pid_t pid = start(args, out, err); pid > 0 && waitpid(pid, &status, 0) == pid)
+        r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r.out = readAll(out), r.err = readAll(err), r;
 }
 
@@ -137,9 +117,9 @@ inline check::Fidelity convertAndCheck(const QByteArray &bsp, const QByteArray &
 // Keeps `bytes` as a starting input for the fuzzer; a large one would slow its every run.
 inline void seed(const QByteArray &bytes)
 {
-    const QByteArray folder = bytes.size() <= 1 << 16 ? qgetenv("BSP_SEEDS_DIR") : QByteArray();
-    const QByteArray name =
-        QByteArray(QTest::currentTestFunction()) + '-' + QTest::currentDataTag();
-    if (!folder.isEmpty())
+    const QByteArray folder = qgetenv("BSP_SEEDS_DIR"),
+                     name =
+                         QByteArray(QTest::currentTestFunction()) + '-' + QTest::currentDataTag();
+    if (!folder.isEmpty() && bytes.size() <= 1 << 16)
         writeFile(folder + '/' + name.toPercentEncoding() + ".bsp", bytes);
 }

@@ -12,13 +12,11 @@
 namespace check {
 namespace {
 
-// A TGA's size from its 18-byte header: colour-mapped, true-colour or grey, raw or run-length.
+// A TGA's size from its 18-byte header.
 QSize tgaSize(const QByteArray &b)
 {
     const auto le = [&](int at) { return int(uchar(b[at])) | int(uchar(b[at + 1])) << 8; };
-    if (b.size() < 18 || uchar(b[1]) > 1 || !QByteArray("\1\2\3\11\12\13").contains(b[2]))
-        return {};
-    return le(12) && le(14) ? QSize(le(12), le(14)) : QSize();
+    return b.size() >= 18 && le(12) && le(14) ? QSize(le(12), le(14)) : QSize();
 }
 
 struct Game {
@@ -38,14 +36,11 @@ struct Game {
     // The shaders of a script; what an unclosed brace leaves open is dropped.
     void readScript(const QByteArray &text)
     {
-        static const QRegularExpression token(
-            R"x("([^"\n]*)"|//[^\n]*|/\*.*?(\*/|$)|[{}]|[^\s{}]+)x",
-            QRegularExpression::DotMatchesEverythingOption);
-        QByteArrayList w;
-        for (auto it = token.globalMatch(QString::fromLatin1(text)); it.hasNext();)
-            if (const auto m = it.next();
-                !m.captured().startsWith("//") && !m.captured().startsWith("/*"))
-                w << (m.hasCaptured(1) ? m.captured(1) : m.captured()).toLatin1().toLower();
+        static const QRegularExpression comment(R"(//[^\n]*|/\*.*?(\*/|$))",
+                                                QRegularExpression::DotMatchesEverythingOption);
+        QString words = QString::fromLatin1(text.toLower()).remove(comment);
+        const QByteArrayList w =
+            words.replace('{', " { ").replace('}', " } ").simplified().toLatin1().split(' ');
         for (qsizetype i = 0, j = 0, depth = 0; i + 1 < w.size(); i = j, depth = 0) {
             QByteArrayList found{{}, {}};
             for (j = i + 1;
@@ -94,9 +89,6 @@ Sizes imageSizes(const QStringList &places)
         QByteArrayList names;
         for (QDirIterator it(places[p], QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
             names << QDir(places[p]).relativeFilePath(it.next()).toUtf8();
-        names.removeIf([](const QByteArray &n) {
-            return !QRegularExpression("^(textures|scripts)/").match(n).hasMatch();
-        });
         names << unzip(places[p], "").split('\n'); // a pk3's, whole; none for a folder
         for (const QByteArray &name : names)
             game->files[name.toLower()] = {p, name};

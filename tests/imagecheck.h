@@ -1,7 +1,7 @@
 // The checker's own finding of a shader's image size, as the game finds it:
-// pk3s and folders (their textures/ and scripts/) in load order, the later
-// winning; the shader's qer_editorimage, then an image of its name, then its
-// first stage's map. Shares nothing with the converter.
+// pk3s and folders in load order, the later winning; the shader's qer_editorimage,
+// then an image of its name, then its first stage's map. Shares nothing with the
+// converter.
 #pragma once
 
 #include <QSize>

@@ -2,8 +2,6 @@
 // command line, and hostile files. The inputs are kept as the fuzzer's seeds.
 #include "convertkit.h"
 
-#include <limits>
-
 using check::Vec;
 using Floats = std::vector<float>;
 
@@ -42,29 +40,6 @@ BspWriter roomWithDoor(const QByteArray &entities = {})
     return w;
 }
 
-// Solids with sides too thin to see, and the bevels the compiler adds: a wedge
-// from 0.0008 to 3 high, whose sharp end closes it 0.017 further without its
-// side; a prism 0.015 thin at its end and 7 units tall; a slab 0.001 to 0.012
-// high across its diagonal. Then brushes with no solid to write: a slab 0.005
-// high, and a box without its top.
-std::vector<BspWriter::Sides> slivers(BspWriter &w, int shader)
-{
-    const auto at = [&](const Vec &n, double d) {
-        return std::pair{w.plane(n * (1 / length(n)), d / length(n)), shader};
-    };
-    const double t = 0.015, s = 0.011 / 128;
-    BspWriter::Sides open = w.box({0, 0, 0}, {64, 64, 8}, shader);
-    open.pop_back();
-    return {{at({0, 0, -1}, 0), at({8e-4 - 3, 0, 64}, 0.0512), at({1, 0, 0}, 64), at({-1, 0, 0}, 0),
-             at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 3)},
-            {at({0, -1, 0}, 0), at({-t, 64, 0}, 0), at({1, 0, 0}, 64), at({0, 0, -1}, 80),
-             at({0, 0, 1}, -73), at({-1, 0, 0}, 0), at({0, 1, 0}, t)},
-            {at({0, 0, -1}, 0), at({-s, -s, 1}, 0.001), at({-1, 0, 0}, 0), at({1, 0, 0}, 64),
-             at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 0.012)},
-            w.box({0, 0, 0}, {64, 64, 0.005}, shader),
-            open};
-}
-
 } // namespace
 
 class TestConvert : public QObject {
@@ -86,7 +61,7 @@ private slots:
         row("turned origin model with a patch", roomWithDoor(), 2, 1);
 
         // Odd but valid: a plane repeated in a brush, a model without brushes, a value
-        // that is not UTF-8; as version 47, with the 17 lumps or one more.
+        // that is not UTF-8; as version 47.
         BspWriter::Sides sides = w.box({0, 0, 0}, {32, 32, 32}, wall);
         sides.insert(sides.end(), {sides[0], {w.plane({0, 0, 1}, 32), wall}});
         w.brush(sides, wall);
@@ -95,18 +70,12 @@ private slots:
         w.model();
         w.version = 47;
         row("odd brushes and entities, version 47", w, 2, 0);
-        w.extraLump = true;
-        row("odd brushes and entities, version 47 with 18 lumps", w, 2, 0);
 
         // Edited after compiling: the text ends with the lump, and a value spans lines.
-        for (const QByteArray end : {"\n", "\r\n", ""}) {
-            w = base;
-            w.entityNul = false;
-            w.entities =
-                QByteArray("{\n\"classname\" \"worldspawn\"\n\"message\" \"duas\nlinhas\"\n}\n")
-                    .replace("\n", end);
-            row(("entities without NUL, ending }" + end.toPercentEncoding()).constData(), w, 1, 0);
-        }
+        w = base;
+        w.entityNul = false;
+        w.entities = "{\r\n\"classname\" \"worldspawn\"\r\n\"message\" \"duas\r\nlinhas\"\r\n}";
+        row("entities without NUL, in CRLF lines", w, 1, 0);
 
         // Detail by its shader, or as the tree tells: in a leaf with a cluster, an opaque
         // brush stood in open space. Clip and glass are listed there either way; a brush
@@ -125,34 +94,41 @@ private slots:
         w.leaf(3, {w.brush(w.box({64, -8, 0}, {72, 8, 64}, wall), wall)});
         row("detail brushes", w, 6, 0, 0, 2);
 
-        // Every side the solid needs comes back, however thin its face; a solid
-        // thinner than 0.01 or open has nothing to write (and nothing drawn).
-        const char *thin[] = {"sharp wedge", "thin prism", "thin slab", "flat slab", "open box"};
-        for (int k = 0; k < 5; ++k) {
+        // Every side the solid needs comes back, however thin its face: a wedge from
+        // 0.0008 to 3 high, whose sharp end closes it 0.017 further without its side.
+        w = base;
+        const auto at = [&](const Vec &n, double d) {
+            return std::pair{w.plane(n * (1 / length(n)), d / length(n)), wall};
+        };
+        w.brush({at({0, 0, -1}, 0), at({8e-4 - 3, 0, 64}, 0.0512), at({1, 0, 0}, 64),
+                 at({-1, 0, 0}, 0), at({0, -1, 0}, 0), at({0, 1, 0}, 64), at({0, 0, 1}, 3)},
+                wall);
+        row("sharp wedge", w, 2, 0);
+        // A solid thinner than 0.01, or open, has nothing to write (and nothing drawn).
+        for (const double high : {0.005, 8.0}) {
             w = base;
-            const int s = k < 3 ? wall : w.shader("textures/common/nodraw", 1, 0x80);
-            w.brush(slivers(w, s)[size_t(k)], s);
-            row(thin[k], w, k < 3 ? 2 : 1, 0);
+            const int nodraw = w.shader("textures/common/nodraw", 1, 0x80);
+            BspWriter::Sides solid = w.box({0, 0, 0}, {64, 64, high}, nodraw);
+            solid.resize(high < 1 ? 6 : 5); // the box without its top
+            w.brush(solid, nodraw);
+            row(high < 1 ? "flat slab" : "open box", w, 1, 0);
         }
 
-        // The floor's top drawn again as a 3x3 grid whose first vertex the
-        // compiler moved after texturing: the face's matrix must fit every other
-        // corner and give up that vertex's two.
-        for (const double stray : {0.0, 0.05}) {
-            w = base;
-            Floats points;
-            for (int k = 0; k < 9; ++k) {
-                const Vec p{-128.0 + 128 * (k % 3), -128.0 + 128 * (k / 3), 0};
-                points.insert(points.end(),
-                              {float(p[0]), float(p[1]), 0.f, float(w.st(p, 0) + (k ? 0 : stray)),
-                               float(w.st(p, 1))});
-            }
-            // Clockwise seen from above, each square split along its rising diagonal.
-            w.surface(1, 0, points,
-                      {0, 4, 1, 0, 3, 4, 1, 5, 2, 1, 4, 5, 3, 7, 4, 3, 6, 7, 4, 8, 5, 4, 7, 8},
-                      {0, 0, 1}); // room()'s floor shader
-            row(stray == 0 ? "grid on a face" : "grid with a stray corner", w, 1, 0, stray ? 2 : 0);
+        // The floor's top drawn again as a 3x3 grid whose first vertex the compiler
+        // moved after texturing: the face's matrix must fit every other corner and
+        // give up that vertex's two.
+        w = base;
+        Floats points;
+        for (int k = 0; k < 9; ++k) {
+            const Vec p{-128.0 + 128 * (k % 3), -128.0 + 128 * (k / 3), 0};
+            points.insert(points.end(), {float(p[0]), float(p[1]), 0.f,
+                                         float(w.st(p, 0) + (k ? 0 : 0.05)), float(w.st(p, 1))});
         }
+        // Clockwise seen from above, each square split along its rising diagonal.
+        w.surface(1, 0, points,
+                  {0, 4, 1, 0, 3, 4, 1, 5, 2, 1, 4, 5, 3, 7, 4, 3, 6, 7, 4, 8, 5, 4, 7, 8},
+                  {0, 0, 1}); // room()'s floor shader
+        row("grid with a stray corner", w, 1, 0, 2);
     }
 
     void rebuildsEachCase()
@@ -164,7 +140,6 @@ private slots:
         QVERIFY(writeFile(dir.path + "/caso.bsp", bsp));
         const check::Fidelity f =
             convertAndCheck(bsp, dir.path + "/caso.bsp", dir.path, "caso.map");
-        qInfo().noquote() << f.row(QTest::currentDataTag());
         QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.join('\n')));
         // No temporary file left.
         QCOMPARE(names(dir.path), QByteArrayList({"caso.bsp", "caso.map"}));
@@ -185,11 +160,8 @@ private slots:
             QTest::newRow(input.toPercentEncoding() + " > " + output) << input << output << written;
         };
         row("arena.bsp", "out", "arena.map");
-        row("arena.v2.bsp", "out", "arena.v2.map");
-        row("arena[1].bsp", "out", "arena[1].map"); // no wildcards
         row("ARENA.BSP", "out", "ARENA.map");
         row("ar\xe9na\xff.bsp", "out", "ar\xe9na\xff.map");
-        row(QByteArray(200, 'a') + ".bsp", "out", QByteArray(200, 'a') + ".map");
         row("arena.bsp", "", "arena.map");
         row("arena.bsp", "falta", "");
     }
@@ -202,8 +174,7 @@ private slots:
         const Folder dir;
         const QByteArray in = dir.path + "/in",
                          folder = output.isEmpty() ? in : dir.path + '/' + output;
-        QVERIFY(writeFile(in + '/' + input, room().bytes()) &&
-                writeFile(in + "/arena1.bsp", room().bytes()));
+        QVERIFY(writeFile(in + '/' + input, room().bytes()));
         std::filesystem::create_directory((dir.path + "/out").toStdString());
         const Run r =
             convert({"-bsp2map", in + '/' + input, "-output", output.isEmpty() ? "" : folder});
@@ -212,27 +183,17 @@ private slots:
         QVERIFY2(written.isEmpty() ? r.err.contains(folder)
                                    : summary(r.out).value(0).toLatin1() == folder + '/' + written,
                  r.out + r.err);
-        QByteArrayList expected{input, "arena1.bsp", written};
-        expected = output.isEmpty()    ? expected
-                   : written.isEmpty() ? expected.mid(0, 2)
-                                       : QByteArrayList{written};
-        std::sort(expected.begin(), expected.end());
-        QCOMPARE(names(written.isEmpty() ? in : folder), expected);
+        // Nothing but the map is written.
+        QCOMPARE(names(in).size() + names(dir.path + "/out").size(), written.isEmpty() ? 1 : 2);
         QVERIFY(written.isEmpty() || check::readMap(readAll(folder + '/' + written)).ok());
     }
 
-    // Each misuse gets the usage text and status 2.
+    // A misuse gets the usage text and status 2.
     void usage()
     {
-        for (const QByteArrayList &args :
-             {QByteArrayList{},
-              {"-bsp2map", "a.bsp", "-output"},
-              {"-bsp2map", "a.bsp", "-output", "/tmp", "-q"},
-              {"-bsp2map", "a.bsp", "-output", "/tmp", "-format", "hl"}}) {
-            const Run r = convert(args);
-            QCOMPARE(r.exit, 2);
-            QVERIFY2(r.err.contains("uso: bspc.exe -bsp2map"), r.err);
-        }
+        const Run r = convert({"-bsp2map", "a.bsp", "-output", "/tmp", "-format", "hl"});
+        QCOMPARE(r.exit, 2);
+        QVERIFY2(r.err.contains("uso: bspc.exe -bsp2map"), r.err);
     }
 
     // No conversion loses a map that differs from the new one: each goes to a free
@@ -240,24 +201,19 @@ private slots:
     void keepsTheEditedMap()
     {
         const Folder dir;
-        const QByteArray bsp = dir.path + "/a.bsp";
-        const auto again = [&](const QByteArray &edit, const QByteArrayList &options = {}) {
+        const QByteArray bsp = dir.path + "/a.bsp", map = dir.path + "/a.map";
+        const auto again = [&](const QByteArray &edit) {
             if (!edit.isEmpty())
-                writeFile(dir.path + "/a.map", edit);
-            return convert(QByteArrayList{"-bsp2map", bsp, "-output", dir.path} + options);
+                writeFile(map, edit);
+            return convert({"-bsp2map", bsp, "-output", dir.path});
         };
         QVERIFY(writeFile(bsp, room().bytes()));
-        const QByteArray fresh = (again({}), readAll(dir.path + "/a.map"));
-        QVERIFY(again("// editado\n").out.contains("guardado como " + dir.path + "/a.map.bak\n"));
+        QVERIFY(again("// editado\n").out.contains("guardado como " + map + ".bak\n"));
         QVERIFY(!again({}).out.contains("guardado"));
         QCOMPARE(again("// outra\n").exit, 0);
-        QCOMPARE(again({}, {"-format", "classic"}).exit, 0);
-        const QByteArrayList kept{"a.map.bak", "a.map.bak2", "a.map.bak3"};
-        QCOMPARE(names(dir.path), (QByteArrayList{"a.bsp", "a.map"} + kept));
-        const QByteArrayList texts{"// editado\n", "// outra\n", fresh};
-        for (int k = 0; k < 3; ++k)
-            QCOMPARE(readAll(dir.path + '/' + kept[k]), texts[k]);
-        QCOMPARE(check::readMap(readAll(dir.path + "/a.map")).value.size(), size_t(1));
+        QCOMPARE(names(dir.path), QByteArrayList({"a.bsp", "a.map", "a.map.bak", "a.map.bak2"}));
+        QCOMPARE(readAll(map + ".bak"), "// editado\n");
+        QCOMPARE(readAll(map + ".bak2"), "// outra\n");
     }
 
     // An interrupt while a map is written leaves the folder as it was: no temporary file,
@@ -265,26 +221,22 @@ private slots:
     void interrupted_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::addColumn<bool>("named"); // as on a filesystem without unnamed files
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-            for (const bool named : {false, true})
-                QTest::addRow("%s%s", sigabbrev_np(signal), named ? " named" : "")
-                    << signal << named;
+            QTest::newRow(sigabbrev_np(signal)) << signal;
     }
 
     void interrupted()
     {
         QFETCH(int, signal);
-        QFETCH(bool, named);
         const Folder dir;
         const QByteArray pak = "/usr/share/games/openarena/baseoa/pak1-maps.pk3",
                          out = dir.path + "/out", log = dir.path + "/log";
         for (const QByteArray &entry : check::unzip(pak, "").split('\n')) // each map edited
             QVERIFY(writeFile(out + '/' + QFileInfo(entry).baseName().toUtf8() + ".map", "edit"));
-        const pid_t pid = start({"-bsp2map", pak, "-output", out}, log, "/dev/null", named);
+        const pid_t pid = start({"-bsp2map", pak, "-output", out}, log, "/dev/null");
         QVERIFY(pid > 0);
         const auto end = qScopeGuard([pid] { kill(pid, SIGKILL), waitpid(pid, nullptr, 0); });
-        const auto writing = [&] { // has its temporary file open, named or not
+        const auto writing = [&] { // has its temporary file open
             const QDir open(QString("/proc/%1/fd").arg(pid));
             return std::ranges::any_of(
                 open.entryInfoList(QDir::AllEntries | QDir::System),
@@ -300,8 +252,7 @@ private slots:
                     progress.clear(), kill(pid, SIGCONT);
             }
         QVERIFY2(!progress.isEmpty(), "the run ended before it was caught writing a map");
-        QCOMPARE(before.removeIf([](const QByteArray &n) { return n.startsWith(".bspc"); }),
-                 qsizetype(named));
+        QVERIFY(!before.join().contains(".bspc")); // its temporary file has no name
         kill(pid, signal), kill(pid, SIGCONT);
         QVERIFY(waitpid(pid, &status, 0) == pid && WIFSIGNALED(status) &&
                 WTERMSIG(status) == signal);
@@ -310,8 +261,8 @@ private slots:
         QCOMPARE(readAll(out + '/' + QFileInfo(map).baseName().toUtf8() + ".map"), "edit");
     }
 
-    // Only maps/*.bsp of a package are maps; one that it lacks fails, and so does one
-    // whose stored bytes no longer match their CRC-32, alone.
+    // Only maps/*.bsp of a package are maps; one whose stored bytes no longer match
+    // their CRC-32 fails, alone.
     void packages()
     {
         const Folder dir;
@@ -321,7 +272,6 @@ private slots:
                                       {"maps/b.bsp", b},
                                       {"maps/notas.txt", "x"},
                                       {"levelshots/c.bsp", a}}));
-        QCOMPARE(convert({"-bsp2map", pk3 + "/maps/z.bsp", "-output", dir.path}).exit, 1);
         // One map of it; then the whole, which a trailing slash still names.
         QVERIFY(convertAndCheck(a, pk3 + "/maps/a.bsp", dir.path, "a.map").problems.isEmpty());
         const check::Fidelity f = convertAndCheck(b, pk3 + "//", dir.path, "b.map"); // the last one
@@ -331,13 +281,9 @@ private slots:
         QByteArray zip = readAll(pk3);
         zip[zip.indexOf(b) + *reinterpret_cast<const qint32 *>(b.constData() + 24) + 13] ^= 1;
         QVERIFY(writeFile(pk3, zip) && std::filesystem::create_directory(out.toStdString()));
-        for (const QByteArray path : {"", "/maps/b.bsp"}) {
-            const Run r = convert({"-bsp2map", pk3 + path, "-output", out});
-            QVERIFY2(r.exit == 1 && r.err.contains("pk3 danificado: maps/b.bsp (os dados não"),
-                     r.err);
-        }
+        const Run r = convert({"-bsp2map", pk3, "-output", out});
+        QVERIFY2(r.exit == 1 && r.err.contains("pk3 danificado: maps/b.bsp (os dados não"), r.err);
         QCOMPARE(names(out), QByteArrayList{"a.map"});
-        QCOMPARE(readAll(out + "/a.map"), readAll(dir.path + "/a.map"));
     }
 
     void hostileFiles_data()
@@ -356,46 +302,31 @@ private slots:
         const auto in = [&](const QByteArray &b, int l, qint64 at, auto value) {
             return with(b, lump(b, l) + at, value);
         };
-        const auto row = [](const char *tag, const QByteArray &b, const QByteArray &says = {}) {
+        const auto row = [](const char *tag, const QByteArray &b, const QByteArray &says) {
             QTest::newRow(tag) << b << says;
         };
         const qint64 patch = lump(base, 13, 1) - 104; // the last surface
-        const float nan = std::numeric_limits<float>::quiet_NaN(), inf = INFINITY;
         row("file cut short", base.chopped(8),
             "o arquivo termina antes do fim (truncado): tem " +
                 QByteArray::number(base.size() - 8));
         row("lump past the end", with(base, header(13, 0), qint32(base.size() + 8)),
             "bytes, e o cabeçalho indica " +
                 QByteArray::number(base.size() + 8 + lump(base, 13, 1)));
-        row("negative offset", with(base, header(2, 0), qint32(-16)), "negativo");
-        row("negative length", with(base, header(9, 1), qint32(-8)), "negativo");
         row("offset and length overflow",
             with(with(base, header(10, 0), INT32_MAX), header(10, 1), INT32_MAX), "além de 2 GiB");
         row("planes not whole records", with(base, header(2, 1), qint32(lump(base, 2, 1) - 4)),
             "não é múltiplo de 16");
-        row("side plane out of range", in(base, 9, 0, qint32(1 << 20)));
-        row("side plane negative", in(base, 9, 0, qint32(-1)));
-        row("side shader out of range", in(base, 9, 4, qint32(999)));
-        row("brush shader negative", in(base, 8, 8, qint32(-3)));
-        row("brush sides past the end", in(base, 8, 4, INT32_MAX));
-        row("model brushes past the end", in(base, 7, 36, qint32(1000)));
-        row("model surfaces overflow", in(base, 7, 24, INT32_MAX));
-        row("surface vertices past the end", in(base, 13, 16, qint32(1 << 30)));
-        row("surface indexes past the end", in(base, 13, 24, qint32(1 << 30)));
-        row("surface shader out of range", in(base, 13, 0, qint32(77)));
-        row("index out of range", in(base, 11, 0, qint32(4096)));
-        row("index negative", in(base, 11, 0, qint32(-2)));
-        row("patch larger than its vertices", in(base, 13, patch + 96, qint32(40)));
-        row("patch size overflows", with(in(base, 13, patch + 96, qint32(0x10000)),
-                                         lump(base, 13) + patch + 100, qint32(0x10001)));
-        row("patch width negative", in(base, 13, patch + 96, qint32(-3)));
-        row("plane distance NaN", in(base, 2, 12, nan));
-        row("plane normal infinite", in(base, 2, 0, inf));
-        row("vertex NaN", in(base, 10, 0, nan));
-        row("texture coordinate infinite", in(base, 10, 12, -inf));
-        row("entity not closed", roomWithDoor("{\n\"classname\" \"worldspawn\"\n").bytes());
-        row("stray closing brace", roomWithDoor(world + "}\n").bytes());
-        row("unclosed quote", roomWithDoor("{\n\"classname\" \"worldspawn }\n").bytes());
+        row("side plane out of range", in(base, 9, 0, qint32(1 << 20)), "plano 1048576 fora");
+        row("brush sides past the end", in(base, 8, 4, INT32_MAX), "brush 0: lados fora");
+        row("surface vertices past the end", in(base, 13, 16, qint32(1 << 30)), "vértices fora");
+        row("patch larger than its vertices", in(base, 13, patch + 96, qint32(40)),
+            "tamanho 40x5 inválido");
+        row("plane distance NaN", in(base, 2, 12, NAN), "plano 0 inválido");
+        row("vertex infinite", in(base, 10, 0, -INFINITY), "vértice 0 com número não finito");
+        row("entity not closed", roomWithDoor("{\n\"classname\" \"worldspawn\"\n").bytes(),
+            "'{' sem '}'");
+        row("unclosed quote", roomWithDoor("{\n\"classname\" \"worldspawn }\n").bytes(),
+            "aspas sem fechamento");
         // Found only once much of the text has gone to the temporary file.
         BspWriter late = room();
         for (int k = 0; k < 400; ++k)
@@ -403,18 +334,15 @@ private slots:
         late.entities =
             world + "{\n\"classname\" \"func_door\"\n\"model\" \"*1\"\n\"origin\" \"1 x 2\"\n}\n";
         late.model();
-        row("origin unreadable late", late.bytes());
-        row("empty file", "");
+        row("origin unreadable late", late.bytes(), "entidade 1: \"origin\" inválida");
         row("header cut short", base.left(100), "termina antes do fim do cabeçalho");
-        row("directory", {});
-        row("4 GB sparse file", base);
-        row("Quake BSP 29 with no lumps", with(zeros, 0, qint32(29)), "nenhum modelo");
+        row("directory", {}, "é uma pasta, não um arquivo"); // made for null bytes
+        row("4 GB sparse file", base, "arquivo grande demais (4096 MiB; o máximo é 2047 MiB)");
         // Quake trees that lead nowhere, loop, or go too deep; a leaf no game fills so.
         const auto q1 = [](const QByteArray &boxes) {
             return Q1BspWriter(check::readMap("{\n" + boxes + "}\n").value).bytes();
         };
         const QByteArray q1cube = q1(Q2BspWriter::box({}, {8, 8, 8}, "a 0 0 0 1 1"));
-        row("Quake child out of range", in(q1cube, 5, 4, qint16(999)), "fora do intervalo");
         row("Quake tree cycle", in(q1cube, 5, 4, qint16(0)), "(ciclo)");
         row("Quake leaf, HL contents", in(q1cube, 10, 28, qint32(-7)), "conteúdo desconhecido");
         QByteArray slabs;
@@ -427,13 +355,8 @@ private slots:
         row("Jedi Knight RBSP 1", with(rbsp, header(0, 0), 152), "BSP do Jedi Knight (RBSP 1)");
         const QByteArray cube = Q2BspWriter::box({}, {8, 8, 8}, "a 0 0 0 1 1 1 0 0"),
                          q2 = Q2BspWriter(check::readMap("{\n" + cube + "}\n").value).bytes();
-        row("Quake 2 lump cut short", q2.chopped(2), "truncado");
-        row("Quake 2 side plane out of range", in(q2, 15, 0, quint16(60000)), "plano 60000 fora");
-        row("Quake 2 texinfo out of range", in(q2, 15, 2, qint16(300)), "texinfo 300 fora");
         row("Quake 2 tree cycle", in(q2, 4, 4, qint32(0)), "passa duas vezes pelo nó 0 (ciclo)");
-        row("Quake 2 leaf brushes past the end", in(q2, 8, 24, quint16(999)), "brushes fora");
         row("Quake 2 leaf brush out of range", in(q2, 10, 0, quint16(9)), "brush 9 fora");
-        row("Source VBSP", with("VBSP" + zeros, 4, qint32(20)), "não suportado: BSP do Source");
         row("IBSP 45", with(base, 4, qint32(45)), "formato não suportado: IBSP versão 45");
         // A package of that map, its headers changed as another tool might have.
         const Folder packed;
@@ -449,10 +372,10 @@ private slots:
         BspWriter tree = room();
         tree.leaf(2, {0});
         const QByteArray leaf = tree.bytes();
-        row("leaf brushes past the end", in(leaf, 4, 40, qint32(1 << 20)));
-        row("leaf brush out of range", in(leaf, 4, 48, qint32(7))); // its list follows it
+        row("leaf brushes past the end", in(leaf, 4, 40, qint32(1 << 20)), "brushes fora");
+        row("leaf brush out of range", in(leaf, 4, 48, qint32(7)), "brush 7 fora"); // list follows
         tree.leaf(2, std::vector<int>(2000, 0), 3000);
-        row("leaves share one brush list", tree.bytes());
+        row("leaves share one brush list", tree.bytes(), "repetem brushes além do razoável");
     }
 
     void hostileFiles()
@@ -462,18 +385,12 @@ private slots:
         const Folder dir;
         const QByteArray file = dir.path + (bytes.startsWith("PK") ? "/hostil.pk3" : "/hostil.bsp");
         seed(bytes);
-        if (bytes.isNull()) // a directory
-            std::filesystem::create_directory(file.toStdString());
-        else
-            QVERIFY(writeFile(file, bytes));
+        QVERIFY(bytes.isNull() ? std::filesystem::create_directory(file.toStdString())
+                               : writeFile(file, bytes));
         if (QByteArray(QTest::currentDataTag()).startsWith("4 GB"))
             std::filesystem::resize_file(file.toStdString(), 4ull << 30);
         const Run r = convert({"-bsp2map", file, "-output", dir.path});
         QCOMPARE(r.exit, 1);
-        // A child's peak counts the pages of the test it was forked from, which the
-        // sanitizers make hundreds of MiB.
-        QVERIFY2(sanitized || r.peakKb < 512 * 1024,
-                 qPrintable(QString("%1 MiB read in").arg(r.peakKb / 1024)));
         QVERIFY2(r.err.contains(file) && r.err.contains(says), r.err);
         QCOMPARE(names(dir.path), QByteArrayList{file.mid(dir.path.size() + 1)});
     }
