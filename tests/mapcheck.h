@@ -138,12 +138,11 @@ struct Fidelity {
         detailMap = 0;
     std::vector<int> contents; // of the BSP brush of each written brush, in the map's order
     // Corners no affine mapping fits together with the rest of their face; a face
-    // with more than a quarter of them is counted as not representable.
-    int cornersExcused = 0, facesUnrepresentable = 0, cornersUnrepresentable = 0;
+    // with more than a quarter of them is not representable, and a problem.
+    int cornersExcused = 0, facesUnrepresentable = 0;
     // Sides that may go without a face, bevels; Quake 2: classic faces whose texinfo that
     // form cannot hold, origin brushes written (not in brushesMap), area portal brushes.
     int bevels = 0, facesApproximated = 0, originBrushes = 0, portals = 0;
-    double textureError = 0; // the worst corner checked, the excused ones left out
     // Faces judged by their triangles, those with every corner fitted, those of an assumed size.
     int facesJudged = 0, facesExact = 0, facesAssumedSize = 0;
     QStringList problems;
