@@ -233,22 +233,17 @@ Drawn inAxisBase(const Face &f, const Vec (&v)[3], const float (&st)[3][2])
 }
 
 // The st difference at each corner, in repeats, between a texture matrix and
-// the BSP, once the whole-repeat shift that suits the triangle best is taken off.
+// the BSP, once the triangle's whole-repeat shift is taken off.
 std::array<double, 3> cornerErrors(const Matrix &m, const Drawn &d)
 {
-    std::array<double, 3> errors{}, best{}, e;
+    std::array<double, 3> errors{};
     for (int c = 0; c < 2; ++c) {
-        double diff[3], bestWorst = INFINITY;
+        double diff[3];
         for (int k = 0; k < 3; ++k)
             diff[k] = m[c][0] * d.x[k] + m[c][1] * d.y[k] + m[c][2] - d.st[k][c];
-        for (const double at : diff) {
-            for (int k = 0; k < 3; ++k)
-                e[size_t(k)] = std::abs(diff[k] - std::round(at));
-            if (std::max({e[0], e[1], e[2]}) < bestWorst)
-                bestWorst = std::max({e[0], e[1], e[2]}), best = e;
-        }
+        const double shift = std::round((diff[0] + diff[1] + diff[2]) / 3);
         for (size_t k = 0; k < 3; ++k)
-            errors[k] = std::max(errors[k], best[k]);
+            errors[k] = std::max(errors[k], std::abs(diff[k] - shift));
     }
     return errors;
 }
@@ -528,7 +523,6 @@ public:
                     byShader[s.name].push_back(placed.size() - 1);
             }
             ++f.faces;
-            f.facesWithShader += textured;
             f.facesApproximated += textured && approximated;
             if (!textured)
                 say(f, "brush %d: face %s at (%s) matches no side of its shader%s", b,

@@ -134,8 +134,7 @@ struct Fidelity {
     // once, those without which the solid would reach more than 0.01 further; triangles: visible
     // planar ones, slivers left out.
     int entities = 0, brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
-        patchesMap = 0, triangles = 0, trianglesOnFaces = 0, facesWithShader = 0, detailBsp = 0,
-        detailMap = 0;
+        patchesMap = 0, triangles = 0, trianglesOnFaces = 0, detailBsp = 0, detailMap = 0;
     std::vector<int> contents; // of the BSP brush of each written brush, in the map's order
     // Corners no affine mapping fits together with the rest of their face; a face
     // with more than a quarter of them is not representable, and a problem.
