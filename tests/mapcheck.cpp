@@ -681,16 +681,8 @@ void readQuake2(const QByteArray &b, Bsp &bsp)
         bsp.brushes.push_back({r[0], r[1], r[2]});
     for (const auto &r : records<int>(b, lumpOf(b, 4), "iii", 28))
         bsp.nodes.push_back({r[0], r[1], r[2]});
-    const auto leaves = records<int>(b, lumpOf(b, 8), "xssxxxuuuu", 28); // ... first brush, brushes
-    for (const auto &r : leaves)
-        bsp.leafAreas.push_back(r[1]);
-    const auto listed = records<int>(b, lumpOf(b, 10), "u", 2),
-               portals = records<int>(b, lumpOf(b, 18), "ii", 8);
-    for (const auto &r : records<int>(b, lumpOf(b, 17), "ii", 8)) {
-        auto &area = bsp.areaPortals.emplace_back();
-        for (int k = r[1]; k < r[1] + r[0]; ++k)
-            area.push_back({portals[size_t(k)][0], portals[size_t(k)][1]});
-    }
+    const auto leaves = records<int>(b, lumpOf(b, 8), "xxxxxxuu", 28); // first brush, brushes
+    const auto listed = records<int>(b, lumpOf(b, 10), "u", 2);
     // A model's brushes are those the leaves of its tree list, each once.
     for (const auto &r : records<int>(b, lumpOf(b, 13), "xxxxxxxxxi", 48)) {
         std::set<int> brushes;
@@ -699,35 +691,12 @@ void readQuake2(const QByteArray &b, Bsp &bsp)
             todo.pop_back();
             if (n >= 0)
                 todo.insert(todo.end(), {bsp.nodes[size_t(n)][1], bsp.nodes[size_t(n)][2]});
-            for (int k = 0; n < 0 && k < leaves[size_t(-1 - n)][5]; ++k)
-                brushes.insert(listed[size_t(leaves[size_t(-1 - n)][4] + k)][0]);
+            for (int k = 0; n < 0 && k < leaves[size_t(-1 - n)][1]; ++k)
+                brushes.insert(listed[size_t(leaves[size_t(-1 - n)][0] + k)][0]);
         }
         bsp.models.push_back({0, 0, r[0]});
         bsp.modelBrushes.emplace_back(brushes.begin(), brushes.end());
     }
-}
-
-// The portal between the two areas that points just outside a brush's sides fall in; -1
-// for none.
-int portalOf(const Bsp &bsp, int b)
-{
-    const std::vector<Bsp::Plane> planes = brushPlanes(bsp, b, {});
-    const std::vector<Winding> sides = sideWindings(planes);
-    std::set<int> areas;
-    for (size_t k = 0; k < sides.size(); ++k) {
-        Vec at = planes[k].normal;
-        for (const Vec &c : sides[k])
-            at = at + c * (1.0 / double(sides[k].size()));
-        double nearest;
-        const int n = leafAt(bsp.nodes, bsp.planes, bsp.models[0][2], at, nearest);
-        if (const int area = bsp.leafAreas[size_t(-1 - n)]; area > 0 && !sides[k].empty())
-            areas.insert(area);
-    }
-    for (const auto &[portal, other] : areas.size() == 2 ? bsp.areaPortals[size_t(*areas.begin())]
-                                                         : std::vector<std::array<int, 2>>())
-        if (other == *areas.rbegin())
-            return portal;
-    return -1;
 }
 
 } // namespace
@@ -917,13 +886,13 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
             (bsp.quake2() ? QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"}
                           : QByteArrayList{"// Game: Quake 3", "// Format: Quake3 (Valve)"}))
         say(f, "not headed as a map of its game in the Valve form");
-    // Quake 2 compiles area portals into the world; each brush goes back to the portal
-    // entity whose style numbers the portal between the areas it parts.
+    // Quake 2 compiles area portals into the world; each brush goes back to a portal
+    // entity, in the order of both.
     const auto isPortal = [&](int b) { return bsp.quake2() && bsp.brushes[size_t(b)][2] & 0x8000; };
-    std::multimap<QByteArray, int> portals;
+    std::vector<int> portals;
     for (const int b : bsp.modelBrushes.empty() ? std::vector<int>() : bsp.modelBrushes[0])
         if (isPortal(b))
-            portals.insert({QByteArray::number(portalOf(bsp, b)), b}), ++f.portals;
+            portals.push_back(b);
     for (size_t e = 0; e < entities && e < map.size(); ++e) {
         const Keys &keys = bsp.entities[qsizetype(e)];
         const QByteArray model = valueOf(keys, "model"), classname = valueOf(keys, "classname");
@@ -931,10 +900,8 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
         std::vector<int> brushes =
             size_t(m) < bsp.models.size() ? bsp.modelBrushes[size_t(m)] : std::vector<int>();
         std::erase_if(brushes, [&](int b) { return m == 0 && isPortal(b); });
-        for (auto [at, end] =
-                 portals.equal_range(classname == "func_areaportal" ? valueOf(keys, "style") : "-");
-             at != end;)
-            brushes.push_back(at->second), at = portals.erase(at);
+        if (classname == "func_areaportal" && size_t(f.portals) < portals.size())
+            brushes.push_back(portals[size_t(f.portals++)]);
         Keys expected = keys, written = map[e].keys;
         expected.removeIf(
             [](const auto &k) { return k.first == "model" && k.second.startsWith('*'); });
@@ -951,8 +918,8 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
         Comparison{bsp, classic, valve, f, {}, {}, {}}.model(size_t(m) < bsp.models.size() ? m : -1,
                                                              brushes, origin, map[e], rotating);
     }
-    if (!portals.empty())
-        say(f, "%zu area portal brushes without their entity", portals.size());
+    if (size_t(f.portals) != portals.size())
+        say(f, "%zu area portal brushes without their entity", portals.size() - size_t(f.portals));
     if (f.patchesMap != f.patchesBsp)
         say(f, "%d patches, not %d", f.patchesMap, f.patchesBsp);
     return f;

@@ -67,11 +67,8 @@ struct Bsp {
     std::vector<Vertex> vertices;
     std::vector<int> indexes;
     std::vector<Surface> surfaces;
-    // Quake 2's tree: plane, front, back (a leaf is -1 - its index); each leaf's area; each
-    // area's portals: number, the area on the other side.
-    std::vector<std::array<int, 3>> nodes;
-    std::vector<int> leafAreas;
-    std::vector<std::vector<std::array<int, 2>>> areaPortals;
+    std::vector<std::array<int, 3>>
+        nodes; // Quake 2's: plane, front, back (a leaf is -1 - its index)
     bool quake2() const { return version == 38; }
 };
 
