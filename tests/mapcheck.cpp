@@ -875,8 +875,7 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     Fidelity f;
     const size_t entities = size_t(bsp.entities.size());
     const bool valve = (bsp.quake2() || images) && !classic;
-    const Map converted = valve && !bsp.quake2() ? inRepeats(written, *images, f) : Map();
-    const Map &map = valve && !bsp.quake2() ? converted : written;
+    const Map map = valve && !bsp.quake2() ? inRepeats(written, *images, f) : written;
     const QPair<QByteArray, QByteArray> version{"mapversion", "220"};
     f.entities = int(entities);
     if (map.size() != entities)
@@ -927,11 +926,9 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
 
 QString Fidelity::row(const QString &name) const
 {
-    return QString::asprintf("%-16s brushes %5d/%-5d detail %5d/%-5d faces %6d/%-6d patches %d/%d "
-                             "triangles on faces %d/%d, %d corners excused",
-                             qPrintable(name), brushesMap, brushesBsp, detailMap, detailBsp, faces,
-                             sidesWithFaces, patchesMap, patchesBsp, trianglesOnFaces, triangles,
-                             cornersExcused);
+    return QString::asprintf(
+        "%-16s brushes %5d/%-5d faces %6d/%-6d patches %d/%d, %d corners excused", qPrintable(name),
+        brushesMap, brushesBsp, faces, sidesWithFaces, patchesMap, patchesBsp, cornersExcused);
 }
 
 QByteArray unzip(const QString &zip, const QString &name)
