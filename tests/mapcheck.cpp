@@ -9,7 +9,6 @@
 #include <cstring>
 #include <map>
 #include <numeric>
-#include <optional>
 #include <set>
 
 namespace check {
@@ -212,7 +211,6 @@ bool inside(const Winding &w, const Vec &n, const Vec &c)
 // puts its corners in the texture plane, and their st.
 struct Drawn {
     double x[3], y[3], st[3][2];
-    double area() const { return (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]); }
 };
 
 void axisBase(Vec n, Vec &s, Vec &t)
@@ -235,63 +233,20 @@ Drawn inAxisBase(const Face &f, const Vec (&v)[3], const float (&st)[3][2])
 }
 
 // The st difference at each corner, in repeats, between a texture matrix and
-// the BSP, once the whole-repeat shift that suits the triangle best is taken off.
+// the BSP, once the triangle's whole-repeat shift is taken off.
 std::array<double, 3> cornerErrors(const Matrix &m, const Drawn &d)
 {
-    std::array<double, 3> errors{}, best{}, e;
+    std::array<double, 3> errors{};
     for (int c = 0; c < 2; ++c) {
-        double diff[3], bestWorst = INFINITY;
+        double diff[3];
         for (int k = 0; k < 3; ++k)
             diff[k] = m[c][0] * d.x[k] + m[c][1] * d.y[k] + m[c][2] - d.st[k][c];
-        for (const double at : diff) {
-            for (int k = 0; k < 3; ++k)
-                e[size_t(k)] = std::abs(diff[k] - std::round(at));
-            if (std::max({e[0], e[1], e[2]}) < bestWorst)
-                bestWorst = std::max({e[0], e[1], e[2]}), best = e;
-        }
+        const double shift = std::round((diff[0] + diff[1] + diff[2]) / 3);
         for (size_t k = 0; k < 3; ++k)
-            errors[k] = std::max(errors[k], best[k]);
+            errors[k] = std::max(errors[k], std::abs(diff[k] - shift));
     }
     return errors;
 }
-
-// A triangle's own mapping, and the barycentric coordinates of points in it;
-// nothing when its corners span no area.
-struct Exact {
-    Matrix m;
-    double x0, y0, inv[2][2]; // (x - x0, y - y0) to the weights of corners 1 and 2
-
-    static std::optional<Exact> of(const Drawn &d)
-    {
-        const double a = d.x[1] - d.x[0], b = d.x[2] - d.x[0], c = d.y[1] - d.y[0],
-                     e = d.y[2] - d.y[0], det = d.area();
-        if (!(std::abs(det) > 1e-3))
-            return std::nullopt;
-        Exact r{{}, d.x[0], d.y[0], {{e / det, -b / det}, {-c / det, a / det}}};
-        for (size_t row = 0; row < 2; ++row) {
-            const double d1 = d.st[1][row] - d.st[0][row], d2 = d.st[2][row] - d.st[0][row];
-            r.m[row][0] = d1 * r.inv[0][0] + d2 * r.inv[1][0];
-            r.m[row][1] = d1 * r.inv[0][1] + d2 * r.inv[1][1];
-            r.m[row][2] = d.st[0][row] - r.m[row][0] * d.x[0] - r.m[row][1] * d.y[0];
-        }
-        return r;
-    }
-
-    // Whether no affine mapping brings this triangle's corners and the point
-    // (x, y, st) all within `tolerance` of a repeat: any mapping within it at the
-    // corners is within tolerance times the point's absolute weights there.
-    bool excludes(double x, double y, const double (&st)[2], double tolerance) const
-    {
-        const double w1 = inv[0][0] * (x - x0) + inv[0][1] * (y - y0),
-                     w2 = inv[1][0] * (x - x0) + inv[1][1] * (y - y0);
-        const double reach = tolerance * (1 + std::abs(1 - w1 - w2) + std::abs(w1) + std::abs(w2));
-        for (size_t row = 0; row < 2; ++row)
-            if (const double off = m[row][0] * x + m[row][1] * y + m[row][2] - st[row];
-                std::abs(off - std::round(off)) > reach)
-                return true;
-        return false;
-    }
-};
 
 // Triangles joined by corners at one place with one st form a seamless piece:
 // a mapping that fits their shared corners gives them all one whole-repeat
@@ -317,10 +272,11 @@ std::vector<size_t> pieces(const std::vector<Drawn> &triangles)
     return parent;
 }
 
-// Whether corner k of triangle i was given up for others: three corners of its
-// piece that the matrix fits, which no affine mapping can fit together with
-// it. Four points in the plane have weights l, sum l = 0, sum l p = 0, so any
-// mapping's errors e there satisfy |sum l st| = |sum l e| <= max|e| sum |l|.
+// Whether corner k of triangle i was given up for others: no affine mapping fits
+// it together with another triangle's corners, or with three corners of one
+// piece that the matrix fits, whatever whole repeat it sits from them. Four
+// points in the plane have weights l, sum l = 0, sum l p = 0, so any mapping's
+// errors e there satisfy |sum l st| = |sum l e| <= max|e| sum |l|.
 bool givenUp(const std::vector<Drawn> &triangles, const std::vector<std::array<double, 3>> &errors,
              const std::vector<size_t> &piece, size_t i, int k, double tolerance)
 {
@@ -328,36 +284,46 @@ bool givenUp(const std::vector<Drawn> &triangles, const std::vector<std::array<d
         double x, y, st[2], far;
     };
     const Drawn &c = triangles[i];
-    std::vector<Point> fitted;
-    for (size_t j = 0; j < triangles.size(); ++j)
-        for (int m = 0; m < 3 && piece[j] == piece[i]; ++m) {
-            const Drawn &d = triangles[j];
-            const double far = std::hypot(d.x[m] - c.x[k], d.y[m] - c.y[k]);
-            if (errors[j][size_t(m)] <= tolerance && far > 0)
-                fitted.push_back({d.x[m], d.y[m], {d.st[m][0], d.st[m][1]}, far});
-        }
-    std::sort(fitted.begin(), fitted.end(), [](auto &a, auto &b) { return a.far < b.far; });
-    const auto same = [](auto &a, auto &b) { return a.x == b.x && a.y == b.y; };
-    fitted.erase(std::unique(fitted.begin(), fitted.end(), same), fitted.end());
-    // The nearest and the farthest are enough to find a contradiction that is there.
-    if (constexpr size_t ends = 8; fitted.size() > 2 * ends)
-        fitted.erase(fitted.begin() + ends, fitted.end() - ends);
     const Point at{c.x[k], c.y[k], {c.st[k][0], c.st[k][1]}, 0};
+    // The fitted corners by piece, then each other triangle's own.
+    std::map<size_t, std::vector<Point>> groups;
+    for (size_t j = 0; j < triangles.size(); ++j)
+        for (int m = 0; m < 3; ++m) {
+            const Drawn &d = triangles[j];
+            const Point p{
+                d.x[m], d.y[m], {d.st[m][0], d.st[m][1]}, std::hypot(d.x[m] - at.x, d.y[m] - at.y)};
+            if (errors[j][size_t(m)] <= tolerance && p.far > 0)
+                groups[piece[j]].push_back(p);
+            if (j != i)
+                groups[triangles.size() + j].push_back(p);
+        }
     const auto area = [](const Point &a, const Point &b, const Point &e) {
         return (b.x - a.x) * (e.y - a.y) - (e.x - a.x) * (b.y - a.y);
     };
-    for (size_t a = 0; a < fitted.size(); ++a)
-        for (size_t b = a + 1; b < fitted.size(); ++b)
-            for (size_t e = b + 1; e < fitted.size(); ++e) {
-                const Point *q[4] = {&at, &fitted[a], &fitted[b], &fitted[e]};
-                const double l[4] = {area(*q[1], *q[2], *q[3]), -area(*q[0], *q[2], *q[3]),
-                                     area(*q[0], *q[1], *q[3]), -area(*q[0], *q[1], *q[2])};
-                double sum = 0, st[2] = {};
-                for (int p = 0; p < 4; ++p)
-                    sum += std::abs(l[p]), st[0] += l[p] * q[p]->st[0], st[1] += l[p] * q[p]->st[1];
-                if (sum > 0 && std::max(std::abs(st[0]), std::abs(st[1])) > tolerance * sum)
-                    return true;
-            }
+    for (auto &[key, group] : groups) {
+        std::sort(group.begin(), group.end(), [](auto &a, auto &b) { return a.far < b.far; });
+        const auto same = [](auto &a, auto &b) { return a.x == b.x && a.y == b.y; };
+        group.erase(std::unique(group.begin(), group.end(), same), group.end());
+        // The nearest and the farthest are enough to find a contradiction that is there.
+        if (constexpr size_t ends = 8; group.size() > 2 * ends)
+            group.erase(group.begin() + ends, group.end() - ends);
+        for (size_t a = 0; a < group.size(); ++a)
+            for (size_t b = a + 1; b < group.size(); ++b)
+                for (size_t e = b + 1; e < group.size(); ++e) {
+                    const Point *q[4] = {&at, &group[a], &group[b], &group[e]};
+                    const double l[4] = {area(*q[1], *q[2], *q[3]), -area(*q[0], *q[2], *q[3]),
+                                         area(*q[0], *q[1], *q[3]), -area(*q[0], *q[1], *q[2])};
+                    double sum = 0, st[2] = {};
+                    for (int n = 0; n < 4; ++n) {
+                        sum += std::abs(l[n]);
+                        st[0] += l[n] * q[n]->st[0], st[1] += l[n] * q[n]->st[1];
+                    }
+                    for (const double x : st)
+                        if (std::abs(x - (l[0] ? std::round(x / l[0]) * l[0] : 0)) >
+                            tolerance * sum)
+                            return true;
+                }
+    }
     return false;
 }
 
@@ -500,60 +466,36 @@ public:
     }
 
     // Every corner of a face's triangles must be within 1e-3 of a repeat, save
-    // those that no affine mapping can bring there together with another
-    // triangle of the face: the compiler snaps some vertices after texturing
-    // them. Either way the face's matrix must fit as many corners as the best
-    // of its triangles' own mappings.
+    // those that no affine mapping can bring there together with other corners
+    // of the face that fit: the compiler snaps some vertices after texturing
+    // them. A face with more than a quarter of its corners given up is wrong.
     void judgeTexture(const Face &face, const std::vector<Drawn> &triangles)
     {
         constexpr double tolerance = 1e-3;
-        // The largest triangles' own mappings are the witnesses; a few dozen will do.
-        std::vector<std::pair<double, size_t>> bySize;
-        std::vector<std::optional<Exact>> exact;
         std::vector<std::array<double, 3>> errors;
-        for (size_t i = 0; i < triangles.size(); ++i) {
-            exact.push_back(Exact::of(triangles[i]));
-            bySize.push_back({-std::abs(triangles[i].area()), i});
-            errors.push_back(cornerErrors(face.matrix, triangles[i]));
-        }
-        std::sort(bySize.begin(), bySize.end());
-        bySize.resize(std::min<size_t>(bySize.size(), 48));
+        for (const Drawn &d : triangles)
+            errors.push_back(cornerErrors(face.matrix, d));
         const std::vector<size_t> piece = pieces(triangles);
-        int fits = 0, excused = 0, best = 0;
-        const int corners = int(3 * triangles.size());
+        int fits = 0, excused = 0;
         for (size_t i = 0; i < triangles.size(); ++i)
             for (int k = 0; k < 3; ++k) {
                 const double error = errors[i][size_t(k)];
-                const Drawn &d = triangles[i];
-                const auto unreachable = [&](const auto &w) {
-                    const auto &x = exact[w.second];
-                    return w.second != i && x && x->excludes(d.x[k], d.y[k], d.st[k], tolerance);
-                };
-                if (error > tolerance && (std::any_of(bySize.begin(), bySize.end(), unreachable) ||
-                                          givenUp(triangles, errors, piece, i, k, tolerance))) {
+                if (error <= tolerance)
+                    ++fits;
+                else if (givenUp(triangles, errors, piece, i, k, tolerance))
                     ++excused;
-                    continue;
-                }
-                fits += error <= tolerance;
-                f.textureError = std::max(f.textureError, error);
-                if (error > tolerance)
-                    say(f, "texture off by %g at (%g %g) on a face at (%s)", error, d.x[k], d.y[k],
-                        point(face.points[0]).data());
+                else
+                    say(f, "texture off by %g at (%g %g) on a face at (%s)", error,
+                        triangles[i].x[k], triangles[i].y[k], point(face.points[0]).data());
             }
-        for (const auto &w : bySize) {
-            int own = 0;
-            for (const Drawn &d : triangles)
-                for (const double e : exact[w.second] ? cornerErrors(exact[w.second]->m, d)
-                                                      : std::array{1.0, 1.0, 1.0})
-                    own += e <= tolerance;
-            best = std::max(best, own);
+        if (4 * excused > fits + excused) {
+            ++f.facesUnrepresentable;
+            say(f, "texture fits %d corners, gives up %d on a face at (%s)", fits, excused,
+                point(face.points[0]).data());
         }
-        if (fits < best)
-            say(f, "texture fits %d of %d corners on a face at (%s), a triangle's own %d", fits,
-                corners, point(face.points[0]).data(), best);
-        (4 * excused > corners ? (++f.facesUnrepresentable, f.cornersUnrepresentable)
-                               : f.cornersExcused) += excused;
-        f.facesJudged += 1, f.facesExact += fits + excused == corners;
+        f.cornersExcused += excused;
+        f.facesJudged += 1;
+        f.facesExact += fits == int(3 * triangles.size());
     }
 
     void compareBrush(int b, const std::vector<Bsp::Plane> &planes, bool detail,
@@ -581,7 +523,6 @@ public:
                     byShader[s.name].push_back(placed.size() - 1);
             }
             ++f.faces;
-            f.facesWithShader += textured;
             f.facesApproximated += textured && approximated;
             if (!textured)
                 say(f, "brush %d: face %s at (%s) matches no side of its shader%s", b,
@@ -740,16 +681,8 @@ void readQuake2(const QByteArray &b, Bsp &bsp)
         bsp.brushes.push_back({r[0], r[1], r[2]});
     for (const auto &r : records<int>(b, lumpOf(b, 4), "iii", 28))
         bsp.nodes.push_back({r[0], r[1], r[2]});
-    const auto leaves = records<int>(b, lumpOf(b, 8), "xssxxxuuuu", 28); // ... first brush, brushes
-    for (const auto &r : leaves)
-        bsp.leafAreas.push_back(r[1]);
-    const auto listed = records<int>(b, lumpOf(b, 10), "u", 2),
-               portals = records<int>(b, lumpOf(b, 18), "ii", 8);
-    for (const auto &r : records<int>(b, lumpOf(b, 17), "ii", 8)) {
-        auto &area = bsp.areaPortals.emplace_back();
-        for (int k = r[1]; k < r[1] + r[0]; ++k)
-            area.push_back({portals[size_t(k)][0], portals[size_t(k)][1]});
-    }
+    const auto leaves = records<int>(b, lumpOf(b, 8), "xxxxxxuu", 28); // first brush, brushes
+    const auto listed = records<int>(b, lumpOf(b, 10), "u", 2);
     // A model's brushes are those the leaves of its tree list, each once.
     for (const auto &r : records<int>(b, lumpOf(b, 13), "xxxxxxxxxi", 48)) {
         std::set<int> brushes;
@@ -758,35 +691,12 @@ void readQuake2(const QByteArray &b, Bsp &bsp)
             todo.pop_back();
             if (n >= 0)
                 todo.insert(todo.end(), {bsp.nodes[size_t(n)][1], bsp.nodes[size_t(n)][2]});
-            for (int k = 0; n < 0 && k < leaves[size_t(-1 - n)][5]; ++k)
-                brushes.insert(listed[size_t(leaves[size_t(-1 - n)][4] + k)][0]);
+            for (int k = 0; n < 0 && k < leaves[size_t(-1 - n)][1]; ++k)
+                brushes.insert(listed[size_t(leaves[size_t(-1 - n)][0] + k)][0]);
         }
         bsp.models.push_back({0, 0, r[0]});
         bsp.modelBrushes.emplace_back(brushes.begin(), brushes.end());
     }
-}
-
-// The portal between the two areas that points just outside a brush's sides fall in; -1
-// for none.
-int portalOf(const Bsp &bsp, int b)
-{
-    const std::vector<Bsp::Plane> planes = brushPlanes(bsp, b, {});
-    const std::vector<Winding> sides = sideWindings(planes);
-    std::set<int> areas;
-    for (size_t k = 0; k < sides.size(); ++k) {
-        Vec at = planes[k].normal;
-        for (const Vec &c : sides[k])
-            at = at + c * (1.0 / double(sides[k].size()));
-        double nearest;
-        const int n = leafAt(bsp.nodes, bsp.planes, bsp.models[0][2], at, nearest);
-        if (const int area = bsp.leafAreas[size_t(-1 - n)]; area > 0 && !sides[k].empty())
-            areas.insert(area);
-    }
-    for (const auto &[portal, other] : areas.size() == 2 ? bsp.areaPortals[size_t(*areas.begin())]
-                                                         : std::vector<std::array<int, 2>>())
-        if (other == *areas.rbegin())
-            return portal;
-    return -1;
 }
 
 } // namespace
@@ -965,8 +875,7 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     Fidelity f;
     const size_t entities = size_t(bsp.entities.size());
     const bool valve = (bsp.quake2() || images) && !classic;
-    const Map converted = valve && !bsp.quake2() ? inRepeats(written, *images, f) : Map();
-    const Map &map = valve && !bsp.quake2() ? converted : written;
+    const Map map = valve && !bsp.quake2() ? inRepeats(written, *images, f) : written;
     const QPair<QByteArray, QByteArray> version{"mapversion", "220"};
     f.entities = int(entities);
     if (map.size() != entities)
@@ -976,13 +885,13 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
             (bsp.quake2() ? QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"}
                           : QByteArrayList{"// Game: Quake 3", "// Format: Quake3 (Valve)"}))
         say(f, "not headed as a map of its game in the Valve form");
-    // Quake 2 compiles area portals into the world; each brush goes back to the portal
-    // entity whose style numbers the portal between the areas it parts.
+    // Quake 2 compiles area portals into the world; each brush goes back to a portal
+    // entity, in the order of both.
     const auto isPortal = [&](int b) { return bsp.quake2() && bsp.brushes[size_t(b)][2] & 0x8000; };
-    std::multimap<QByteArray, int> portals;
+    std::vector<int> portals;
     for (const int b : bsp.modelBrushes.empty() ? std::vector<int>() : bsp.modelBrushes[0])
         if (isPortal(b))
-            portals.insert({QByteArray::number(portalOf(bsp, b)), b}), ++f.portals;
+            portals.push_back(b);
     for (size_t e = 0; e < entities && e < map.size(); ++e) {
         const Keys &keys = bsp.entities[qsizetype(e)];
         const QByteArray model = valueOf(keys, "model"), classname = valueOf(keys, "classname");
@@ -990,10 +899,8 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
         std::vector<int> brushes =
             size_t(m) < bsp.models.size() ? bsp.modelBrushes[size_t(m)] : std::vector<int>();
         std::erase_if(brushes, [&](int b) { return m == 0 && isPortal(b); });
-        for (auto [at, end] =
-                 portals.equal_range(classname == "func_areaportal" ? valueOf(keys, "style") : "-");
-             at != end;)
-            brushes.push_back(at->second), at = portals.erase(at);
+        if (classname == "func_areaportal" && size_t(f.portals) < portals.size())
+            brushes.push_back(portals[size_t(f.portals++)]);
         Keys expected = keys, written = map[e].keys;
         expected.removeIf(
             [](const auto &k) { return k.first == "model" && k.second.startsWith('*'); });
@@ -1010,8 +917,8 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
         Comparison{bsp, classic, valve, f, {}, {}, {}}.model(size_t(m) < bsp.models.size() ? m : -1,
                                                              brushes, origin, map[e], rotating);
     }
-    if (!portals.empty())
-        say(f, "%zu area portal brushes without their entity", portals.size());
+    if (size_t(f.portals) != portals.size())
+        say(f, "%zu area portal brushes without their entity", portals.size() - size_t(f.portals));
     if (f.patchesMap != f.patchesBsp)
         say(f, "%d patches, not %d", f.patchesMap, f.patchesBsp);
     return f;
@@ -1020,14 +927,8 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
 QString Fidelity::row(const QString &name) const
 {
     return QString::asprintf(
-        "%-16s %4d entities, brushes %5d/%-5d detail %5d/%-5d faces %6d/%-6d "
-        "%6d with their shader, texture off by %.1e, %d corners excused, %d "
-        "faces (%d) not representable, patches %d/%d, triangles on faces %d/%d, bevels %d, "
-        "%d faces approximated, origin brushes %d, portals %d",
-        qPrintable(name), entities, brushesMap, brushesBsp, detailMap, detailBsp, faces,
-        sidesWithFaces, facesWithShader, textureError, cornersExcused, facesUnrepresentable,
-        cornersUnrepresentable, patchesMap, patchesBsp, trianglesOnFaces, triangles, bevels,
-        facesApproximated, originBrushes, portals);
+        "%-16s brushes %5d/%-5d faces %6d/%-6d patches %d/%d, %d corners excused", qPrintable(name),
+        brushesMap, brushesBsp, faces, sidesWithFaces, patchesMap, patchesBsp, cornersExcused);
 }
 
 QByteArray unzip(const QString &zip, const QString &name)

@@ -67,11 +67,8 @@ struct Bsp {
     std::vector<Vertex> vertices;
     std::vector<int> indexes;
     std::vector<Surface> surfaces;
-    // Quake 2's tree: plane, front, back (a leaf is -1 - its index); each leaf's area; each
-    // area's portals: number, the area on the other side.
-    std::vector<std::array<int, 3>> nodes;
-    std::vector<int> leafAreas;
-    std::vector<std::vector<std::array<int, 2>>> areaPortals;
+    std::vector<std::array<int, 3>>
+        nodes; // Quake 2's: plane, front, back (a leaf is -1 - its index)
     bool quake2() const { return version == 38; }
 };
 
@@ -134,16 +131,14 @@ struct Fidelity {
     // once, those without which the solid would reach more than 0.01 further; triangles: visible
     // planar ones, slivers left out.
     int entities = 0, brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
-        patchesMap = 0, triangles = 0, trianglesOnFaces = 0, facesWithShader = 0, detailBsp = 0,
-        detailMap = 0;
+        patchesMap = 0, triangles = 0, trianglesOnFaces = 0, detailBsp = 0, detailMap = 0;
     std::vector<int> contents; // of the BSP brush of each written brush, in the map's order
     // Corners no affine mapping fits together with the rest of their face; a face
-    // with more than a quarter of them is counted as not representable.
-    int cornersExcused = 0, facesUnrepresentable = 0, cornersUnrepresentable = 0;
+    // with more than a quarter of them is not representable, and a problem.
+    int cornersExcused = 0, facesUnrepresentable = 0;
     // Sides that may go without a face, bevels; Quake 2: classic faces whose texinfo that
     // form cannot hold, origin brushes written (not in brushesMap), area portal brushes.
     int bevels = 0, facesApproximated = 0, originBrushes = 0, portals = 0;
-    double textureError = 0; // the worst corner checked, the excused ones left out
     // Faces judged by their triangles, those with every corner fitted, those of an assumed size.
     int facesJudged = 0, facesExact = 0, facesAssumedSize = 0;
     QStringList problems;

@@ -81,7 +81,6 @@ private slots:
             places << base + name;
         const check::Sizes images = check::imageSizes(places << base);
         const bool classic = package == community;
-        int judged = 0, exact = 0, assumed = 0;
         for (const QByteArray &map : names(out)) {
             const QByteArray text = readAll(out + '/' + map);
             if (sanitized && map != "fan.map") {
@@ -103,10 +102,7 @@ private slots:
                 detailAgrees(map.chopped(4), read.value, f);
             if (QTest::currentTestFailed())
                 return;
-            judged += f.facesJudged, exact += f.facesExact, assumed += f.facesAssumedSize;
         }
-        qInfo("%d faces judged, %d exact, %d of an assumed size", judged, exact, assumed);
-        QVERIFY(sanitized || classic || exact > 0);
     }
 };
 
