@@ -2,7 +2,7 @@
 // models, planar and patch surfaces, leaves, and the entity text.
 #pragma once
 
-#include "mapcheck.h"
+#include "q1check.h"
 
 // Under AddressSanitizer the tests run fewer maps, and memory figures mean less.
 #ifdef __SANITIZE_ADDRESS__
@@ -74,16 +74,6 @@ protected:
         for (size_t k = 1; k < 3; ++k)
             a = std::abs(n[k]) > std::abs(n[a]) ? k : a;
         return {a, int(std::abs(n[a]) == 1 ? a : a + 3)};
-    }
-
-    static std::pair<Vec, Vec> bounds(const std::vector<check::Winding> &windings)
-    {
-        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
-        for (const check::Winding &w : windings)
-            for (const Vec &c : w)
-                for (size_t a = 0; a < 3; ++a)
-                    lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
-        return {lo, hi};
     }
 
     QByteArray lumps[N];
@@ -285,7 +275,7 @@ private:
             put(5, -1);
             put(15, quint16(plane(p)), qint16(count(5, 76) - 1));
         }
-        const auto [lo, hi] = bounds(check::sideWindings(planes));
+        const auto [lo, hi] = check::bounds(check::sideWindings(planes));
         for (size_t a = 0; a < 6; ++a) { // the axial bevels it lacks; 0 - 0 is +0, -0 is not
             Vec n{};
             n[a / 2] = a % 2 ? -1 : 1;
@@ -379,16 +369,7 @@ private:
 
     static Brush brush(const std::vector<check::Face> &faces, const Vec &origin)
     {
-        const QByteArray t = faces[0].shader.toLower();
-        Brush b{{},
-                &faces,
-                t.startsWith("*lava")    ? -5
-                : t.startsWith("*slime") ? -4
-                : t.startsWith('*')      ? -3
-                : t.startsWith("sky")    ? -6
-                                         : -2,
-                {},
-                {}};
+        Brush b{{}, &faces, check::contentsOf(faces[0].shader), {}, {}};
         for (const check::Face &f : faces)
             b.planes.push_back(check::facePlane(f)),
                 b.planes.back().dist -= dot(b.planes.back().normal, origin);
@@ -454,7 +435,7 @@ private:
         std::vector<const Brush *> order;
         for (const Brush &b : brushes)
             corners.insert(corners.end(), b.corners.begin(), b.corners.end()), order.push_back(&b);
-        const auto [lo, hi] = bounds({corners});
+        const auto [lo, hi] = check::bounds({corners});
         const int head = split(order), firstFace = count(7, big() ? 28 : 20);
         for (const Brush &b : brushes)
             for (size_t k = 0; k < b.sides.size(); ++k)
