@@ -298,9 +298,9 @@ private:
 // Compiles a Quake map, as the checker reads it, into a BSP of `kind`: "29", "30", "BSP2",
 // "2PSB", or "30 swapped" (planes before entities). Each model's tree takes its brushes in
 // order, splitting on the first one's planes until inside it, each other brush going to the
-// sides it reaches; a leaf holds what the brush around it holds, by texture name. Every side
-// of a brush is a face. Brush entities are stored around their "origin", texture offsets
-// too; origin brushes are left out.
+// sides it reaches; a leaf holds what the brush around it holds, by texture name. Each side
+// of a brush is faces: a corner's triangle and the rest. Brush entities are stored around
+// their "origin", texture offsets too; origin brushes are left out.
 class Q1BspWriter : public Lumps<15> {
 public:
     using Plane = check::Bsp::Plane;
@@ -439,17 +439,22 @@ private:
         const int head = split(order), firstFace = count(7, big() ? 28 : 20);
         for (const Brush &b : brushes)
             for (size_t k = 0; k < b.sides.size(); ++k)
-                if (check::boundsFace(b.sides[k]))
-                    face(b, k, origin);
+                if (check::boundsFace(b.sides[k])) { // in two, as compilers cut faces
+                    const check::Winding &w = b.sides[k];
+                    check::Winding rest = w;
+                    rest.erase(rest.begin() + 1);
+                    face(b, k, {w.begin(), w.begin() + 3}, origin);
+                    if (rest.size() >= 3)
+                        face(b, k, rest, origin);
+                }
         put(14, float(lo[0]), float(lo[1]), float(lo[2]), float(hi[0]), float(hi[1]), float(hi[2]),
             0.f, 0.f, 0.f, head, 0, 0, 0, 0, firstFace, count(7, big() ? 28 : 20) - firstFace);
     }
 
     // A face with its own texinfo and vertices, every other edge stored reversed.
-    void face(const Brush &b, size_t side, const Vec &origin)
+    void face(const Brush &b, size_t side, const check::Winding &w, const Vec &origin)
     {
         const check::Face &f = (*b.faces)[side];
-        const check::Winding &w = b.sides[side];
         if (!textures.contains(f.shader))
             textures << f.shader;
         put(6, axes(f, origin), qint32(textures.indexOf(f.shader)), 0);
