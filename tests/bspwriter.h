@@ -2,7 +2,7 @@
 // models, planar and patch surfaces, leaves, and the entity text.
 #pragma once
 
-#include "mapcheck.h"
+#include "q1check.h"
 
 // Under AddressSanitizer the tests run fewer maps, and memory figures mean less.
 #ifdef __SANITIZE_ADDRESS__
@@ -74,16 +74,6 @@ protected:
         for (size_t k = 1; k < 3; ++k)
             a = std::abs(n[k]) > std::abs(n[a]) ? k : a;
         return {a, int(std::abs(n[a]) == 1 ? a : a + 3)};
-    }
-
-    static std::pair<Vec, Vec> bounds(const std::vector<check::Winding> &windings)
-    {
-        Vec lo{INFINITY, INFINITY, INFINITY}, hi = lo * -1;
-        for (const check::Winding &w : windings)
-            for (const Vec &c : w)
-                for (size_t a = 0; a < 3; ++a)
-                    lo[a] = std::min(lo[a], c[a]), hi[a] = std::max(hi[a], c[a]);
-        return {lo, hi};
     }
 
     QByteArray lumps[N];
@@ -285,7 +275,7 @@ private:
             put(5, -1);
             put(15, quint16(plane(p)), qint16(count(5, 76) - 1));
         }
-        const auto [lo, hi] = bounds(check::sideWindings(planes));
+        const auto [lo, hi] = check::bounds(check::sideWindings(planes));
         for (size_t a = 0; a < 6; ++a) { // the axial bevels it lacks; 0 - 0 is +0, -0 is not
             Vec n{};
             n[a / 2] = a % 2 ? -1 : 1;
@@ -306,12 +296,11 @@ private:
 };
 
 // Compiles a Quake map, as the checker reads it, into a BSP of `kind`: "29", "30", "BSP2",
-// "2PSB", or "30 swapped" (planes before entities). Each model's tree splits on the first
-// plane that cuts the region among the brushes reaching into it; a leaf holds what the
-// first brush around it holds, by texture name; faces are the parts of brush sides seen from
-// a leaf neither solid nor filled as their brush, so brushes that overlap must not share a
-// plane facing the same way. Brush entities are stored around their "origin", texture
-// offsets too; origin brushes are left out.
+// "2PSB", or "30 swapped" (planes before entities). Each model's tree takes its brushes in
+// order, splitting on the first one's planes until inside it, each other brush going to the
+// sides it reaches; a leaf holds what the brush around it holds, by texture name. Each side
+// of a brush is faces: a corner's triangle and the rest. Brush entities are stored around
+// their "origin", texture offsets too; origin brushes are left out.
 class Q1BspWriter : public Lumps<15> {
 public:
     using Plane = check::Bsp::Plane;
@@ -355,213 +344,133 @@ private:
         std::vector<Plane> planes;
         const std::vector<check::Face> *faces;
         int contents;
-        Vec lo, hi;
-    };
-    struct Node {
-        int plane, front, back, firstFace = 0, faces = 0;
-    };
-    struct Piece {
-        int node; // whose plane it lies on
-        const Brush *brush;
-        size_t side;
-        check::Winding points;
+        std::vector<check::Winding> sides;
+        check::Winding corners;
     };
     static constexpr double eps = 0.01;
 
     bool big() const { return kind == "BSP2" || kind == "2PSB"; }
 
-    // Fields of `layout` (i int32, s int16, u uint16, f float), the missing values 0.
-    void record(int lump, const char *layout, std::initializer_list<double> values)
+    // Fields of `layout` (i int32, s int16, u uint16, f float), the missing values 0;
+    // returns the record's index.
+    int record(int lump, const char *layout, std::initializer_list<double> values)
     {
+        int size = 0;
         for (size_t k = 0; layout[k]; ++k) {
             const double v = k < values.size() ? values.begin()[k] : 0;
             layout[k] == 'f'   ? put(lump, float(v))
             : layout[k] == 's' ? put(lump, qint16(v))
             : layout[k] == 'u' ? put(lump, quint16(v))
                                : put(lump, qint32(qint64(v)));
+            size += layout[k] == 's' || layout[k] == 'u' ? 2 : 4;
         }
+        return count(lump, size) - 1;
     }
 
     static Brush brush(const std::vector<check::Face> &faces, const Vec &origin)
     {
-        const QByteArray t = faces[0].shader.toLower();
-        Brush b{{},
-                &faces,
-                t.startsWith("*lava")    ? -5
-                : t.startsWith("*slime") ? -4
-                : t.startsWith('*')      ? -3
-                : t.startsWith("sky")    ? -6
-                                         : -2,
-                {},
-                {}};
+        Brush b{{}, &faces, check::contentsOf(faces[0].shader), {}, {}};
         for (const check::Face &f : faces)
             b.planes.push_back(check::facePlane(f)),
                 b.planes.back().dist -= dot(b.planes.back().normal, origin);
-        std::tie(b.lo, b.hi) = bounds(check::sideWindings(b.planes));
+        b.sides = check::sideWindings(b.planes);
+        for (const check::Winding &w : b.sides)
+            b.corners.insert(b.corners.end(), w.begin(), w.end());
         return b;
     }
 
-    static std::pair<double, double> spread(const check::Winding &w, const Plane &p)
-    {
-        std::pair<double, double> r{INFINITY, -INFINITY};
-        for (const Vec &c : w)
-            r = {std::min(r.first, dot(p.normal, c) - p.dist),
-                 std::max(r.second, dot(p.normal, c) - p.dist)};
-        return r;
-    }
+    // Compilers store a plane with its largest component positive.
+    static bool reversed(const Plane &p) { return p.normal[axis(p.normal).first] < 0; }
 
-    // The part of `w` behind `p`.
-    static check::Winding behind(const check::Winding &w, const Plane &p)
+    int plane(const Plane &p)
     {
-        check::Winding out;
-        for (size_t k = 0; k < w.size(); ++k) {
-            const Vec &a = w[k], &b = w[(k + 1) % w.size()];
-            const double da = dot(p.normal, a) - p.dist, db = dot(p.normal, b) - p.dist;
-            if (da <= 0)
-                out.push_back(a);
-            if (da * db < 0)
-                out.push_back(a + (b - a) * (da / (da - db)));
-        }
-        return out;
-    }
-
-    // Stored with its largest component positive, as compilers do.
-    int plane(Plane p)
-    {
-        const auto [a, type] = axis(p.normal);
-        planes.push_back(p = p.normal[a] < 0 ? Plane{p.normal * -1, -p.dist} : p);
-        record(1, "ffffi", {p.normal[0], p.normal[1], p.normal[2], p.dist, double(type)});
-        return int(planes.size() - 1);
+        const double s = reversed(p) ? -1 : 1;
+        return record(1, "ffffi",
+                      {s * p.normal[0], s * p.normal[1], s * p.normal[2], s * p.dist,
+                       double(axis(p.normal).second)});
     }
 
     int leaf(int contents)
     {
-        leaves.push_back(contents);
-        record(10,
-               kind == "BSP2" ? "iiffffffiii"
-               : big()        ? "iissssssiii"
-                              : "iissssssuui",
-               {double(contents), -1});
-        return -int(leaves.size());
+        return -1 - record(10,
+                           kind == "BSP2" ? "iiffffffiii"
+                           : big()        ? "iissssssiii"
+                                          : "iissssssuui",
+                           {double(contents), -1});
     }
 
-    // The subtree over the region behind all of `region`'s planes; returns its child number.
-    int split(const std::vector<Brush> &brushes, const std::vector<Plane> &region)
+    // The subtree over where `brushes` reach, the first one already behind its planes
+    // before `done`; returns its child number. Nodes come after their children.
+    int split(const std::vector<const Brush *> &brushes, size_t done = 0)
     {
-        const std::vector<check::Winding> walls = check::sideWindings(region);
-        std::vector<Plane> kept; // only the planes that bound it, so that it stays small
-        check::Winding corners;
-        for (size_t k = 0; k < region.size(); ++k)
-            if (!walls[k].empty())
-                kept.push_back(region[k]),
-                    corners.insert(corners.end(), walls[k].begin(), walls[k].end());
-        const auto [lo, hi] = bounds(walls);
-        const Brush *around = nullptr;
-        for (const Brush &b : brushes) {
-            bool apart = false;
-            for (size_t a = 0; a < 3; ++a)
-                apart |= b.hi[a] <= lo[a] + eps || b.lo[a] >= hi[a] - eps;
-            for (size_t k = 0; k < b.planes.size() && !apart; ++k)
-                apart = spread(corners, b.planes[k]).first >= -eps;
-            for (size_t k = 0; k < b.planes.size() && !apart; ++k) {
-                if (spread(corners, b.planes[k]).second <= eps)
-                    continue;
-                const int n = int(nodes.size()), index = plane(b.planes[k]);
-                const Plane q = planes[size_t(index)];
-                nodes.push_back({index, 0, 0});
-                std::vector<Plane> front = kept, back = kept;
-                front.push_back({q.normal * -1, -q.dist}), back.push_back(q);
-                nodes[size_t(n)].front = split(brushes, front);
-                nodes[size_t(n)].back = split(brushes, back);
-                return n;
-            }
-            around = around || apart ? around : &b;
+        if (brushes.empty())
+            return leaf(-1);
+        const Brush &b = *brushes[0];
+        if (done == b.planes.size())
+            return b.contents == -2 ? -1 : leaf(b.contents);
+        const Plane &p = b.planes[done];
+        std::vector<const Brush *> outside, inside{&b};
+        for (size_t k = 1; k < brushes.size(); ++k) {
+            double lo = INFINITY, hi = -INFINITY;
+            for (const Vec &c : brushes[k]->corners)
+                lo = std::min(lo, dot(p.normal, c) - p.dist),
+                hi = std::max(hi, dot(p.normal, c) - p.dist);
+            if (hi > eps)
+                outside.push_back(brushes[k]);
+            if (lo < -eps)
+                inside.push_back(brushes[k]);
         }
-        const int contents = around ? around->contents : -1;
-        return contents == -2 ? -1 : leaf(contents);
-    }
-
-    // Follows a side's part down the tree to the leaves in front of it.
-    void push(const Brush &b, size_t side, check::Winding w, int child, int owner,
-              std::vector<Piece> &out)
-    {
-        while (child >= 0 && w.size() >= 3) {
-            const Node &n = nodes[size_t(child)];
-            const Plane &p = planes[size_t(n.plane)];
-            const auto [lo, hi] = spread(w, p);
-            if (lo > -eps && hi < eps) // on it: onwards to the side it faces
-                owner = child, child = dot(p.normal, b.planes[side].normal) > 0 ? n.front : n.back;
-            else if (lo < -eps && hi > eps)
-                push(b, side, behind(w, {p.normal * -1, -p.dist}), n.front, owner, out),
-                    w = behind(w, p), child = n.back;
-            else
-                child = hi > eps ? n.front : n.back;
-        }
-        const int seen = child < 0 ? leaves[size_t(-1 - child)] : -2;
-        if (seen != -2 && seen != b.contents && owner >= 0 && check::boundsFace(w))
-            out.push_back({owner, &b, side, w});
+        const int out = split(outside), in = split(inside, done + 1);
+        return record(
+            5,
+            kind == "BSP2" ? "iiiffffffii"
+            : big()        ? "iiissssssii"
+                           : "issssssssuu",
+            {double(plane(p)), double(reversed(p) ? in : out), double(reversed(p) ? out : in)});
     }
 
     void model(const std::vector<Brush> &brushes, const Vec &origin)
     {
         check::Winding corners;
+        std::vector<const Brush *> order;
         for (const Brush &b : brushes)
-            corners.insert(corners.end(), {b.lo, b.hi});
-        const auto [lo, hi] = bounds({corners});
-        std::vector<Plane> region;
-        for (const Vec &n : {Vec{1, 0, 0}, Vec{0, 1, 0}, Vec{0, 0, 1}})
-            region.push_back({n, dot(n, hi) + 32}), region.push_back({n * -1, 32 - dot(n, lo)});
-        const size_t firstNode = nodes.size();
-        const int head = split(brushes, region), firstFace = count(7, big() ? 28 : 20);
-        std::vector<Piece> pieces;
-        for (const Brush &b : brushes) {
-            const std::vector<check::Winding> sides = check::sideWindings(b.planes);
-            for (size_t k = 0; k < sides.size(); ++k)
-                push(b, k, sides[k], head, -1, pieces);
-        }
-        std::stable_sort(pieces.begin(), pieces.end(),
-                         [](const Piece &x, const Piece &y) { return x.node < y.node; });
-        for (const Piece &x : pieces)
-            face(x, origin);
-        for (size_t k = firstNode; k < nodes.size(); ++k) {
-            const Node &n = nodes[k];
-            record(5,
-                   kind == "BSP2" ? "iiiffffffii"
-                   : big()        ? "iiissssssii"
-                                  : "issssssssuu",
-                   {double(n.plane), double(n.front), double(n.back), 0, 0, 0, 0, 0, 0,
-                    double(n.firstFace), double(n.faces)});
-        }
+            corners.insert(corners.end(), b.corners.begin(), b.corners.end()), order.push_back(&b);
+        const auto [lo, hi] = check::bounds({corners});
+        const int head = split(order), firstFace = count(7, big() ? 28 : 20);
+        for (const Brush &b : brushes)
+            for (size_t k = 0; k < b.sides.size(); ++k)
+                if (check::boundsFace(b.sides[k])) { // in two, as compilers cut faces
+                    const check::Winding &w = b.sides[k];
+                    check::Winding rest = w;
+                    rest.erase(rest.begin() + 1);
+                    face(b, k, {w.begin(), w.begin() + 3}, origin);
+                    if (rest.size() >= 3)
+                        face(b, k, rest, origin);
+                }
         put(14, float(lo[0]), float(lo[1]), float(lo[2]), float(hi[0]), float(hi[1]), float(hi[2]),
             0.f, 0.f, 0.f, head, 0, 0, 0, 0, firstFace, count(7, big() ? 28 : 20) - firstFace);
     }
 
     // A face with its own texinfo and vertices, every other edge stored reversed.
-    void face(const Piece &x, const Vec &origin)
+    void face(const Brush &b, size_t side, const check::Winding &w, const Vec &origin)
     {
-        Node &n = nodes[size_t(x.node)];
-        n.firstFace = n.faces++ ? n.firstFace : count(7, big() ? 28 : 20);
-        const check::Face &f = (*x.brush->faces)[x.side];
+        const check::Face &f = (*b.faces)[side];
         if (!textures.contains(f.shader))
             textures << f.shader;
         put(6, axes(f, origin), qint32(textures.indexOf(f.shader)), 0);
-        const int first = count(3, 12), edges = count(13, 4), size = int(x.points.size());
+        const int first = count(3, 12), edges = count(13, 4), size = int(w.size());
         for (int k = 0; k < size; ++k) {
-            const int a = first + k, b = first + (k + 1) % size, e = count(12, big() ? 8 : 4);
-            record(3, "fff",
-                   {x.points[size_t(k)][0], x.points[size_t(k)][1], x.points[size_t(k)][2]});
-            record(12, big() ? "ii" : "uu", {double(k % 2 ? b : a), double(k % 2 ? a : b)});
+            const int a = first + k, c = first + (k + 1) % size;
+            record(3, "fff", {w[size_t(k)][0], w[size_t(k)][1], w[size_t(k)][2]});
+            const int e =
+                record(12, big() ? "ii" : "uu", {double(k % 2 ? c : a), double(k % 2 ? a : c)});
             put(13, k % 2 ? -e : e);
         }
-        const double side = dot(planes[size_t(n.plane)].normal, x.brush->planes[x.side].normal) < 0;
         record(7, big() ? "iiiiiii" : "usissii",
-               {double(n.plane), side, double(edges), double(size), count(6, 40) - 1.0,
-                -256.0 /* one light style */, -1});
+               {double(plane(b.planes[side])), double(reversed(b.planes[side])), double(edges),
+                double(size), count(6, 40) - 1.0, -256.0 /* one light style */, -1});
     }
 
     QByteArray kind;
-    std::vector<Plane> planes;
-    std::vector<Node> nodes;
-    std::vector<int> leaves; // contents
     QByteArrayList textures;
 };

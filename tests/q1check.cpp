@@ -1,25 +1,12 @@
 #include "q1check.h"
 
-#include <random>
-
 namespace check {
 namespace {
 
-// What fills a leaf, or a brush by its texture: -1 nothing, -2 solid, -3 water, -4 slime,
-// -5 lava, -6 sky; Half-Life's currents are water, its other contents solid, and its
-// liquids' names start with ! where Quake's start with *.
-int contentsOf(int leaf)
+// Half-Life's currents are water, its other contents solid.
+int leafContents(int leaf)
 {
     return leaf >= -6 && leaf <= -1 ? leaf : leaf >= -14 && leaf <= -9 ? -3 : -2;
-}
-int contentsOf(QByteArray texture)
-{
-    texture = texture.toLower().replace('!', '*');
-    return texture.startsWith("*lava")    ? -5
-           : texture.startsWith("*slime") ? -4
-           : texture.startsWith('*')      ? -3
-           : texture.startsWith("sky")    ? -6
-                                          : -2;
 }
 
 struct Solid {
@@ -33,8 +20,7 @@ std::vector<Solid> solids(const Entity &e, const Vec &origin, QStringList &probl
 {
     std::vector<Solid> out;
     for (const std::vector<Face> &sides : e.brushes) {
-        if (std::all_of(sides.begin(), sides.end(),
-                        [](const Face &x) { return x.shader.toLower() == "origin"; }))
+        if (sides[0].shader.toLower() == "origin")
             continue;
         Solid &s = out.emplace_back(Solid{{}, &sides, contentsOf(sides[0].shader)});
         for (const Face &x : sides) {
@@ -65,46 +51,53 @@ int where(const std::vector<Solid> &solids, const Vec &p, int contents = 0)
     return found;
 }
 
-// Jittered points through a box, the same on every run.
+// Points through a box, one in each cell of a grid, each cell's at another place in it.
 template <class Each> void sample(const Vec &lo, const Vec &hi, Each each)
 {
-    std::mt19937 random(29);
     for (int k = 0, n = 16; k < n * n * n; ++k) {
         const int cell[3] = {k % n, k / n % n, k / n / n};
         Vec p;
         for (size_t a = 0; a < 3; ++a)
-            p[a] = lo[a] + (hi[a] - lo[a]) * (cell[a] + random() / 4294967296.0) / n;
+            p[a] = lo[a] +
+                   (hi[a] - lo[a]) * (cell[a] + std::fmod(0.618034 * k * double(a + 1), 1)) / n;
         each(p);
     }
 }
 
-// The contents of the leaf at p, or 1 when p lies within 0.01 of a plane on its path.
-int contentsAt(const Q1Bsp &bsp, int node, const Vec &p)
-{
-    double nearest;
-    node = leafAt(bsp.nodes, bsp.planes, node, p, nearest);
-    return node < 0 && nearest > 0.01 ? bsp.contents[size_t(-1 - node)] : 1;
-}
-
-// Whether side k of `s` holds face `f`: its plane, the face's centre, texture and axes.
-bool holds(const Solid &s, size_t k, const Q1Bsp::Face &f, const Vec &origin)
+// Whether a side of `s` holds face `f`: its plane, the face's centre, texture and axes.
+bool holds(const Solid &s, const Q1Bsp::Face &f, const Vec &origin)
 {
     Vec centre{};
     for (const Vec &p : f.points)
         centre = centre + p * (1.0 / double(f.points.size()));
-    const Face &side = (*s.sides)[k];
-    bool same = samePlane(s.planes[k], f.plane) && side.shader == f.texture;
     for (const Bsp::Plane &x : s.planes)
-        same &= dot(x.normal, centre) - x.dist <= 0.01;
-    for (size_t j = 0; j < 8 && same; ++j) {
-        const double *v = side.vecs[j / 4];
-        const double x = v[j % 4] + (j % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0);
-        same = std::abs(x - f.vecs[j / 4][j % 4]) <= 1e-4 * (1 + std::abs(x));
+        if (dot(x.normal, centre) - x.dist > 0.01)
+            return false;
+    for (size_t k = 0; k < s.planes.size(); ++k) {
+        const Face &side = (*s.sides)[k];
+        bool same = samePlane(s.planes[k], f.plane) && side.shader == f.texture;
+        for (size_t j = 0; j < 8 && same; ++j) {
+            const double *v = side.vecs[j / 4];
+            const double x = v[j % 4] + (j % 4 == 3 ? dot({v[0], v[1], v[2]}, origin) : 0);
+            same = std::abs(x - f.vecs[j / 4][j % 4]) <= 1e-4 * (1 + std::abs(x));
+        }
+        if (same)
+            return true;
     }
-    return same;
+    return false;
 }
 
 } // namespace
+
+int contentsOf(QByteArray texture)
+{
+    texture = texture.toLower().replace('!', '*');
+    return texture.startsWith("*lava")    ? -5
+           : texture.startsWith("*slime") ? -4
+           : texture.startsWith('*')      ? -3
+           : texture.startsWith("sky")    ? -6
+                                          : -2;
+}
 
 Q1Bsp readQ1(const QByteArray &b)
 {
@@ -157,9 +150,6 @@ Q1Fidelity compareQ1(const Q1Bsp &bsp, const Map &map)
     Q1Fidelity f;
     if (map.size() != size_t(bsp.entities.size()))
         f.problems << QString("%1 entities written of %2").arg(map.size()).arg(bsp.entities.size());
-    QSet<QByteArray> textures{bsp.halfLife ? "SKIP" : "skip"}; // what a side may be textured
-    for (const Q1Bsp::Face &x : bsp.faces)
-        textures << x.texture;
     for (size_t e = 0; e < std::min(map.size(), size_t(bsp.entities.size())); ++e) {
         const QPair<QByteArray, QByteArray> valve("mapversion", "220");
         Keys keys = bsp.entities[qsizetype(e)], written = map[e].keys;
@@ -177,32 +167,27 @@ Q1Fidelity compareQ1(const Q1Bsp &bsp, const Map &map)
             xyz.size() == 3 ? Vec{xyz[0].toDouble(), xyz[1].toDouble(), xyz[2].toDouble()} : Vec{};
         const std::vector<Solid> brushes = solids(map[e], origin, f.problems);
         f.brushes += int(brushes.size());
-        for (const Solid &s : brushes)
-            for (const Face &x : *s.sides)
-                if (s.contents == -2 && !textures.contains(x.shader))
-                    f.problems << "a side textured " + x.shader + ", no face's texture";
         const Q1Bsp::Model &tree = bsp.models[m];
         sample(tree.mins, tree.maxs, [&](const Vec &p) {
-            const int leaf = contentsAt(bsp, tree.head, p), contents = contentsOf(leaf),
+            double nearest;
+            const int leaf = leafAt(bsp.nodes, bsp.planes, tree.head, p, nearest);
+            const int contents = leaf < 0 ? leafContents(bsp.contents[size_t(-1 - leaf)]) : 0,
                       w = where(brushes, p, contents);
-            if (w < 0 || leaf == 1)
+            if (leaf >= 0 || nearest <= 0.01 || w < 0)
                 return;
-            const bool agrees = contents == -1 ? w == 0 : w & 2;
-            if (++f.samples, f.agreeing += agrees; !agrees && f.samples - f.agreeing <= 5)
+            ++f.samples;
+            if ((contents == -1 ? w != 0 : !(w & 2)) && f.problems.size() < 10)
                 f.problems << QString::asprintf("entity %zu: contents %d at %g %g %g, %s a brush",
                                                 e, contents, p[0], p[1], p[2],
                                                 w ? "inside" : "outside");
         });
-        for (int k = tree.firstFace; k < tree.firstFace + tree.faces; ++k) {
-            bool found = false;
-            for (const Solid &s : brushes)
-                for (size_t j = 0; j < s.planes.size() && !found; ++j)
-                    found = holds(s, j, bsp.faces[size_t(k)], origin);
-            if (++f.faces, f.textured += found; !found && f.faces - f.textured <= 5)
+        for (int k = tree.firstFace; k < tree.firstFace + tree.faces; ++k, ++f.faces)
+            if (std::ranges::none_of(
+                    brushes, [&](auto &s) { return holds(s, bsp.faces[size_t(k)], origin); }) &&
+                f.problems.size() < 10)
                 f.problems << QString::asprintf(
                     "entity %zu: face %d (%s) on no side with its texture", e, k,
                     bsp.faces[size_t(k)].texture.data());
-        }
     }
     return f;
 }
@@ -210,23 +195,19 @@ Q1Fidelity compareQ1(const Q1Bsp &bsp, const Map &map)
 std::pair<int, int> coversQ1(const Map &map, const Map &source)
 {
     QStringList ignored;
-    const auto all = [&](const Map &m) {
-        std::vector<Solid> out;
-        for (const Entity &e : m)
-            for (Solid &s : solids(e, {}, ignored))
-                out.push_back(std::move(s));
-        return out;
-    };
-    const std::vector<Solid> written = all(map);
+    std::vector<Solid> written;
+    for (const Entity &e : map)
+        std::ranges::move(solids(e, {}, ignored), std::back_inserter(written));
     std::pair<int, int> n;
-    for (const Solid &s : all(source)) {
-        const auto [lo, hi] = bounds(sideWindings(s.planes));
-        sample(lo, hi, [&](const Vec &p) {
-            const int w = where(written, p);
-            if (w >= 0 && where({s}, p) == 1)
-                ++n.first, n.second += w;
-        });
-    }
+    for (const Entity &e : source)
+        for (const Solid &s : solids(e, {}, ignored)) {
+            const auto [lo, hi] = bounds(sideWindings(s.planes));
+            sample(lo, hi, [&](const Vec &p) {
+                const int w = where(written, p);
+                if (w >= 0 && where({s}, p) == 1)
+                    ++n.first, n.second += w;
+            });
+        }
     return n;
 }
 

@@ -29,10 +29,14 @@ struct Q1Bsp {
 
 Q1Bsp readQ1(const QByteArray &bytes); // a well-formed one
 
+// What fills a brush by its texture: -1 nothing, -2 solid, -3 water, -4 slime, -5 lava,
+// -6 sky, as in a leaf; Half-Life's liquids' names start with ! where Quake's start with *.
+int contentsOf(QByteArray texture);
+
 struct Q1Fidelity {
-    // Samples clear of every plane and those where tree and brushes agree; faces and those
-    // found on a side with their texture and axes; brushes written, origin brushes aside.
-    int samples = 0, agreeing = 0, faces = 0, textured = 0, brushes = 0;
+    // Samples clear of every plane, faces, brushes written (origin brushes aside); what
+    // disagrees: contents at a sample, a face on no side with its texture and axes.
+    int samples = 0, faces = 0, brushes = 0;
     QStringList problems;
 };
 
