@@ -144,12 +144,14 @@ class TestWindows : public QObject {
             else if (verb == "drives") {
                 drives->setDrives({"/", arg});
                 drives->setDrive("/");
-            } else if (verb == "deep") { // depth below the tree, name length
+            } else if (verb == "deep") { // depth below the tree, name length, subfolders
                 const QStringList n = arg.split(' ');
                 QString path = root;
                 for (int level = 0; level < n[0].toInt(); ++level)
                     path += '/' + QString(n[1].toInt(), QChar('a' + level % 26));
-                QVERIFY(QDir().mkpath(path) && QDir::setCurrent(path));
+                for (int i = 0; i <= n[2].toInt(); ++i)
+                    QVERIFY(QDir().mkpath(path + QString("/sub%1").arg(i).left(i ? -1 : 0)));
+                QVERIFY(QDir::setCurrent(path));
             } else if (verb == "inview") { // the open folder, as much of its chain above as fits
                 const QRect row = dirs->visualRect(dirs->currentIndex()),
                             view = dirs->viewport()->rect();
@@ -329,7 +331,7 @@ no bspc.exe: bspc none; start; %nostart %gone; fields old.bsp|old.map
 bspc.exe not what it should be: bspc #! /no/such/sh -e; start
     %nostart o interpretador /no/such/sh não foi encontrado; bspc folder; start
     %nostart é um diretório
-deep folders: deep 40 4; BSP; inview; end; deep 3 17; BSP; inview; end
+deep folders: deep 40 4 3; BSP; inview; end; deep 3 17 0; BSP; inview; end
 )"));
     }
 
