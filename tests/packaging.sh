@@ -12,14 +12,12 @@ rm -rf "$out"
 deb=$(ls "$out"/vostrand_*.deb)
 dpkg-deb -x "$deb" "$out/tree"
 cd "$out/tree/usr"
-icon=share/icons/hicolor app=apps/org.vostrand.Vostrand
-for path in lib/vostrand/bspc.exe share/applications/org.vostrand.Vostrand.desktop \
-    share/metainfo/org.vostrand.Vostrand.metainfo.xml share/mime/packages/org.vostrand.Vostrand.xml \
-    $icon/16x16/$app.png $icon/32x32/$app.png $icon/scalable/$app.svg; do
+id=org.vostrand.Vostrand icon=share/icons/hicolor/*/apps/$id
+for path in lib/vostrand/bspc.exe share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+    share/mime/packages/$id.xml $icon.png $icon.svg; do
     [ -s "$path" ] || fail "package lacks $path"
 done
 
-# Its errors and warnings include missing library dependencies and man pages that do not render.
 lintian -I "$deb" >"$out/lintian.txt" 2>&1 || true
 grep -E '^[EW]: |hardening' "$out/lintian.txt" >&2 && fail "lintian rejects the package"
 
@@ -31,5 +29,3 @@ help=$(lib/vostrand/bspc.exe --help 2>&1) || fail "bspc.exe --help failed"
 for option in $(echo "$help" | grep -oE -- '(^|[[ ])--?[a-z0-9]+' | tr -d ' [' | sort -u); do
     grep -qF -- "$option" "$out/bspc.exe.txt" || fail "bspc.exe(1) does not describe $option"
 done
-version=$(lib/vostrand/bspc.exe --version)
-grep -qF "$version" "$out/bspc.exe.txt" || fail "bspc.exe(1) does not give the version it prints: $version"

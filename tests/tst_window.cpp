@@ -11,7 +11,7 @@ class TestWindow : public QObject {
 
     QProcess program;
 
-    // Runs xdotool, xclip, xprop or import on the virtual display; returns what it printed.
+    // Runs xdotool, xclip or import on the virtual display; returns what it printed.
     QString run(const QString &command)
     {
         QProcess process;

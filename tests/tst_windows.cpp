@@ -56,10 +56,9 @@ class TestWindows : public QObject {
         while (!steps.isEmpty() && !QTest::currentTestFailed()) {
             const QString step = steps.takeFirst()
                                      .replace("%nostart", "box Não foi possível iniciar %tool:")
-                                     .replace("%gone", "arquivo não encontrado")
+                                     .replace("%tool", stub->folder() + "/bspc.exe")
                                      .replace("%odd", core::decodeName(oddFile))
                                      .replace("%dir", core::decodeName(oddFolder))
-                                     .replace("%tool", stub->folder() + "/bspc.exe")
                                      .replace("%pasted", pasted)
                                      .replace("$", root);
             const QString verb = step.section(' ', 0, 0), arg = step.section(' ', 1);
@@ -68,7 +67,6 @@ class TestWindows : public QObject {
             auto *files = open->findChild<QAbstractItemView *>("File1");
             auto *dirs = open->findChild<DirList *>("Dir1");
             auto *drives = open->findChild<DriveList *>("Drive1");
-            auto *start = window->findChild<QPushButton *>("Command3");
             if (verb == "end")
                 return;
             if (verb == "BSP" || verb == "MAP") { // the main window's chooser, until "end"
@@ -94,13 +92,12 @@ class TestWindows : public QObject {
                 else
                     QVERIFY(fs::remove(path) && (arg == "none" || fs::create_directory(path)));
             } else if (verb == "start")
-                QTest::mouseClick(start, Qt::LeftButton);
+                QTest::mouseClick(window->findChild<QPushButton *>("Command3"), Qt::LeftButton);
             else if (verb == "paste") { // a path of that many characters
                 QLineEdit *into = field(bsp);
                 QGuiApplication::clipboard()->setText(pasted = '/' + QString(map.toInt() - 1, 'a'));
                 into->selectAll();
                 QTest::keySequence(into, QKeySequence::Paste);
-                QCOMPARE(into->text(), pasted);
             } else if (verb == "drop" || verb == "refuse") { // on, actions offered, URLs
                 const QStringList words = arg.split(' ');
                 const Qt::DropActions offered(words[1].toInt());
@@ -121,7 +118,7 @@ class TestWindows : public QObject {
                 QCOMPARE(field("txtBSP")->text() + '|' + field("txtMAP")->text(), arg);
                 if (verb == "fields")
                     continue;
-                start->click();
+                window->findChild<QPushButton *>("Command3")->click();
                 QVERIFY(stub->waitForRecords(1));
                 QCOMPARE(stub->records().first().argv.mid(1),
                          QList<QByteArray>({"-bsp2map", core::encodeName(bsp), "-output",
@@ -314,11 +311,10 @@ BSP space: BSP; focus; press File1 Space; ok; end; tool $/maps/arena.bsp|old.map
 BSP escape, cancel: BSP; file c.Bsp; press Abrir Escape; cancel; end; tool old.bsp|old.map
 MAP open: MAP; dir $/maps/%dir; ok; end; tool old.bsp|$/maps/%dir
 drive of the working dir: drives $; press Drive1 Down; path $/maps; drive $
-drive refused: drives $/locked; press Drive1 Down
-    box Não foi possível abrir a unidade $/locked: permissão negada; path $/maps; drive /
-    files arena.bsp,B.BSP,c.Bsp,%odd
-current folder removed: dir $/maps/sub; rm $/maps/sub; press Dir1 Return
-    box Não foi possível abrir o diretório $/maps/sub: %gone; path $/maps/sub; files deep.bsp
+drive refused: drives $/locked; press Drive1 Down; path $/maps; drive /
+    files arena.bsp,B.BSP,c.Bsp,%odd; box Não foi possível abrir a unidade $/locked: permissão negada
+current folder removed: dir $/maps/sub; rm $/maps/sub; press Dir1 Return; path $/maps/sub
+    files deep.bsp; box Não foi possível abrir o diretório $/maps/sub: arquivo não encontrado
 vanished while shown: MAP; dir $/maps/sub; rm $/maps/sub; ok; path $/maps; files d.map
     box O diretório $/maps/sub não existe mais.; end; fields old.bsp|old.map
 drop many: drop Form1 7 file://$ file://$/maps/arena.bsp file://$/other file://$/maps/B.BSP
@@ -327,7 +323,7 @@ drop refused: refuse Form1 7 file://$/maps/arena.bsp https://example.org/x
     refuse txtBSP 2 file://$/maps/arena.bsp; refuse txtBSP 7 file://otherhost$/maps/arena.bsp
     fields old.bsp|old.map; drop txtMAP 6 file://localhost$/maps/c.Bsp; fields $/maps/c.Bsp|old.map
 any length: paste txtMAP|33000; BSP; paste Text1|33000; ok; end; tool %pasted|%pasted
-no bspc.exe: bspc none; start; %nostart %gone; fields old.bsp|old.map
+no bspc.exe: bspc none; start; %nostart arquivo não encontrado; fields old.bsp|old.map
 bspc.exe not what it should be: bspc #! /no/such/sh -e; start
     %nostart o interpretador /no/such/sh não foi encontrado; bspc folder; start
     %nostart é um diretório
