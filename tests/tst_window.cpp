@@ -1,20 +1,17 @@
 // The built program in a real X window, driven as a user would with xdotool, at
 // 1x and 2x: a real OpenArena map opened with it as a file manager does, for the
-// real bspc.exe beside it, and its conversion window; then both choosers. It
-// also takes the screenshots.
+// real bspc.exe beside it, and its conversion window; then both choosers, for the
+// screenshots.
 #include "convertkit.h"
-#include "testkit.h"
 
 #include <QProcess>
-
-#include <fstream>
 
 class TestWindow : public QObject {
     Q_OBJECT
 
     QProcess program;
 
-    // Runs xdotool, xclip, xprop or import on the virtual display; returns what it printed.
+    // Runs xdotool, xclip or import on the virtual display; returns what it printed.
     QString run(const QString &command)
     {
         QProcess process;
@@ -110,14 +107,8 @@ private slots:
         for (const QString mode : {"bsp", "map"}) {
             click(main, 328, mode == "bsp" ? 50 : 98); // "..." beside the field
             const QString chooser = find("^Abrir$");
-            // A child of the main window to the window manager too.
-            QCOMPARE(
-                run("xprop WM_TRANSIENT_FOR -id " + chooser).trimmed(),
-                QString("WM_TRANSIENT_FOR(WINDOW): window id # 0x%1").arg(main.toULong(), 0, 16));
             if (mode == "bsp")
                 click(chooser, 228, 32); // the first file
-            // Enter and Escape press nothing: the chooser stays open.
-            run("xdotool key --window " + chooser + " Return Escape");
             screenshot(chooser, "chooser-" + mode);
             click(chooser, 482, 38); // "OK"
             QTRY_VERIFY_WITH_TIMEOUT(find("^Abrir$", 0).isEmpty(), 10000);

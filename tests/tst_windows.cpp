@@ -45,8 +45,8 @@ class TestWindows : public QObject {
     Abrir *open = nullptr;          // the chooser that steps act on
     QStringList boxes; // the texts of the message boxes answered, "?" before one not the error box
     QTimer boxTimer;
-    QString pasted, loader; // the text last pasted; the stub's loader, renamed
-    int points = 0;         // of the font set, 0: the platform's
+    QString pasted; // the text last pasted
+    int points = 0; // of the font set, 0: the platform's
 
     QLineEdit *field(const QString &name) const { return window->findChild<QLineEdit *>(name); }
 
@@ -55,17 +55,11 @@ class TestWindows : public QObject {
     {
         while (!steps.isEmpty() && !QTest::currentTestFailed()) {
             const QString step = steps.takeFirst()
-                                     .replace("%nodrive", "box Não foi possível abrir a unidade")
                                      .replace("%nostart", "box Não foi possível iniciar %tool:")
-                                     .replace("%bsps", "files arena.bsp,B.BSP,c.Bsp,%odd")
-                                     .replace("%gone", "arquivo não encontrado")
-                                     .replace("%refused", "permissão negada")
+                                     .replace("%tool", stub->folder() + "/bspc.exe")
                                      .replace("%odd", core::decodeName(oddFile))
                                      .replace("%dir", core::decodeName(oddFolder))
-                                     .replace("%nl", "\n")
-                                     .replace("%tool", stub->folder() + "/bspc.exe")
                                      .replace("%pasted", pasted)
-                                     .replace("%loader", loader)
                                      .replace("$", root);
             const QString verb = step.section(' ', 0, 0), arg = step.section(' ', 1);
             // "bsp|map" for the fields, or "field|length"
@@ -73,7 +67,6 @@ class TestWindows : public QObject {
             auto *files = open->findChild<QAbstractItemView *>("File1");
             auto *dirs = open->findChild<DirList *>("Dir1");
             auto *drives = open->findChild<DriveList *>("Drive1");
-            auto *start = window->findChild<QPushButton *>("Command3");
             if (verb == "end")
                 return;
             if (verb == "BSP" || verb == "MAP") { // the main window's chooser, until "end"
@@ -90,36 +83,21 @@ class TestWindows : public QObject {
                 // Whether one opened, and back to the chooser on its own; the one shown is gone.
                 QVERIFY(std::exchange(open, chooser.get()) && !window->findChild<Abrir *>());
                 QCOMPARE(field("txtOperacao")->text(), verb);
-            } else if (verb == "cwd")
-                QVERIFY(QDir().mkpath(arg) && QDir::setCurrent(arg));
-            else if (verb == "rm")
+            } else if (verb == "rm")
                 QVERIFY(QDir(arg).removeRecursively());
-            else if (verb == "bspc") { // what bspc.exe is instead of the stub
+            else if (verb == "bspc") { // bspc.exe a script, gone, or a folder
                 const std::string path = stub->tool().toStdString();
-                QFile file(stub->tool());
-                QVERIFY(file.open(QIODevice::ReadWrite));
-                QByteArray bytes = file.readAll();
-                if (arg == "elf") { // its loader renamed to one that is not there
-                    const qsizetype at = bytes.indexOf("/ld-"),
-                                    from = bytes.lastIndexOf('\0', at) + 1;
-                    bytes[from + 1] = 'X';
-                    loader = bytes.mid(from, bytes.indexOf('\0', at) - from);
-                }
-                QVERIFY(file.resize(0) &&
-                        file.write(arg.startsWith("#!") ? arg.toUtf8() + '\n' : bytes));
-                if (arg == "none" || arg == "folder")
+                if (arg.startsWith("#!")) // the file stays, and so does its mode
+                    std::ofstream(path) << arg.toStdString() << '\n';
+                else
                     QVERIFY(fs::remove(path) && (arg == "none" || fs::create_directory(path)));
-            } else if (verb == "throw")
-                connect(start, &QPushButton::clicked,
-                        [] { throw std::runtime_error("disco cheio"); });
-            else if (verb == "start")
-                QTest::mouseClick(start, Qt::LeftButton);
+            } else if (verb == "start")
+                QTest::mouseClick(window->findChild<QPushButton *>("Command3"), Qt::LeftButton);
             else if (verb == "paste") { // a path of that many characters
                 QLineEdit *into = field(bsp);
                 QGuiApplication::clipboard()->setText(pasted = '/' + QString(map.toInt() - 1, 'a'));
                 into->selectAll();
                 QTest::keySequence(into, QKeySequence::Paste);
-                QCOMPARE(into->text(), pasted);
             } else if (verb == "drop" || verb == "refuse") { // on, actions offered, URLs
                 const QStringList words = arg.split(' ');
                 const Qt::DropActions offered(words[1].toInt());
@@ -140,7 +118,7 @@ class TestWindows : public QObject {
                 QCOMPARE(field("txtBSP")->text() + '|' + field("txtMAP")->text(), arg);
                 if (verb == "fields")
                     continue;
-                start->click();
+                window->findChild<QPushButton *>("Command3")->click();
                 QVERIFY(stub->waitForRecords(1));
                 QCOMPARE(stub->records().first().argv.mid(1),
                          QList<QByteArray>({"-bsp2map", core::encodeName(bsp), "-output",
@@ -163,17 +141,6 @@ class TestWindows : public QObject {
             else if (verb == "drives") {
                 drives->setDrives({"/", arg});
                 drives->setDrive("/");
-            } else if (verb == "pick") { // the second drive, as a user does
-                QTest::keyClick(drives, Qt::Key_F4);
-                drives->view()->setCurrentIndex(drives->model()->index(1, 0));
-                QTest::keyClick(drives->view(), Qt::Key_Return);
-            } else if (verb == "wheel") { // a notch down, the focus elsewhere
-                open->activateWindow();
-                QVERIFY(QTest::qWaitForWindowActive(open));
-                const QPoint at = drives->rect().center();
-                QWheelEvent notch(at, drives->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, {},
-                                  Qt::NoScrollPhase, false);
-                QApplication::sendEvent(drives, &notch);
             } else if (verb == "deep") { // depth below the tree, name length, subfolders
                 const QStringList n = arg.split(' ');
                 QString path = root;
@@ -183,33 +150,29 @@ class TestWindows : public QObject {
                     QVERIFY(QDir().mkpath(path + QString("/sub%1").arg(i).left(i ? -1 : 0)));
                 QVERIFY(QDir::setCurrent(path));
             } else if (verb == "inview") { // the open folder, as much of its chain above as fits
-                const auto rect = [&](int r) {
-                    return dirs->visualRect(dirs->model()->index(r, 0));
-                };
                 const QRect row = dirs->visualRect(dirs->currentIndex()),
                             view = dirs->viewport()->rect();
                 QVERIFY(row.top() >= 0 && row.bottom() <= view.bottom());
                 QVERIFY(dirs->verticalScrollBar()->value() == 0 ||
                         row.bottom() + row.height() > view.bottom());
-                // Where a row's icon and name are drawn: pixels in neither background.
-                const auto drawn = [&](const QRect &r) {
+                // Where the row from `top` on has its icon and name: pixels in neither background.
+                const auto drawn = [&](int top) {
                     const QImage shot = dirs->viewport()->grab().toImage();
-                    const QRgb plain = shot.pixel(0, r.center().y()),
-                               selected = shot.pixel(view.right(), r.center().y());
                     int left = view.right(), right = 0;
-                    for (int x = 0; x <= view.right(); ++x)
-                        for (int y = qMax(r.top(), 0); y <= qMin(r.bottom(), view.bottom()); ++y)
-                            if (shot.pixel(x, y) != plain && shot.pixel(x, y) != selected)
+                    for (int y = qMax(top, 0); y < qMin(top + row.height(), view.bottom()); ++y)
+                        for (int x = 0; x <= view.right(); ++x)
+                            if (shot.pixel(x, y) != shot.pixel(0, y) &&
+                                shot.pixel(x, y) != shot.pixel(view.right(), y))
                                 left = qMin(left, x), right = qMax(right, x);
                     return std::pair(left, right);
                 };
-                const auto [left, right] = drawn(row); // the whole name, clear of both edges
+                const auto [left, right] = drawn(row.top()); // the whole name, clear of both edges
                 QVERIFY(right - left >=
                             dirs->fontMetrics().horizontalAdvance(dirs->path().section('/', -1)) &&
                         left > 0 && right < view.right() - 1);
                 dirs->verticalScrollBar()->setValue(0); // up to the drive, no row is blank
-                for (int r = 0; r < rows(dirs).size() && rect(r).top() < view.bottom(); ++r)
-                    QVERIFY2(drawn(rect(r)).second > 0, qPrintable(rows(dirs).value(r)));
+                for (int top = 0; top < view.bottom(); top += row.height())
+                    QVERIFY(!dirs->indexAt({1, top}).isValid() || drawn(top).second > 0);
             } else if (verb == "font") { // the windows made again in it
                 QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
                 font.setPointSize((points = arg.toInt()) ? points : font.pointSize());
@@ -220,15 +183,10 @@ class TestWindows : public QObject {
             else if (verb == "path") { // the open folder, highlighted
                 QCOMPARE(dirs->path(), arg);
                 QCOMPARE(dirs->currentIndex().data(DirList::PathRole).toString(), arg);
-            } else if (verb == "files") { // U+FFFD for bytes not in UTF-8, symbols for controls
+            } else if (verb == "files") { // U+FFFD for bytes not in UTF-8
                 QCOMPARE(rows(files).join(','), arg);
                 QCOMPARE(rows(files, Qt::DisplayRole).join(','),
-                         QString(arg)
-                             .replace(core::decodeName(oddFile), "mapa\uFFFD\uFFFDo.bsp")
-                             .replace('\n', QChar(0x240A)));
-                for (const QAbstractItemView *list :
-                     {files, static_cast<QAbstractItemView *>(dirs)})
-                    QVERIFY(list->sizeHintForRow(0) < 2 * list->fontMetrics().height()); // one line
+                         QString(arg).replace(core::decodeName(oddFile), "mapa\uFFFD\uFFFDo.bsp"));
             } else if (verb == "fits") { // the conversion window, whole on the screen
                 QTRY_COMPARE(QApplication::activeWindow()->objectName(), "Conversao");
                 QWidget *top = QApplication::activeWindow();
@@ -238,12 +196,10 @@ class TestWindows : public QObject {
                 QVERIFY(screen.contains(top->frameGeometry()));
                 QVERIFY(top->rect().contains(top->findChild<QWidget *>("closeButton")->geometry()));
                 QVERIFY(top->size() == design || !screen.contains(QRect(screen.topLeft(), design)));
-            } else if (verb == "drive") { // the whole drive in its tip
+            } else if (verb == "drive") { // the whole drive in its tip, the folder list from it on
                 QCOMPARE(drives->currentData(Qt::UserRole).toString(), arg);
                 QCOMPARE(drives->toolTip(), arg);
-            } else if (verb == "chain") { // the folder list starts at the drive and never leaves it
                 QCOMPARE(rows(dirs).first(), arg);
-                QCOMPARE(rows(dirs).filter(arg), rows(dirs));
             } else if (verb == "box") { // the error box; a start that failed opens no window
                 QCOMPARE(boxes.isEmpty() ? QString() : boxes.takeFirst(), arg);
                 for (QWidget *top : QApplication::topLevelWidgets())
@@ -260,36 +216,25 @@ class TestWindows : public QObject {
         const QSize size = (top == window.get() ? QSize(5160, 2310) : QSize(8115, 4230)) *
                            (top->screen()->logicalDotsPerInch() / 1440.0);
         QVERIFY(points ? size.boundedTo(top->size() - QSize(1, 1)) == size : top->size() == size);
-        // Nothing cut: a label has the room its text needs, a line of text or
-        // a caption fits inside any other frame.
-        const int frame = 2 * top->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
         for (QWidget *w : top->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
             QVERIFY(!w->accessibleName().isEmpty()); // for screen readers
             QCOMPARE(w->isHidden(), controls.split(' ').contains('-' + w->objectName()));
-            if (w->isHidden())
-                continue;
-            const auto *button = qobject_cast<QPushButton *>(w);
-            const int caption = button ? w->fontMetrics().horizontalAdvance(button->text()) : 0;
-            const QSize need = qobject_cast<QLabel *>(w)
-                                   ? w->sizeHint()
-                                   : QSize(caption + frame, w->fontMetrics().height() + frame);
-            QVERIFY2(need.boundedTo(w->size()) == need, qPrintable(w->objectName()));
+            const auto *label = qobject_cast<QLabel *>(w); // with the room its text needs
+            QVERIFY2(!label || label->sizeHint().boundedTo(w->size()) == label->sizeHint(),
+                     qPrintable(w->objectName()));
         }
-        // Tab goes round the chain, and each control's outer edge shows the focus.
+        // Tab goes round the chain, and each control's top edge shows the focus.
         const QStringList chain = controls.split(' ').filter(QRegularExpression("^[^-]"));
         top->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(top));
         for (int i = 1; i <= chain.size(); ++i) {
             QCOMPARE(top->focusWidget()->objectName(), chain[i - 1]);
             QWidget *w = top->findChild<QWidget *>(chain.value(i, chain[0]));
-            const auto edge = [w] { // the outer edge alone
-                QImage shot = w->grab().toImage();
-                QPainter(&shot).fillRect(w->rect().adjusted(1, 1, -1, -1), Qt::black);
-                return shot;
-            };
-            const QImage unfocused = edge();
+            const QRect edge(0, 0, w->width(), 1);
+            const QImage unfocused = w->grab(edge).toImage();
             QTest::keyClick(top->focusWidget(), Qt::Key_Tab);
-            QVERIFY2(w->hasFocus() && edge() != unfocused, qPrintable(w->objectName()));
+            QVERIFY2(w->hasFocus() && w->grab(edge).toImage() != unfocused,
+                     qPrintable(w->objectName()));
         }
     }
 
@@ -318,11 +263,10 @@ private slots:
         stub = std::make_unique<StubFolder>(); // fresh: tests remove parts of the tree
         root = QDir(stub->folder()).canonicalPath();
         const fs::path maps = core::encodeName(root + "/maps").toStdString();
-        for (const char *dir :
-             {"sub", "x.bsp", "locked", "../other", "../nomes/a\nb", oddFolder.data()})
+        for (const char *dir : {"sub", "x.bsp", "locked", "../other", oddFolder.data()})
             fs::create_directories(maps / dir);
         for (const char *file : {"arena.bsp", "B.BSP", "c.Bsp", "d.map", "e.bspx", ".hidden.bsp",
-                                 "sub/deep.bsp", "../nomes/x\ny.bsp", oddFile.data()})
+                                 "sub/deep.bsp", oddFile.data()})
             std::ofstream{maps / file};
         QVERIFY(QDir::setCurrent(root + "/maps"));
         window = std::make_unique<Form1>(stub->folder());
@@ -366,39 +310,24 @@ BSP click the current row: BSP; focus; file arena.bsp; ok; end; tool $/maps/aren
 BSP space: BSP; focus; press File1 Space; ok; end; tool $/maps/arena.bsp|old.map
 BSP escape, cancel: BSP; file c.Bsp; press Abrir Escape; cancel; end; tool old.bsp|old.map
 MAP open: MAP; dir $/maps/%dir; ok; end; tool old.bsp|$/maps/%dir
-drive of the working dir: drives $; press Drive1 Down; path $/maps; %bsps; drive $
-drive missing, refused, removed: drives /nowhere; press Drive1 Down; %nodrive /nowhere: %gone
-    press Drive1 Down; %nodrive /nowhere: %gone; path $/maps; %bsps; drive /; drives $/locked
-    press Drive1 Down; %nodrive $/locked: %refused; path $/maps; drive /; drives $/maps/sub
-    rm $/maps/sub; press Drive1 Down; %nodrive $/maps/sub: %gone; path $/maps; drive /
-current folder removed: dir $/maps/sub; rm $/maps/sub; press Dir1 Return
-    box Não foi possível abrir o diretório $/maps/sub: %gone; path $/maps/sub; files deep.bsp
-the drive's chain: drives $/maps; pick; chain $/maps; dir $/maps; chain $/maps; drive $/maps
-    dir $/maps/sub; chain $/maps; dir $/maps; path $/maps; dir $/maps/sub; pick; chain $/maps
-    path $/maps; pick; dir $/maps/x.bsp; chain $/maps; path $/maps/x.bsp; drive $/maps
-control characters: dir $; dir $/nomes; files x%nly.bsp; dir $/nomes/a%nlb; files; BSP; dir $
-    dir $/nomes; file x%nly.bsp; ok; end; tool $/nomes/x%nly.bsp|old.map
-wheel: drives $/other; wheel; path $/maps; drive /; press Drive1 Down; path $/other; files
-vanished working directory: cwd $/maps/sub; rm $/maps/sub; MAP; ok; path $/maps; files d.map
-    end; fields old.bsp|$/maps; cwd $/other/a/b; rm $/other; MAP; ok; path $; files; end
-    fields old.bsp|$
+drive of the working dir: drives $; press Drive1 Down; path $/maps; drive $
+drive refused: drives $/locked; press Drive1 Down; path $/maps; drive /
+    files arena.bsp,B.BSP,c.Bsp,%odd; box Não foi possível abrir a unidade $/locked: permissão negada
+current folder removed: dir $/maps/sub; rm $/maps/sub; press Dir1 Return; path $/maps/sub
+    files deep.bsp; box Não foi possível abrir o diretório $/maps/sub: arquivo não encontrado
 vanished while shown: MAP; dir $/maps/sub; rm $/maps/sub; ok; path $/maps; files d.map
     box O diretório $/maps/sub não existe mais.; end; fields old.bsp|old.map
 drop many: drop Form1 7 file://$ file://$/maps/arena.bsp file://$/other file://$/maps/B.BSP
     fields $/maps/arena.bsp|$; drop txtBSP 7 file://$/other; fields $/maps/arena.bsp|$/other
 drop refused: refuse Form1 7 file://$/maps/arena.bsp https://example.org/x
     refuse txtBSP 2 file://$/maps/arena.bsp; refuse txtBSP 7 file://otherhost$/maps/arena.bsp
-    fields old.bsp|old.map; drop txtBSP 6 file://$/maps/arena.bsp; fields $/maps/arena.bsp|old.map
-    drop txtMAP 7 file://localhost$/maps/c.Bsp; fields $/maps/c.Bsp|old.map
+    fields old.bsp|old.map; drop txtMAP 6 file://localhost$/maps/c.Bsp; fields $/maps/c.Bsp|old.map
 any length: paste txtMAP|33000; BSP; paste Text1|33000; ok; end; tool %pasted|%pasted
-no bspc.exe: bspc none; start; %nostart %gone; fields old.bsp|old.map
+no bspc.exe: bspc none; start; %nostart arquivo não encontrado; fields old.bsp|old.map
 bspc.exe not what it should be: bspc #! /no/such/sh -e; start
     %nostart o interpretador /no/such/sh não foi encontrado; bspc folder; start
     %nostart é um diretório
-bspc.exe without its loader: bspc elf; start; %nostart o carregador do programa, %loader, não foi encontrado
-a handler throws: throw; start; box Ocorreu um erro inesperado: disco cheio
-deep folders: deep 2 4 60; BSP; inview; end; MAP; inview; end; deep 14 4 0; BSP; inview; end
-    deep 40 4 3; BSP; inview; end; deep 3 17 0; BSP; inview; end
+deep folders: deep 40 4 3; BSP; inview; end; deep 3 17 0; BSP; inview; end
 )"));
     }
 

@@ -5,9 +5,8 @@ state="$2"
 [ "$1" = stop ] && { kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true; exit 0; }
 mkdir -p "$state"
 rm -f "$state/display" # so that only the new server's number is waited for
-# Output goes to a log, so that ctest does not wait on our pipes. Without
-# -noreset the server starts over whenever its last client leaves, and drops
-# whoever connects meanwhile; the tests' clients come and go all the time.
+# Output goes to a log, so that ctest does not wait on our pipes. With -noreset the server
+# never starts over when its last client leaves, dropping whoever connects meanwhile.
 setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
     3>"$state/display" >"$state/xvfb.log" 2>&1 </dev/null &
 echo $! >"$state/xvfb.pid"
