@@ -11,6 +11,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 inline QByteArray readAll(const QByteArray &path)
@@ -50,14 +54,24 @@ struct Run {
 };
 
 // Starts the converter, its streams going to the files out and err, its signals as from
-// a terminal.
-inline pid_t start(QByteArrayList args, const QByteArray &out, const QByteArray &err)
+// a terminal. When `named`, the kernel refuses it unnamed files (O_TMPFILE) as a
+// filesystem without them (FAT, exFAT) does.
+inline pid_t start(QByteArrayList args, const QByteArray &out, const QByteArray &err,
+                   bool named = false)
 {
     args.prepend(qgetenv("BSPC_EXE"));
     std::vector<char *> argv;
     for (QByteArray &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
+    sock_filter refuse[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args) + 16), // the flags
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    const sock_fprog filter{std::size(refuse), refuse};
     sigset_t none;
     sigemptyset(&none);
     const pid_t pid = fork();
@@ -67,7 +81,9 @@ inline pid_t start(QByteArrayList args, const QByteArray &out, const QByteArray 
         signal(s, SIG_DFL);
     const int flags = O_WRONLY | O_CREAT | O_TRUNC;
     if (sigprocmask(SIG_SETMASK, &none, nullptr) == 0 && dup2(open(out, flags, 0600), 1) == 1 &&
-        dup2(open(err, flags, 0600), 2) == 2)
+        dup2(open(err, flags, 0600), 2) == 2 &&
+        (!named || (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                    prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0)))
         execv(argv[0], argv.data());
     _exit(127);
 }
