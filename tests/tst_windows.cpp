@@ -91,7 +91,10 @@ class TestWindows : public QObject {
                     std::ofstream(path) << arg.toStdString() << '\n';
                 else
                     QVERIFY(fs::remove(path) && (arg == "none" || fs::create_directory(path)));
-            } else if (verb == "start")
+            } else if (verb == "throw") // from a handler of Descompilar
+                connect(window->findChild<QPushButton *>("Command3"), &QPushButton::clicked,
+                        [] { throw std::runtime_error("disco cheio"); });
+            else if (verb == "start")
                 QTest::mouseClick(window->findChild<QPushButton *>("Command3"), Qt::LeftButton);
             else if (verb == "paste") { // a path of that many characters
                 QLineEdit *into = field(bsp);
@@ -327,6 +330,7 @@ no bspc.exe: bspc none; start; %nostart arquivo não encontrado; fields old.bsp|
 bspc.exe not what it should be: bspc #! /no/such/sh -e; start
     %nostart o interpretador /no/such/sh não foi encontrado; bspc folder; start
     %nostart é um diretório
+a handler throws: throw; start; box Ocorreu um erro inesperado: disco cheio
 deep folders: deep 40 4 3; BSP; inview; end; deep 3 17 0; BSP; inview; end
 )"));
     }
