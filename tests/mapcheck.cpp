@@ -495,7 +495,6 @@ public:
         }
         f.cornersExcused += excused;
         f.facesJudged += 1;
-        f.facesExact += fits == int(3 * triangles.size());
     }
 
     void compareBrush(int b, const std::vector<Bsp::Plane> &planes, bool detail,
@@ -508,7 +507,6 @@ public:
         const std::vector<Bsp::Plane> own = planesOf(faces);
         for (const Face &x : faces) {
             bool textured = false, approximated = false;
-            QByteArray why;
             for (size_t k = 0; k < planes.size() && !(textured && bsp.quake2()); ++k) {
                 if (touching[k].empty() || !samePlane(own[size_t(&x - faces.data())], planes[k]))
                     continue;
@@ -516,8 +514,7 @@ public:
                 if (x.shader != withoutPrefix(s.name))
                     continue;
                 if (bsp.quake2())
-                    textured =
-                        (why = texinfoDiffers(x, s, planes[k], origin, approximated)).isEmpty();
+                    textured = texinfoFits(x, s, planes[k], origin, approximated);
                 else
                     textured = true, placed.push_back({touching[k], planes[k], &x}),
                     byShader[s.name].push_back(placed.size() - 1);
@@ -525,8 +522,8 @@ public:
             ++f.faces;
             f.facesApproximated += textured && approximated;
             if (!textured)
-                say(f, "brush %d: face %s at (%s) matches no side of its shader%s", b,
-                    x.shader.data(), point(x.points[0]).data(), why.data());
+                say(f, "brush %d: face %s at (%s) matches no side of its texture", b,
+                    x.shader.data(), point(x.points[0]).data());
             if (bool(x.contents & 0x08000000) != detail)
                 say(f, "brush %d: detail flag %s", b, detail ? "lost" : "added");
             if (bsp.quake2() && x.contents != contents)
@@ -544,21 +541,19 @@ public:
                 say(f, "brush %d: side %zu left out, %g units of brush past it", b, k, out);
     }
 
-    // Why a face does not carry a side's texinfo, which Quake 2 keeps around the origin;
-    // empty when it does, or when the standard form can only approximate it.
-    QByteArray texinfoDiffers(const Face &x, const Bsp::Shader &s, const Bsp::Plane &p,
-                              const Vec &origin, bool &approximated) const
+    // Whether a face carries a side's texinfo, which Quake 2 keeps around the origin, or
+    // what the standard form can hold of it.
+    bool texinfoFits(const Face &x, const Bsp::Shader &s, const Bsp::Plane &p, const Vec &origin,
+                     bool &approximated) const
     {
         double vecs[2][4];
         for (size_t i = 0; i < 2; ++i) {
             std::copy(s.vecs[i], s.vecs[i] + 4, vecs[i]);
             vecs[i][3] -= dot({vecs[i][0], vecs[i][1], vecs[i][2]}, origin);
         }
-        if (x.flags != s.surfaceFlags || x.value != s.value)
-            return QString::asprintf(", flags %d value %d there", s.surfaceFlags, s.value)
-                .toLatin1();
         approximated = classic && !classicHolds(vecs, p);
-        return approximated || sameMapping(x.vecs, vecs, p) ? "" : ", its texture axes";
+        return x.flags == s.surfaceFlags && x.value == s.value &&
+               (approximated || sameMapping(x.vecs, vecs, p));
     }
 
     // Points exact as floats, after the model's origin; st within a whole-repeat shift for the
@@ -679,8 +674,7 @@ void readQuake2(const QByteArray &b, Bsp &bsp)
         bsp.sides.push_back({r[0], r[1] < 0 ? int(bsp.shaders.size()) - 1 : r[1]});
     for (const auto &r : records<int>(b, lumpOf(b, 14), "iii", 12))
         bsp.brushes.push_back({r[0], r[1], r[2]});
-    for (const auto &r : records<int>(b, lumpOf(b, 4), "iii", 28))
-        bsp.nodes.push_back({r[0], r[1], r[2]});
+    const auto nodes = records<int>(b, lumpOf(b, 4), "xii", 28);       // front, back
     const auto leaves = records<int>(b, lumpOf(b, 8), "xxxxxxuu", 28); // first brush, brushes
     const auto listed = records<int>(b, lumpOf(b, 10), "u", 2);
     // A model's brushes are those the leaves of its tree list, each once.
@@ -690,7 +684,7 @@ void readQuake2(const QByteArray &b, Bsp &bsp)
             const int n = todo.back();
             todo.pop_back();
             if (n >= 0)
-                todo.insert(todo.end(), {bsp.nodes[size_t(n)][1], bsp.nodes[size_t(n)][2]});
+                todo.insert(todo.end(), {nodes[size_t(n)][0], nodes[size_t(n)][1]});
             for (int k = 0; n < 0 && k < leaves[size_t(-1 - n)][1]; ++k)
                 brushes.insert(listed[size_t(leaves[size_t(-1 - n)][0] + k)][0]);
         }
@@ -854,9 +848,9 @@ Map inRepeats(Map map, const std::function<QSize(const QByteArray &)> &images, F
             for (Face &x : faces) {
                 QSize size = images("textures/" + x.shader);
                 size = size.isValid() ? size : images(x.shader);
-                f.facesAssumedSize += !size.isValid();
-                const double extent[2] = {size.isValid() ? size.width() : 64.0,
-                                          size.isValid() ? size.height() : 64.0};
+                if (!size.isValid())
+                    size = {64, 64}, ++f.facesAssumedSize;
+                const double extent[2] = {double(size.width()), double(size.height())};
                 const Bsp::Plane p = facePlane(x);
                 Vec s, t;
                 axisBase(p.normal, s, t);
@@ -880,10 +874,9 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     f.entities = int(entities);
     if (map.size() != entities)
         say(f, "%zu entities, not %zu", map.size(), entities);
-    if (valve &&
-        map.header.mid(0, 2) !=
-            (bsp.quake2() ? QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"}
-                          : QByteArrayList{"// Game: Quake 3", "// Format: Quake3 (Valve)"}))
+    const QByteArray game = bsp.quake2() ? "2" : "3";
+    if (valve && map.header.mid(0, 2) != QByteArrayList{"// Game: Quake " + game,
+                                                        "// Format: Quake" + game + " (Valve)"})
         say(f, "not headed as a map of its game in the Valve form");
     // Quake 2 compiles area portals into the world; each brush goes back to a portal
     // entity, in the order of both.
@@ -924,13 +917,6 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     return f;
 }
 
-QString Fidelity::row(const QString &name) const
-{
-    return QString::asprintf(
-        "%-16s brushes %5d/%-5d faces %6d/%-6d patches %d/%d, %d corners excused", qPrintable(name),
-        brushesMap, brushesBsp, faces, sidesWithFaces, patchesMap, patchesBsp, cornersExcused);
-}
-
 QByteArray unzip(const QString &zip, const QString &name)
 {
     QByteArray data;
@@ -953,13 +939,12 @@ QByteArray unzip(const QString &zip, const QString &name)
 bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files)
 {
     zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
-    for (const auto &[name, data] : files)
-        zip_file_add(z, name.constData(),
-                     zip_source_buffer(z, data.constData(), zip_uint64_t(data.size()), 0),
-                     ZIP_FL_ENC_RAW);
     // Stored as they are, so that a test can find and change an entry's bytes.
-    for (zip_uint64_t i = 0; i < zip_uint64_t(files.size()); ++i)
-        zip_set_file_compression(z, i, ZIP_CM_STORE, 0);
+    for (const auto &[name, data] : files) {
+        zip_source_t *source = zip_source_buffer(z, data.constData(), zip_uint64_t(data.size()), 0);
+        const zip_int64_t at = zip_file_add(z, name.constData(), source, ZIP_FL_ENC_RAW);
+        zip_set_file_compression(z, zip_uint64_t(at), ZIP_CM_STORE, 0);
+    }
     return zip_close(z) == 0;
 }
 

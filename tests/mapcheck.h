@@ -67,8 +67,6 @@ struct Bsp {
     std::vector<Vertex> vertices;
     std::vector<int> indexes;
     std::vector<Surface> surfaces;
-    std::vector<std::array<int, 3>>
-        nodes; // Quake 2's: plane, front, back (a leaf is -1 - its index)
     bool quake2() const { return version == 38; }
 };
 
@@ -139,10 +137,9 @@ struct Fidelity {
     // Sides that may go without a face, bevels; Quake 2: classic faces whose texinfo that
     // form cannot hold, origin brushes written (not in brushesMap), area portal brushes.
     int bevels = 0, facesApproximated = 0, originBrushes = 0, portals = 0;
-    // Faces judged by their triangles, those with every corner fitted, those of an assumed size.
-    int facesJudged = 0, facesExact = 0, facesAssumedSize = 0;
+    // Faces judged by their triangles, those of an assumed size.
+    int facesJudged = 0, facesAssumedSize = 0;
     QStringList problems;
-    QString row(const QString &name) const;
 };
 
 // Compares a BSP with the .map made from it: in the standard form when `classic`, else

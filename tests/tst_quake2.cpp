@@ -81,7 +81,6 @@ private slots:
         const check::Bsp read = check::readBsp(bsp);
         const check::Map map = check::readMap(readAll(dir.path + "/m.map")).value;
         const check::Fidelity f = check::compare(read, map, form == "classic");
-        qInfo().noquote() << f.row(QTest::currentDataTag());
         QVERIFY2(f.problems.isEmpty(), qPrintable(f.problems.join('\n')));
         QCOMPARE((QList<int>{f.brushesBsp, f.brushesMap, f.faces, f.sidesWithFaces, f.bevels,
                              f.detailMap, f.originBrushes, f.portals, f.facesApproximated}),
