@@ -20,6 +20,31 @@ Vec normalize(Vec a)
 }
 using Matrix = double[2][3];
 
+// The standard form's axial planes, the first nearest a face's normal giving its texture axes:
+// the plane's axis and sign, then those of s and of t.
+constexpr int axial[6][6] = {{2, 1, 0, 1, 1, -1},  {2, -1, 0, 1, 1, -1}, {0, 1, 1, 1, 2, -1},
+                             {0, -1, 1, 1, 2, -1}, {1, 1, 0, 1, 2, -1},  {1, -1, 0, 1, 2, -1}};
+const int *nearestAxial(const Vec &n)
+{
+    const int *best = axial[0];
+    for (const int *a : axial)
+        best = n[size_t(a[0])] * a[1] > n[size_t(best[0])] * best[1] ? a : best;
+    return best;
+}
+
+// The standard form's texture axes for a face on a plane with `normal`: xoff yoff rotation
+// xscale yscale.
+void classicAxes(const Vec &normal, const double (&x)[5], double (&vecs)[2][4])
+{
+    const int *a = nearestAxial(normal);
+    const double turn = x[2] * M_PI / 180, c = std::cos(turn), s = std::sin(turn);
+    const double scale[2] = {x[3] == 0 ? 1 : x[3], x[4] == 0 ? 1 : x[4]};
+    vecs[0][0] = vecs[0][1] = vecs[0][2] = vecs[1][0] = vecs[1][1] = vecs[1][2] = 0;
+    vecs[0][a[2]] = c * a[3] / scale[0], vecs[0][a[4]] = s * a[3] / scale[0];
+    vecs[1][a[2]] = -s * a[5] / scale[1], vecs[1][a[4]] = c * a[5] / scale[1];
+    vecs[0][3] = x[0], vecs[1][3] = x[1];
+}
+
 // Quoted strings of any bytes, words, braces and parentheses; `//` comments
 // are skipped. What does not read is thrown as its reason.
 class Parser {
@@ -147,18 +172,6 @@ Winding clip(const Winding &w, const Bsp::Plane &p)
             out.push_back(a + (b - a) * (da / (da - db)));
     }
     return out;
-}
-
-// The standard form's axial planes, the first nearest a face's normal giving its texture axes:
-// the plane's axis and sign, then those of s and of t.
-constexpr int axial[6][6] = {{2, 1, 0, 1, 1, -1},  {2, -1, 0, 1, 1, -1}, {0, 1, 1, 1, 2, -1},
-                             {0, -1, 1, 1, 2, -1}, {1, 1, 0, 1, 2, -1},  {1, -1, 0, 1, 2, -1}};
-const int *nearestAxial(const Vec &n)
-{
-    const int *best = axial[0];
-    for (const int *a : axial)
-        best = n[size_t(a[0])] * a[1] > n[size_t(best[0])] * best[1] ? a : best;
-    return best;
 }
 
 // A texture mapping as it falls on a plane: nothing along the axis the standard form
@@ -327,11 +340,6 @@ bool givenUp(const std::vector<Drawn> &triangles, const std::vector<std::array<d
     return false;
 }
 
-QByteArray withoutPrefix(const QByteArray &name)
-{
-    return name.startsWith("textures/") ? name.mid(9) : name;
-}
-
 // How far the corners reach beyond the plane; infinite for an open solid,
 // which keeps corners of the base windings.
 double beyond(const std::vector<Winding> &corners, const Bsp::Plane &p)
@@ -451,16 +459,14 @@ public:
             judgeTexture(*it.key(), it.value());
     }
 
-    // A new brush of origin contents only, closed and centred on the entity's origin.
+    // A new brush of origin contents, closed and centred on the entity's origin.
     void originBrush(const std::vector<Face> &faces, const Vec &origin)
     {
         const std::vector<Bsp::Plane> planes = planesOf(faces);
         const std::vector<Winding> corners = sideWindings(planes);
         const auto [lo, hi] = bounds(corners);
         ++f.originBrushes;
-        if (!closedSolid(planes, corners) || length((lo + hi) * 0.5 - origin) > 0.01 ||
-            std::any_of(faces.begin(), faces.end(),
-                        [](auto &x) { return x.contents != 0x01000000; }))
+        if (!closedSolid(planes, corners) || length((lo + hi) * 0.5 - origin) > 0.01)
             say(f, "origin brush at (%s) not an origin brush around (%s)",
                 point(faces[0].points[0]).data(), point(origin).data());
     }
@@ -488,11 +494,9 @@ public:
                     say(f, "texture off by %g at (%g %g) on a face at (%s)", error,
                         triangles[i].x[k], triangles[i].y[k], point(face.points[0]).data());
             }
-        if (4 * excused > fits + excused) {
-            ++f.facesUnrepresentable;
+        if (4 * excused > fits + excused)
             say(f, "texture fits %d corners, gives up %d on a face at (%s)", fits, excused,
                 point(face.points[0]).data());
-        }
         f.cornersExcused += excused;
         f.facesJudged += 1;
     }
@@ -511,7 +515,7 @@ public:
                 if (touching[k].empty() || !samePlane(own[size_t(&x - faces.data())], planes[k]))
                     continue;
                 const Bsp::Shader &s = bsp.shaders[size_t(bsp.sides[size_t(firstSide) + k][1])];
-                if (x.shader != withoutPrefix(s.name))
+                if (x.shader != s.name)
                     continue;
                 if (bsp.quake2())
                     textured = texinfoFits(x, s, planes[k], origin, approximated);
@@ -560,7 +564,7 @@ public:
     // patch.
     bool samePatch(const Patch &p, const Bsp::Surface &s, const Vec &origin)
     {
-        if (p.shader != withoutPrefix(bsp.shaders[size_t(s.shader)].name) || p.width != s.width ||
+        if (p.shader != bsp.shaders[size_t(s.shader)].name || p.width != s.width ||
             p.height != s.height || s.width * s.height > s.verts)
             return false;
         double shift[2] = {};
@@ -634,9 +638,10 @@ public:
 void readQuake3(const QByteArray &b, Bsp &bsp)
 {
     const Lump shaders = lumpOf(b, 1);
-    for (const auto &r : records<int>(b, shaders, std::string(16, 'x') + "ii", 72))
-        bsp.shaders.push_back(
-            {nameAt(b, shaders.at + 72 * qint64(bsp.shaders.size()), 64), r[0], r[1]});
+    for (const auto &r : records<int>(b, shaders, std::string(16, 'x') + "ii", 72)) {
+        const QByteArray name = nameAt(b, shaders.at + 72 * qint64(bsp.shaders.size()), 64);
+        bsp.shaders.push_back({name.mid(name.startsWith("textures/") ? 9 : 0), r[0], r[1]});
+    }
     const auto listed = records<int>(b, lumpOf(b, 6), "i", 4);
     for (const auto &r : records<int>(b, lumpOf(b, 4), "ixxxxxxxxxii", 48))
         for (int k = r[1]; k < r[1] + r[2] && r[0] >= 0; ++k)
@@ -800,17 +805,6 @@ bool boundsFace(const Winding &w)
     return area > 1e-3 && area / across > 0.01; // about its width
 }
 
-void classicAxes(const Vec &normal, const double (&x)[5], double (&vecs)[2][4])
-{
-    const int *a = nearestAxial(normal);
-    const double turn = x[2] * M_PI / 180, c = std::cos(turn), s = std::sin(turn);
-    const double scale[2] = {x[3] == 0 ? 1 : x[3], x[4] == 0 ? 1 : x[4]};
-    vecs[0][0] = vecs[0][1] = vecs[0][2] = vecs[1][0] = vecs[1][1] = vecs[1][2] = 0;
-    vecs[0][a[2]] = c * a[3] / scale[0], vecs[0][a[4]] = s * a[3] / scale[0];
-    vecs[1][a[2]] = -s * a[5] / scale[1], vecs[1][a[4]] = c * a[5] / scale[1];
-    vecs[0][3] = x[0], vecs[1][3] = x[1];
-}
-
 Bsp readBsp(const QByteArray &b)
 {
     Bsp bsp;
@@ -921,18 +915,17 @@ QByteArray unzip(const QString &zip, const QString &name)
 {
     QByteArray data;
     zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_RDONLY, nullptr);
-    if (!z)
-        return data;
     zip_stat_t st;
-    for (zip_int64_t i = 0; name.isEmpty() && i < zip_get_num_entries(z, 0); ++i)
+    for (zip_int64_t i = 0; z && name.isEmpty() && i < zip_get_num_entries(z, 0); ++i)
         data += zip_get_name(z, zip_uint64_t(i), 0) + QByteArray("\n");
-    if (!name.isEmpty() && zip_stat(z, name.toUtf8().constData(), 0, &st) == 0) {
+    if (z && !name.isEmpty() && zip_stat(z, name.toUtf8().constData(), 0, &st) == 0) {
         zip_file_t *f = zip_fopen_index(z, st.index, 0);
         data.resize(qsizetype(st.size));
         data.resize(qsizetype(zip_fread(f, data.data(), st.size)));
         zip_fclose(f);
     }
-    zip_close(z);
+    if (z)
+        zip_close(z);
     return data;
 }
 

@@ -120,9 +120,6 @@ std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double 
 bool boundsFace(const Winding &w);
 // The plane of a map face by the map compiler's rule.
 Bsp::Plane facePlane(const Face &f);
-// The standard form's texture axes for a face on a plane with `normal`: xoff yoff rotation
-// xscale yscale.
-void classicAxes(const Vec &normal, const double (&numbers)[5], double (&vecs)[2][4]);
 
 struct Fidelity {
     // brushesBsp: those with a closed solid thicker than 0.01; sidesWithFaces: each plane
@@ -131,9 +128,9 @@ struct Fidelity {
     int entities = 0, brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
         patchesMap = 0, triangles = 0, trianglesOnFaces = 0, detailBsp = 0, detailMap = 0;
     std::vector<int> contents; // of the BSP brush of each written brush, in the map's order
-    // Corners no affine mapping fits together with the rest of their face; a face
-    // with more than a quarter of them is not representable, and a problem.
-    int cornersExcused = 0, facesUnrepresentable = 0;
+    // Corners no affine mapping fits together with the rest of their face; more than a
+    // quarter of a face's is a problem.
+    int cornersExcused = 0;
     // Sides that may go without a face, bevels; Quake 2: classic faces whose texinfo that
     // form cannot hold, origin brushes written (not in brushesMap), area portal brushes.
     int bevels = 0, facesApproximated = 0, originBrushes = 0, portals = 0;
