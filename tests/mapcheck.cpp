@@ -14,10 +14,6 @@
 namespace check {
 namespace {
 
-Vec normalize(Vec a)
-{
-    return a * (1 / length(a));
-}
 using Matrix = double[2][3];
 
 // The standard form's axial planes, the first nearest a face's normal giving its texture axes:
@@ -153,7 +149,8 @@ Winding baseWinding(const Bsp::Plane &p)
 {
     const Vec &n = p.normal;
     const bool upright = std::abs(n[2]) > std::max(std::abs(n[0]), std::abs(n[1]));
-    const Vec up = normalize((upright ? Vec{1, 0, 0} : Vec{0, 0, 1}) - n * n[upright ? 0 : 2]);
+    const Vec away = (upright ? Vec{1, 0, 0} : Vec{0, 0, 1}) - n * n[upright ? 0 : 2];
+    const Vec up = away * (1 / length(away));
     const Vec right = cross(up, n) * (1 << 20), o = n * p.dist, far = up * (1 << 20);
     return {o - right + far, o + right + far, o + right - far, o - right - far};
 }
@@ -373,18 +370,6 @@ std::vector<Bsp::Plane> planesOf(const std::vector<Face> &faces)
     return planes;
 }
 
-// A brush's planes, moved out of its model to `origin`.
-std::vector<Bsp::Plane> brushPlanes(const Bsp &bsp, int b, const Vec &origin)
-{
-    std::vector<Bsp::Plane> planes;
-    for (int s = bsp.brushes[size_t(b)][0];
-         s < bsp.brushes[size_t(b)][0] + bsp.brushes[size_t(b)][1]; ++s) {
-        planes.push_back(bsp.planes[size_t(bsp.sides[size_t(s)][0])]);
-        planes.back().dist += dot(planes.back().normal, origin);
-    }
-    return planes;
-}
-
 template <class... T> void say(Fidelity &f, const char *format, T... args)
 {
     f.problems << QString::asprintf(format, args...);
@@ -411,7 +396,13 @@ public:
             say(f, "model %d: %zu origin brushes, not %d", m, n, origins);
         size_t next = 0;
         for (const int b : brushes) {
-            const std::vector<Bsp::Plane> planes = brushPlanes(bsp, b, origin);
+            // Its planes, moved out of the model to `origin`.
+            const auto [firstSide, sides, contents] = bsp.brushes[size_t(b)];
+            std::vector<Bsp::Plane> planes;
+            for (int s = firstSide; s < firstSide + sides; ++s) {
+                const Bsp::Plane &p = bsp.planes[size_t(bsp.sides[size_t(s)][0])];
+                planes.push_back({p.normal, p.dist + dot(p.normal, origin)});
+            }
             if (!closedSolid(planes, sideWindings(planes)))
                 continue;
             // Each plane once, if the solid of the others reaches beyond it.
@@ -426,20 +417,17 @@ public:
             ++f.brushesBsp;
             // Structural brushes build the tree: an opaque one never stands in a leaf
             // with a cluster, and one that does was detail.
-            const int contents = bsp.brushes[size_t(b)][2];
             const bool detail =
                 (contents & 0x08000000) ||
                 (m == 0 && bsp.open.contains(b) && (contents & 1) && !(contents & 0x30000000));
             f.detailBsp += detail;
-            if (next < written.size())
+            if (next++ < written.size())
                 f.contents.push_back(contents),
-                    compareBrush(b, planes, detail, *written[next++], origin);
-            else
-                say(f, "model %d: brush %d missing", m, b);
+                    compareBrush(b, planes, detail, *written[next - 1], origin);
         }
         f.brushesMap += int(written.size());
         if (next != written.size())
-            say(f, "model %d: %zu brushes, not %zu", m, written.size(), next);
+            say(f, "model %d: %zu brushes written, not %zu", m, written.size(), next);
         f.patchesMap += int(e.patches.size());
         if (m < 0)
             return;
@@ -590,15 +578,14 @@ public:
         for (int t = 0; t + 2 < s.indexes; t += 3) {
             Vec v[3];
             float st[3][2];
-            double longest = 0;
             for (int k = 0; k < 3; ++k) {
                 const int at = s.firstVert + bsp.indexes[size_t(s.firstIndex + t + k)];
                 const Bsp::Vertex &x = bsp.vertices[size_t(at)];
                 v[k] = Vec{x.xyz[0], x.xyz[1], x.xyz[2]} + origin;
                 std::copy(x.st, x.st + 2, st[k]);
             }
-            for (int k = 0; k < 3; ++k)
-                longest = std::max(longest, length(v[k] - v[(k + 1) % 3]));
+            const double longest =
+                std::max({length(v[1] - v[0]), length(v[2] - v[1]), length(v[0] - v[2])});
             // Clockwise seen from the front; a sliver along an edge carries no texture direction
             // across it.
             const Vec normal = cross(v[2] - v[0], v[1] - v[0]),
@@ -651,8 +638,6 @@ void readQuake3(const QByteArray &b, Bsp &bsp)
         std::vector<int> &brushes = bsp.modelBrushes.emplace_back(size_t(r[3]));
         std::iota(brushes.begin(), brushes.end(), r[2]);
     }
-    for (const auto &r : records<int>(b, lumpOf(b, 8), "iii", 12))
-        bsp.brushes.push_back({r[0], r[1], bsp.shaders[size_t(r[2])].contentFlags});
     for (const auto &r : records<int>(b, lumpOf(b, 9), "ii", 8))
         bsp.sides.push_back({r[0], r[1]});
     for (const auto &r : records(b, lumpOf(b, 10), "fffff", 44))
@@ -677,8 +662,6 @@ void readQuake2(const QByteArray &b, Bsp &bsp)
     bsp.shaders.emplace_back(); // for sides without a texinfo
     for (const auto &r : records<int>(b, lumpOf(b, 15), "us", 4))
         bsp.sides.push_back({r[0], r[1] < 0 ? int(bsp.shaders.size()) - 1 : r[1]});
-    for (const auto &r : records<int>(b, lumpOf(b, 14), "iii", 12))
-        bsp.brushes.push_back({r[0], r[1], r[2]});
     const auto nodes = records<int>(b, lumpOf(b, 4), "xii", 28);       // front, back
     const auto leaves = records<int>(b, lumpOf(b, 8), "xxxxxxuu", 28); // first brush, brushes
     const auto listed = records<int>(b, lumpOf(b, 10), "u", 2);
@@ -790,7 +773,7 @@ std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double 
 Bsp::Plane facePlane(const Face &f)
 {
     const auto &p = f.points;
-    const Vec n = normalize(cross(p[0] - p[1], p[2] - p[1]));
+    const Vec c = cross(p[0] - p[1], p[2] - p[1]), n = c * (1 / length(c));
     return {n, dot(p[0], n)};
 }
 
@@ -813,6 +796,10 @@ Bsp readBsp(const QByteArray &b)
          records(b, lumpOf(b, bsp.quake2() ? 1 : 2), "ffff", bsp.quake2() ? 20 : 16))
         bsp.planes.push_back({{r[0], r[1], r[2]}, r[3]});
     bsp.quake2() ? readQuake2(b, bsp) : readQuake3(b, bsp);
+    // First side, sides, and contents or, in Quake III, the shader that gives them.
+    for (const auto &r : records<int>(b, lumpOf(b, bsp.quake2() ? 14 : 8), "iii", 12))
+        bsp.brushes.push_back(
+            {r[0], r[1], bsp.quake2() ? r[2] : bsp.shaders[size_t(r[2])].contentFlags});
     const Lump text = lumpOf(b, 0);
     // Up to the first NUL; a text edited after compiling may have none.
     for (Parser p(nameAt(b, text.at, int(text.size))); !p.done();)
@@ -865,7 +852,6 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     const bool valve = (bsp.quake2() || images) && !classic;
     const Map map = valve && !bsp.quake2() ? inRepeats(written, *images, f) : written;
     const QPair<QByteArray, QByteArray> version{"mapversion", "220"};
-    f.entities = int(entities);
     if (map.size() != entities)
         say(f, "%zu entities, not %zu", map.size(), entities);
     const QByteArray game = bsp.quake2() ? "2" : "3";

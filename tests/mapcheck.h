@@ -125,7 +125,7 @@ struct Fidelity {
     // brushesBsp: those with a closed solid thicker than 0.01; sidesWithFaces: each plane
     // once, those without which the solid would reach more than 0.01 further; triangles: visible
     // planar ones, slivers left out.
-    int entities = 0, brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
+    int brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
         patchesMap = 0, triangles = 0, trianglesOnFaces = 0, detailBsp = 0, detailMap = 0;
     std::vector<int> contents; // of the BSP brush of each written brush, in the map's order
     // Corners no affine mapping fits together with the rest of their face; more than a

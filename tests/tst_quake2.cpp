@@ -87,7 +87,7 @@ private slots:
         // The summary counts the map's own brushes, and the faces approximated.
         const QStringList line = summary(r.out);
         QVERIFY2(line.size() == 5 && line[1].toInt() == f.brushesMap &&
-                     line[2].toInt() == f.detailMap && line[4].toInt() == f.entities,
+                     line[2].toInt() == f.detailMap && line[4].toInt() == int(map.size()),
                  r.out);
         QCOMPARE(r.out.contains(QByteArray::number(f.facesApproximated) +
                                 " faces com o alinhamento de textura aproximado"),
