@@ -14,11 +14,32 @@
 namespace check {
 namespace {
 
-Vec normalize(Vec a)
-{
-    return a * (1 / length(a));
-}
 using Matrix = double[2][3];
+
+// The standard form's axial planes, the first nearest a face's normal giving its texture axes:
+// the plane's axis and sign, then those of s and of t.
+constexpr int axial[6][6] = {{2, 1, 0, 1, 1, -1},  {2, -1, 0, 1, 1, -1}, {0, 1, 1, 1, 2, -1},
+                             {0, -1, 1, 1, 2, -1}, {1, 1, 0, 1, 2, -1},  {1, -1, 0, 1, 2, -1}};
+const int *nearestAxial(const Vec &n)
+{
+    const int *best = axial[0];
+    for (const int *a : axial)
+        best = n[size_t(a[0])] * a[1] > n[size_t(best[0])] * best[1] ? a : best;
+    return best;
+}
+
+// The standard form's texture axes for a face on a plane with `normal`: xoff yoff rotation
+// xscale yscale.
+void classicAxes(const Vec &normal, const double (&x)[5], double (&vecs)[2][4])
+{
+    const int *a = nearestAxial(normal);
+    const double turn = x[2] * M_PI / 180, c = std::cos(turn), s = std::sin(turn);
+    const double scale[2] = {x[3] == 0 ? 1 : x[3], x[4] == 0 ? 1 : x[4]};
+    vecs[0][0] = vecs[0][1] = vecs[0][2] = vecs[1][0] = vecs[1][1] = vecs[1][2] = 0;
+    vecs[0][a[2]] = c * a[3] / scale[0], vecs[0][a[4]] = s * a[3] / scale[0];
+    vecs[1][a[2]] = -s * a[5] / scale[1], vecs[1][a[4]] = c * a[5] / scale[1];
+    vecs[0][3] = x[0], vecs[1][3] = x[1];
+}
 
 // Quoted strings of any bytes, words, braces and parentheses; `//` comments
 // are skipped. What does not read is thrown as its reason.
@@ -128,7 +149,8 @@ Winding baseWinding(const Bsp::Plane &p)
 {
     const Vec &n = p.normal;
     const bool upright = std::abs(n[2]) > std::max(std::abs(n[0]), std::abs(n[1]));
-    const Vec up = normalize((upright ? Vec{1, 0, 0} : Vec{0, 0, 1}) - n * n[upright ? 0 : 2]);
+    const Vec away = (upright ? Vec{1, 0, 0} : Vec{0, 0, 1}) - n * n[upright ? 0 : 2];
+    const Vec up = away * (1 / length(away));
     const Vec right = cross(up, n) * (1 << 20), o = n * p.dist, far = up * (1 << 20);
     return {o - right + far, o + right + far, o + right - far, o - right - far};
 }
@@ -147,18 +169,6 @@ Winding clip(const Winding &w, const Bsp::Plane &p)
             out.push_back(a + (b - a) * (da / (da - db)));
     }
     return out;
-}
-
-// The standard form's axial planes, the first nearest a face's normal giving its texture axes:
-// the plane's axis and sign, then those of s and of t.
-constexpr int axial[6][6] = {{2, 1, 0, 1, 1, -1},  {2, -1, 0, 1, 1, -1}, {0, 1, 1, 1, 2, -1},
-                             {0, -1, 1, 1, 2, -1}, {1, 1, 0, 1, 2, -1},  {1, -1, 0, 1, 2, -1}};
-const int *nearestAxial(const Vec &n)
-{
-    const int *best = axial[0];
-    for (const int *a : axial)
-        best = n[size_t(a[0])] * a[1] > n[size_t(best[0])] * best[1] ? a : best;
-    return best;
 }
 
 // A texture mapping as it falls on a plane: nothing along the axis the standard form
@@ -327,11 +337,6 @@ bool givenUp(const std::vector<Drawn> &triangles, const std::vector<std::array<d
     return false;
 }
 
-QByteArray withoutPrefix(const QByteArray &name)
-{
-    return name.startsWith("textures/") ? name.mid(9) : name;
-}
-
 // How far the corners reach beyond the plane; infinite for an open solid,
 // which keeps corners of the base windings.
 double beyond(const std::vector<Winding> &corners, const Bsp::Plane &p)
@@ -365,18 +370,6 @@ std::vector<Bsp::Plane> planesOf(const std::vector<Face> &faces)
     return planes;
 }
 
-// A brush's planes, moved out of its model to `origin`.
-std::vector<Bsp::Plane> brushPlanes(const Bsp &bsp, int b, const Vec &origin)
-{
-    std::vector<Bsp::Plane> planes;
-    for (int s = bsp.brushes[size_t(b)][0];
-         s < bsp.brushes[size_t(b)][0] + bsp.brushes[size_t(b)][1]; ++s) {
-        planes.push_back(bsp.planes[size_t(bsp.sides[size_t(s)][0])]);
-        planes.back().dist += dot(planes.back().normal, origin);
-    }
-    return planes;
-}
-
 template <class... T> void say(Fidelity &f, const char *format, T... args)
 {
     f.problems << QString::asprintf(format, args...);
@@ -403,7 +396,13 @@ public:
             say(f, "model %d: %zu origin brushes, not %d", m, n, origins);
         size_t next = 0;
         for (const int b : brushes) {
-            const std::vector<Bsp::Plane> planes = brushPlanes(bsp, b, origin);
+            // Its planes, moved out of the model to `origin`.
+            const auto [firstSide, sides, contents] = bsp.brushes[size_t(b)];
+            std::vector<Bsp::Plane> planes;
+            for (int s = firstSide; s < firstSide + sides; ++s) {
+                const Bsp::Plane &p = bsp.planes[size_t(bsp.sides[size_t(s)][0])];
+                planes.push_back({p.normal, p.dist + dot(p.normal, origin)});
+            }
             if (!closedSolid(planes, sideWindings(planes)))
                 continue;
             // Each plane once, if the solid of the others reaches beyond it.
@@ -418,20 +417,17 @@ public:
             ++f.brushesBsp;
             // Structural brushes build the tree: an opaque one never stands in a leaf
             // with a cluster, and one that does was detail.
-            const int contents = bsp.brushes[size_t(b)][2];
             const bool detail =
                 (contents & 0x08000000) ||
                 (m == 0 && bsp.open.contains(b) && (contents & 1) && !(contents & 0x30000000));
             f.detailBsp += detail;
-            if (next < written.size())
+            if (next++ < written.size())
                 f.contents.push_back(contents),
-                    compareBrush(b, planes, detail, *written[next++], origin);
-            else
-                say(f, "model %d: brush %d missing", m, b);
+                    compareBrush(b, planes, detail, *written[next - 1], origin);
         }
         f.brushesMap += int(written.size());
         if (next != written.size())
-            say(f, "model %d: %zu brushes, not %zu", m, written.size(), next);
+            say(f, "model %d: %zu brushes written, not %zu", m, written.size(), next);
         f.patchesMap += int(e.patches.size());
         if (m < 0)
             return;
@@ -451,16 +447,14 @@ public:
             judgeTexture(*it.key(), it.value());
     }
 
-    // A new brush of origin contents only, closed and centred on the entity's origin.
+    // A new brush of origin contents, closed and centred on the entity's origin.
     void originBrush(const std::vector<Face> &faces, const Vec &origin)
     {
         const std::vector<Bsp::Plane> planes = planesOf(faces);
         const std::vector<Winding> corners = sideWindings(planes);
         const auto [lo, hi] = bounds(corners);
         ++f.originBrushes;
-        if (!closedSolid(planes, corners) || length((lo + hi) * 0.5 - origin) > 0.01 ||
-            std::any_of(faces.begin(), faces.end(),
-                        [](auto &x) { return x.contents != 0x01000000; }))
+        if (!closedSolid(planes, corners) || length((lo + hi) * 0.5 - origin) > 0.01)
             say(f, "origin brush at (%s) not an origin brush around (%s)",
                 point(faces[0].points[0]).data(), point(origin).data());
     }
@@ -488,14 +482,11 @@ public:
                     say(f, "texture off by %g at (%g %g) on a face at (%s)", error,
                         triangles[i].x[k], triangles[i].y[k], point(face.points[0]).data());
             }
-        if (4 * excused > fits + excused) {
-            ++f.facesUnrepresentable;
+        if (4 * excused > fits + excused)
             say(f, "texture fits %d corners, gives up %d on a face at (%s)", fits, excused,
                 point(face.points[0]).data());
-        }
         f.cornersExcused += excused;
         f.facesJudged += 1;
-        f.facesExact += fits == int(3 * triangles.size());
     }
 
     void compareBrush(int b, const std::vector<Bsp::Plane> &planes, bool detail,
@@ -508,16 +499,14 @@ public:
         const std::vector<Bsp::Plane> own = planesOf(faces);
         for (const Face &x : faces) {
             bool textured = false, approximated = false;
-            QByteArray why;
             for (size_t k = 0; k < planes.size() && !(textured && bsp.quake2()); ++k) {
                 if (touching[k].empty() || !samePlane(own[size_t(&x - faces.data())], planes[k]))
                     continue;
                 const Bsp::Shader &s = bsp.shaders[size_t(bsp.sides[size_t(firstSide) + k][1])];
-                if (x.shader != withoutPrefix(s.name))
+                if (x.shader != s.name)
                     continue;
                 if (bsp.quake2())
-                    textured =
-                        (why = texinfoDiffers(x, s, planes[k], origin, approximated)).isEmpty();
+                    textured = texinfoFits(x, s, planes[k], origin, approximated);
                 else
                     textured = true, placed.push_back({touching[k], planes[k], &x}),
                     byShader[s.name].push_back(placed.size() - 1);
@@ -525,8 +514,8 @@ public:
             ++f.faces;
             f.facesApproximated += textured && approximated;
             if (!textured)
-                say(f, "brush %d: face %s at (%s) matches no side of its shader%s", b,
-                    x.shader.data(), point(x.points[0]).data(), why.data());
+                say(f, "brush %d: face %s at (%s) matches no side of its texture", b,
+                    x.shader.data(), point(x.points[0]).data());
             if (bool(x.contents & 0x08000000) != detail)
                 say(f, "brush %d: detail flag %s", b, detail ? "lost" : "added");
             if (bsp.quake2() && x.contents != contents)
@@ -544,28 +533,26 @@ public:
                 say(f, "brush %d: side %zu left out, %g units of brush past it", b, k, out);
     }
 
-    // Why a face does not carry a side's texinfo, which Quake 2 keeps around the origin;
-    // empty when it does, or when the standard form can only approximate it.
-    QByteArray texinfoDiffers(const Face &x, const Bsp::Shader &s, const Bsp::Plane &p,
-                              const Vec &origin, bool &approximated) const
+    // Whether a face carries a side's texinfo, which Quake 2 keeps around the origin, or
+    // what the standard form can hold of it.
+    bool texinfoFits(const Face &x, const Bsp::Shader &s, const Bsp::Plane &p, const Vec &origin,
+                     bool &approximated) const
     {
         double vecs[2][4];
         for (size_t i = 0; i < 2; ++i) {
             std::copy(s.vecs[i], s.vecs[i] + 4, vecs[i]);
             vecs[i][3] -= dot({vecs[i][0], vecs[i][1], vecs[i][2]}, origin);
         }
-        if (x.flags != s.surfaceFlags || x.value != s.value)
-            return QString::asprintf(", flags %d value %d there", s.surfaceFlags, s.value)
-                .toLatin1();
         approximated = classic && !classicHolds(vecs, p);
-        return approximated || sameMapping(x.vecs, vecs, p) ? "" : ", its texture axes";
+        return x.flags == s.surfaceFlags && x.value == s.value &&
+               (approximated || sameMapping(x.vecs, vecs, p));
     }
 
     // Points exact as floats, after the model's origin; st within a whole-repeat shift for the
     // patch.
     bool samePatch(const Patch &p, const Bsp::Surface &s, const Vec &origin)
     {
-        if (p.shader != withoutPrefix(bsp.shaders[size_t(s.shader)].name) || p.width != s.width ||
+        if (p.shader != bsp.shaders[size_t(s.shader)].name || p.width != s.width ||
             p.height != s.height || s.width * s.height > s.verts)
             return false;
         double shift[2] = {};
@@ -591,15 +578,14 @@ public:
         for (int t = 0; t + 2 < s.indexes; t += 3) {
             Vec v[3];
             float st[3][2];
-            double longest = 0;
             for (int k = 0; k < 3; ++k) {
                 const int at = s.firstVert + bsp.indexes[size_t(s.firstIndex + t + k)];
                 const Bsp::Vertex &x = bsp.vertices[size_t(at)];
                 v[k] = Vec{x.xyz[0], x.xyz[1], x.xyz[2]} + origin;
                 std::copy(x.st, x.st + 2, st[k]);
             }
-            for (int k = 0; k < 3; ++k)
-                longest = std::max(longest, length(v[k] - v[(k + 1) % 3]));
+            const double longest =
+                std::max({length(v[1] - v[0]), length(v[2] - v[1]), length(v[0] - v[2])});
             // Clockwise seen from the front; a sliver along an edge carries no texture direction
             // across it.
             const Vec normal = cross(v[2] - v[0], v[1] - v[0]),
@@ -639,9 +625,10 @@ public:
 void readQuake3(const QByteArray &b, Bsp &bsp)
 {
     const Lump shaders = lumpOf(b, 1);
-    for (const auto &r : records<int>(b, shaders, std::string(16, 'x') + "ii", 72))
-        bsp.shaders.push_back(
-            {nameAt(b, shaders.at + 72 * qint64(bsp.shaders.size()), 64), r[0], r[1]});
+    for (const auto &r : records<int>(b, shaders, std::string(16, 'x') + "ii", 72)) {
+        const QByteArray name = nameAt(b, shaders.at + 72 * qint64(bsp.shaders.size()), 64);
+        bsp.shaders.push_back({name.mid(name.startsWith("textures/") ? 9 : 0), r[0], r[1]});
+    }
     const auto listed = records<int>(b, lumpOf(b, 6), "i", 4);
     for (const auto &r : records<int>(b, lumpOf(b, 4), "ixxxxxxxxxii", 48))
         for (int k = r[1]; k < r[1] + r[2] && r[0] >= 0; ++k)
@@ -651,8 +638,6 @@ void readQuake3(const QByteArray &b, Bsp &bsp)
         std::vector<int> &brushes = bsp.modelBrushes.emplace_back(size_t(r[3]));
         std::iota(brushes.begin(), brushes.end(), r[2]);
     }
-    for (const auto &r : records<int>(b, lumpOf(b, 8), "iii", 12))
-        bsp.brushes.push_back({r[0], r[1], bsp.shaders[size_t(r[2])].contentFlags});
     for (const auto &r : records<int>(b, lumpOf(b, 9), "ii", 8))
         bsp.sides.push_back({r[0], r[1]});
     for (const auto &r : records(b, lumpOf(b, 10), "fffff", 44))
@@ -677,10 +662,7 @@ void readQuake2(const QByteArray &b, Bsp &bsp)
     bsp.shaders.emplace_back(); // for sides without a texinfo
     for (const auto &r : records<int>(b, lumpOf(b, 15), "us", 4))
         bsp.sides.push_back({r[0], r[1] < 0 ? int(bsp.shaders.size()) - 1 : r[1]});
-    for (const auto &r : records<int>(b, lumpOf(b, 14), "iii", 12))
-        bsp.brushes.push_back({r[0], r[1], r[2]});
-    for (const auto &r : records<int>(b, lumpOf(b, 4), "iii", 28))
-        bsp.nodes.push_back({r[0], r[1], r[2]});
+    const auto nodes = records<int>(b, lumpOf(b, 4), "xii", 28);       // front, back
     const auto leaves = records<int>(b, lumpOf(b, 8), "xxxxxxuu", 28); // first brush, brushes
     const auto listed = records<int>(b, lumpOf(b, 10), "u", 2);
     // A model's brushes are those the leaves of its tree list, each once.
@@ -690,7 +672,7 @@ void readQuake2(const QByteArray &b, Bsp &bsp)
             const int n = todo.back();
             todo.pop_back();
             if (n >= 0)
-                todo.insert(todo.end(), {bsp.nodes[size_t(n)][1], bsp.nodes[size_t(n)][2]});
+                todo.insert(todo.end(), {nodes[size_t(n)][0], nodes[size_t(n)][1]});
             for (int k = 0; n < 0 && k < leaves[size_t(-1 - n)][1]; ++k)
                 brushes.insert(listed[size_t(leaves[size_t(-1 - n)][0] + k)][0]);
         }
@@ -791,7 +773,7 @@ std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double 
 Bsp::Plane facePlane(const Face &f)
 {
     const auto &p = f.points;
-    const Vec n = normalize(cross(p[0] - p[1], p[2] - p[1]));
+    const Vec c = cross(p[0] - p[1], p[2] - p[1]), n = c * (1 / length(c));
     return {n, dot(p[0], n)};
 }
 
@@ -806,17 +788,6 @@ bool boundsFace(const Winding &w)
     return area > 1e-3 && area / across > 0.01; // about its width
 }
 
-void classicAxes(const Vec &normal, const double (&x)[5], double (&vecs)[2][4])
-{
-    const int *a = nearestAxial(normal);
-    const double turn = x[2] * M_PI / 180, c = std::cos(turn), s = std::sin(turn);
-    const double scale[2] = {x[3] == 0 ? 1 : x[3], x[4] == 0 ? 1 : x[4]};
-    vecs[0][0] = vecs[0][1] = vecs[0][2] = vecs[1][0] = vecs[1][1] = vecs[1][2] = 0;
-    vecs[0][a[2]] = c * a[3] / scale[0], vecs[0][a[4]] = s * a[3] / scale[0];
-    vecs[1][a[2]] = -s * a[5] / scale[1], vecs[1][a[4]] = c * a[5] / scale[1];
-    vecs[0][3] = x[0], vecs[1][3] = x[1];
-}
-
 Bsp readBsp(const QByteArray &b)
 {
     Bsp bsp;
@@ -825,6 +796,10 @@ Bsp readBsp(const QByteArray &b)
          records(b, lumpOf(b, bsp.quake2() ? 1 : 2), "ffff", bsp.quake2() ? 20 : 16))
         bsp.planes.push_back({{r[0], r[1], r[2]}, r[3]});
     bsp.quake2() ? readQuake2(b, bsp) : readQuake3(b, bsp);
+    // First side, sides, and contents or, in Quake III, the shader that gives them.
+    for (const auto &r : records<int>(b, lumpOf(b, bsp.quake2() ? 14 : 8), "iii", 12))
+        bsp.brushes.push_back(
+            {r[0], r[1], bsp.quake2() ? r[2] : bsp.shaders[size_t(r[2])].contentFlags});
     const Lump text = lumpOf(b, 0);
     // Up to the first NUL; a text edited after compiling may have none.
     for (Parser p(nameAt(b, text.at, int(text.size))); !p.done();)
@@ -854,9 +829,9 @@ Map inRepeats(Map map, const std::function<QSize(const QByteArray &)> &images, F
             for (Face &x : faces) {
                 QSize size = images("textures/" + x.shader);
                 size = size.isValid() ? size : images(x.shader);
-                f.facesAssumedSize += !size.isValid();
-                const double extent[2] = {size.isValid() ? size.width() : 64.0,
-                                          size.isValid() ? size.height() : 64.0};
+                if (!size.isValid())
+                    size = {64, 64}, ++f.facesAssumedSize;
+                const double extent[2] = {double(size.width()), double(size.height())};
                 const Bsp::Plane p = facePlane(x);
                 Vec s, t;
                 axisBase(p.normal, s, t);
@@ -877,13 +852,11 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     const bool valve = (bsp.quake2() || images) && !classic;
     const Map map = valve && !bsp.quake2() ? inRepeats(written, *images, f) : written;
     const QPair<QByteArray, QByteArray> version{"mapversion", "220"};
-    f.entities = int(entities);
     if (map.size() != entities)
         say(f, "%zu entities, not %zu", map.size(), entities);
-    if (valve &&
-        map.header.mid(0, 2) !=
-            (bsp.quake2() ? QByteArrayList{"// Game: Quake 2", "// Format: Quake2 (Valve)"}
-                          : QByteArrayList{"// Game: Quake 3", "// Format: Quake3 (Valve)"}))
+    const QByteArray game = bsp.quake2() ? "2" : "3";
+    if (valve && map.header.mid(0, 2) != QByteArrayList{"// Game: Quake " + game,
+                                                        "// Format: Quake" + game + " (Valve)"})
         say(f, "not headed as a map of its game in the Valve form");
     // Quake 2 compiles area portals into the world; each brush goes back to a portal
     // entity, in the order of both.
@@ -924,42 +897,33 @@ Fidelity compare(const Bsp &bsp, const Map &written, bool classic,
     return f;
 }
 
-QString Fidelity::row(const QString &name) const
-{
-    return QString::asprintf(
-        "%-16s brushes %5d/%-5d faces %6d/%-6d patches %d/%d, %d corners excused", qPrintable(name),
-        brushesMap, brushesBsp, faces, sidesWithFaces, patchesMap, patchesBsp, cornersExcused);
-}
-
 QByteArray unzip(const QString &zip, const QString &name)
 {
     QByteArray data;
     zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_RDONLY, nullptr);
-    if (!z)
-        return data;
     zip_stat_t st;
-    for (zip_int64_t i = 0; name.isEmpty() && i < zip_get_num_entries(z, 0); ++i)
+    for (zip_int64_t i = 0; z && name.isEmpty() && i < zip_get_num_entries(z, 0); ++i)
         data += zip_get_name(z, zip_uint64_t(i), 0) + QByteArray("\n");
-    if (!name.isEmpty() && zip_stat(z, name.toUtf8().constData(), 0, &st) == 0) {
+    if (z && !name.isEmpty() && zip_stat(z, name.toUtf8().constData(), 0, &st) == 0) {
         zip_file_t *f = zip_fopen_index(z, st.index, 0);
         data.resize(qsizetype(st.size));
         data.resize(qsizetype(zip_fread(f, data.data(), st.size)));
         zip_fclose(f);
     }
-    zip_close(z);
+    if (z)
+        zip_close(z);
     return data;
 }
 
 bool writeZip(const QString &zip, const QList<QPair<QByteArray, QByteArray>> &files)
 {
     zip_t *z = zip_open(QFile::encodeName(zip).constData(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
-    for (const auto &[name, data] : files)
-        zip_file_add(z, name.constData(),
-                     zip_source_buffer(z, data.constData(), zip_uint64_t(data.size()), 0),
-                     ZIP_FL_ENC_RAW);
     // Stored as they are, so that a test can find and change an entry's bytes.
-    for (zip_uint64_t i = 0; i < zip_uint64_t(files.size()); ++i)
-        zip_set_file_compression(z, i, ZIP_CM_STORE, 0);
+    for (const auto &[name, data] : files) {
+        zip_source_t *source = zip_source_buffer(z, data.constData(), zip_uint64_t(data.size()), 0);
+        const zip_int64_t at = zip_file_add(z, name.constData(), source, ZIP_FL_ENC_RAW);
+        zip_set_file_compression(z, zip_uint64_t(at), ZIP_CM_STORE, 0);
+    }
     return zip_close(z) == 0;
 }
 

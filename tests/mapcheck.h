@@ -67,8 +67,6 @@ struct Bsp {
     std::vector<Vertex> vertices;
     std::vector<int> indexes;
     std::vector<Surface> surfaces;
-    std::vector<std::array<int, 3>>
-        nodes; // Quake 2's: plane, front, back (a leaf is -1 - its index)
     bool quake2() const { return version == 38; }
 };
 
@@ -122,27 +120,23 @@ std::vector<Winding> sideWindings(const std::vector<Bsp::Plane> &planes, double 
 bool boundsFace(const Winding &w);
 // The plane of a map face by the map compiler's rule.
 Bsp::Plane facePlane(const Face &f);
-// The standard form's texture axes for a face on a plane with `normal`: xoff yoff rotation
-// xscale yscale.
-void classicAxes(const Vec &normal, const double (&numbers)[5], double (&vecs)[2][4]);
 
 struct Fidelity {
     // brushesBsp: those with a closed solid thicker than 0.01; sidesWithFaces: each plane
     // once, those without which the solid would reach more than 0.01 further; triangles: visible
     // planar ones, slivers left out.
-    int entities = 0, brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
+    int brushesBsp = 0, brushesMap = 0, faces = 0, sidesWithFaces = 0, patchesBsp = 0,
         patchesMap = 0, triangles = 0, trianglesOnFaces = 0, detailBsp = 0, detailMap = 0;
     std::vector<int> contents; // of the BSP brush of each written brush, in the map's order
-    // Corners no affine mapping fits together with the rest of their face; a face
-    // with more than a quarter of them is not representable, and a problem.
-    int cornersExcused = 0, facesUnrepresentable = 0;
+    // Corners no affine mapping fits together with the rest of their face; more than a
+    // quarter of a face's is a problem.
+    int cornersExcused = 0;
     // Sides that may go without a face, bevels; Quake 2: classic faces whose texinfo that
     // form cannot hold, origin brushes written (not in brushesMap), area portal brushes.
     int bevels = 0, facesApproximated = 0, originBrushes = 0, portals = 0;
-    // Faces judged by their triangles, those with every corner fitted, those of an assumed size.
-    int facesJudged = 0, facesExact = 0, facesAssumedSize = 0;
+    // Faces judged by their triangles, those of an assumed size.
+    int facesJudged = 0, facesAssumedSize = 0;
     QStringList problems;
-    QString row(const QString &name) const;
 };
 
 // Compares a BSP with the .map made from it: in the standard form when `classic`, else
