@@ -262,9 +262,10 @@ private slots:
         QCOMPARE(done.readAll().toInt(), action == "quit" ? 9900 : 0); // failed writes
         if (!conversion)
             return;
-        // All of it shown, and the view at its end.
+        // The last lines, as many as the window keeps, and the view at their end.
         QTRY_VERIFY_WITH_TIMEOUT(toolsEnded(), 20000);
         QVERIFY(conversion->isVisible());
+        QCOMPARE(view->blockCount(), Conversao::maxLines);
         QCOMPARE(view->toPlainText().section('\n', -1), "depois 9900: " + QString(36, 'x'));
         QCOMPARE(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
     }
