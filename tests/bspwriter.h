@@ -4,7 +4,7 @@
 
 #include "q1check.h"
 
-// Under AddressSanitizer the tests run fewer maps, and memory figures mean less.
+// Under AddressSanitizer the real-map run judges one map, for time.
 #ifdef __SANITIZE_ADDRESS__
 constexpr bool sanitized = true;
 #else
